@@ -1,0 +1,149 @@
+// The recording backend: the platform as seen by tests and headless programs.
+// Everything shown is kept in one Record; dialogs are answered from scripts.
+#include "platform/recording.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace plat::rec {
+
+static Record g_record;
+
+Record& Get() { return g_record; }
+
+void Reset() {
+  g_record = Record{};
+  SetBackend(nullptr);
+}
+
+void ScriptDialog(const DialogScript& script) { g_record.dialogScripts.push_back(script); }
+
+void ScriptFileDialog(int ok, const std::string& result) {
+  g_record.fileAnswers.push_back(FileDialogAnswer{ok, result});
+}
+
+static int RecMessageBox(const char* caption, const char* text, int icon) {
+  g_record.messages.push_back(ShownMessage{caption ? caption : "", text ? text : "", icon});
+  if (g_record.echoMessagesToStderr)
+    std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+  return 1;
+}
+
+static int ValidWindow(int w) { return w >= 0 && w < kWinCount; }
+
+static void RecSetWindowTitle(int window, const char* title) {
+  if (ValidWindow(window)) g_record.titles[window] = title ? title : "";
+}
+static void RecShowWindow(int window, int shown) {
+  if (ValidWindow(window)) g_record.shown[window] = shown ? 1 : 0;
+}
+static void RecInvalidate(int window, int, int, int, int) {
+  if (ValidWindow(window)) ++g_record.invalidations[window];
+}
+static void RecCheckMenuItem(int id, int checked) { g_record.menuChecks.emplace_back(id, checked); }
+static void RecEnableMenuItem(int id, int enabled) {
+  g_record.menuEnables.emplace_back(id, enabled);
+}
+static void RecSetMenuItemText(int id, const char* text) {
+  g_record.menuTexts.emplace_back(id, text ? text : "");
+}
+static void RecBlitImage(const uint8_t* pixels, int w, int h, const uint32_t* palette, int, int,
+                         int, int) {
+  if (!pixels || w <= 0 || h <= 0) return;
+  g_record.picture.assign(pixels, pixels + static_cast<size_t>(w) * h);
+  g_record.pictureWidth = w;
+  g_record.pictureHeight = h;
+  if (palette) std::memcpy(g_record.palette, palette, sizeof g_record.palette);
+  ++g_record.blits;
+}
+static void RecProgressBegin(const char* title, const char* text) {
+  g_record.progressTitles.push_back(std::string(title ? title : "") + "|" + (text ? text : ""));
+  g_record.progressOpen = 1;
+}
+static void RecProgressSet(int percent) { g_record.progressValues.push_back(percent); }
+static void RecProgressEnd() { g_record.progressOpen = 0; }
+
+static int RecFileDialog(const FileDialogRequest& request, char* out, size_t outSize) {
+  g_record.fileRequests.push_back(request);
+  g_record.fileRequestTitles.push_back(request.title ? request.title : "");
+  if (g_record.fileAnswers.empty()) return 0;
+  FileDialogAnswer a = g_record.fileAnswers.front();
+  g_record.fileAnswers.erase(g_record.fileAnswers.begin());
+  if (!a.ok) return 0;
+  // The answer may hold embedded NULs (multi-select); keep room for the final NUL pair.
+  size_t n = a.result.size();
+  if (n + 2 > outSize) n = outSize - 2;
+  std::memcpy(out, a.result.data(), n);
+  out[n] = 0;
+  out[n + 1] = 0;
+  return 1;
+}
+
+static void Apply(Dialog& d, DialogHandler handler, const DialogAction& a) {
+  Control* c = FindControl(d, a.id);
+  switch (a.kind) {
+    case DialogAction::kSetText:
+      if (c && c->enabled && !c->readOnly) {
+        std::snprintf(c->text, sizeof c->text, "%s", a.text.c_str());
+        handler(d, kDlgEditChange, a.id, 0);
+      }
+      break;
+    case DialogAction::kClick:
+      if (!c || c->enabled) {
+        if (!handler(d, kDlgCommand, a.id, 0) && (a.id == kIdOk || a.id == kIdCancel))
+          EndDialog(d, a.id == kIdOk ? 1 : 0);
+      }
+      break;
+    case DialogAction::kSpin:
+      if (c && c->enabled) handler(d, kDlgSpin, a.id, a.value);
+      break;
+    case DialogAction::kSelect:
+      if (c && c->enabled) {
+        SetSelection(d, a.id, a.value);
+        handler(d, kDlgCommand, a.id, 0);
+      }
+      break;
+    case DialogAction::kCheck:
+      if (c && c->enabled) {
+        if (c->kind == kRadio) {
+          // Picking one radio button clears the others of its group.
+          for (int i = 0; i < d.count; ++i)
+            if (d.controls[i].kind == kRadio && d.controls[i].buddy == c->buddy)
+              d.controls[i].checked = 0;
+        }
+        c->checked = a.value ? 1 : 0;
+        handler(d, kDlgCommand, a.id, 0);
+      }
+      break;
+  }
+}
+
+static int RecRunDialog(Dialog& d, DialogHandler handler) {
+  g_record.dialogsRun.push_back(d.resource ? d.resource : "");
+  handler(d, kDlgInit, 0, 0);
+  if (!g_record.dialogScripts.empty()) {
+    DialogScript s = g_record.dialogScripts.front();
+    g_record.dialogScripts.erase(g_record.dialogScripts.begin());
+    for (const DialogAction& a : s.actions) {
+      if (d.ended) break;
+      Apply(d, handler, a);
+    }
+  }
+  // An unanswered dialog is closed as the operator's Escape would close it.
+  if (!d.ended) {
+    if (!handler(d, kDlgCommand, kIdCancel, 0) || !d.ended) EndDialog(d, 0);
+  }
+  return d.result;
+}
+
+static const Backend kRecording = {
+    RecMessageBox,    RecSetWindowTitle, RecShowWindow,  RecInvalidate,      RecCheckMenuItem,
+    RecEnableMenuItem, RecSetMenuItemText, RecBlitImage, RecProgressBegin, RecProgressSet,
+    RecProgressEnd,   RecFileDialog,     RecRunDialog,
+};
+
+}  // namespace plat::rec
+
+namespace plat {
+const Backend& RecordingBackend() { return rec::kRecording; }
+}  // namespace plat

@@ -1,0 +1,124 @@
+// The operator's settings: one field per key of "Orvale.INI", named as the key,
+// holding the value in use. Load and save live in settings.cpp.
+//
+// In File mode the played record's values replace some of these while a file
+// plays (range, gain, pulse length, tilt, sound speed, offsets, Xdcr); the
+// operator's own values wait in g_liveHead and are what the settings file gets.
+#pragma once
+
+struct Settings {
+  // ---- section "Settings", in reading order ----
+  int Grid = 1;
+  int Colors = 0;
+  int Xdcr = 1;                 // 1 up, 0 down
+  int Units = 0;                // 0 metres, 1 feet, 2 yards
+  int Range = 5;                // range step, index into the range table
+  int RunMode = 0;              // 0 Head, 1 File
+  int Gain = 3;                 // start gain, dB
+  int ComPortGPSEnable = 1;
+  int ComPortGPS = 0;
+  int ComPortGPS_bits_per_second = 0;
+  int ComPortGPS_data_bits = 3;
+  int ComPortGPS_parity = 2;
+  int ComPortGPS_stop_bits = 0;
+  int GPSHeadingType = 1;
+  int ComPortSVEnable = 1;
+  int ComPortSV = 2;
+  int ComPortSV_bits_per_second = 2;
+  int ComPortSV_data_bits = 3;
+  int ComPortSV_parity = 2;
+  int ComPortSV_stop_bits = 0;
+  int SVDeviceType = 0;
+  int PulseLength = 180;        // microseconds
+  double PulseLengthMultiplier = 1.0;
+  int SwitchDelay = 0;
+  int DisplayType = 0;          // 0 Sector, 1 Linear, 2 Perspective, 3 Profile, 4 Beam Test
+  int DiagnosticsWindow = 0;
+  int TrackPlotterWindow = 0;
+  int AltitudeWindow = 1;
+  int AvgFilter = 1;
+  int AvgFilterIndex = 5;
+  int Frequency = 260;          // operator's operating frequency, kHz, multiple of 5
+  int ProcessingMode = 3;       // 0 Wide, 1 Normal, 2 Narrow, 3 Narrow Mixed
+  int RecordVideo = 1;
+  double RecordVideoRate = 3.0;
+  int AutoFilename = 1;
+  int HalfRange = 0;
+  int DisplayGain = 50;
+  int ProfileWaterfall = 0;
+  int ProfileWaterfallOffset = 20;
+  int ProfileWaterfallSpan = 200;
+  int RealtimePlayback = 1;
+  int PlaybackDelay = 0;
+  int PlaybackDelayX = 1000;
+  char IPAddress_Sonar1[81] = "192.168.0.2";
+  char IPAddress_Output1[81] = "192.168.0.100";
+  int RemotePort_Output1 = 4040;
+  double ProfileTiltAngle = 0.0;
+  int ProfilePointDetection = 0;
+  int ProfilePointType = 0;
+  int ProfilePointDotSize = 0;
+  double ProfileMinDepthBelowSonar = 0.1;
+  double ProfileMaxDepthBelowSonar = 100.0;
+  int ProfileDisplayType = 0;
+  double SoundVelocityMeters = 1500.0;
+  double SonarXOffsetMeters = 0.0;
+  double SonarYOffsetMeters = 0.0;
+  double SonarDepthMeters = 0.0;
+  int StepSize = 1;             // 0: 480 beams, 1: 240, 2: 120
+  int SectorSize = 3;           // 0..5: 30, 60, 90, 120, 100, 110 degrees
+  int SignalLevel = 0;
+  int Persistence = 0;          // seconds
+  int ProfileGrid = 1;
+  int GainEqualization = 0;
+  int RollCorrection = 1;
+  double PitchOffset = 0.0;
+  double RollOffset = 0.0;
+  double HeadingOffset = 0.0;
+  int AutoFilenameType = 0;
+  int DataOutputType = 0;
+  int ExternalTriggerControl = 0;
+  int ExternalTriggerXmitDelay = 0;
+  int ProfilePointFilter = 2;   // 0 First Return, 1 Maximum Return, 2 Bottom Following
+  int ProfilePointIntensityOutput = 1;
+  // ---- section "Filter Settings" ----
+  int ProfilePointFilter_g_ol_fil_val = 50;
+  int ProfilePointFilter_g_pre_filter_sw = 1;
+  int ProfilePointFilter_g_main_filter_sw = 1;
+  int ProfilePointFilter_g_short_outliers_sw = 1;
+  int ProfilePointFilter_g_show_outliers_sw = 0;
+  int ProfilePointFilter_g_fill_beams_sw = 1;
+  int ProfilePointFilter_g_along_track_avg_sw = 1;
+  double ProfilePointFilter_g_bgd_lev = 0.10;
+  // ---- section "Settings" again ----
+  int AltitudeWindowX = 10;
+  int AltitudeWindowY = 62;
+  int TrackPlotterWindowX = 754;
+  int TrackPlotterWindowY = 390;
+  int DisplaySwathCoverage = 0;
+  int SwathCoverageHeading = 1;
+  int IntegratedRoll = 0;
+  int TrackPlotterZoom = 5;
+  int MaximumFilesize = 500;    // MBytes
+  int UseInternalPitchRollHeading = 0;
+  int DisplayLocalTime = 1;
+};
+
+// The operator's head settings saved when File mode starts and restored when
+// Head mode returns, so that playing a file never changes them.
+struct LiveHeadCopies {
+  int Xdcr = 1;
+  int Range = 5;
+  int Gain = 3;
+  int RangeOffset = 0;
+  int FrequencyCoefficient = 10;
+  int PulseLength = 180;
+  double ProfileTiltAngle = 0.0;
+  double SoundVelocityMeters = 1500.0;
+  double SonarXOffsetMeters = 0.0;
+  double SonarYOffsetMeters = 0.0;
+  double SonarDepthMeters = 0.0;
+};
+
+extern Settings g_settings;
+extern LiveHeadCopies g_liveHead;
