@@ -125,3 +125,13 @@ TEST(BusyWait, WaitsAtLeastRoughlyTheDelay) {
 }
 
 }  // namespace
+
+#include "common/alloc_counter.h"
+
+TEST(AllocCounter, SeesAllocations) {
+  alloc_counter::Start();
+  auto* p = new int[4];
+  long n = alloc_counter::Stop();
+  delete[] p;
+  EXPECT_GE(n, 1);
+}
