@@ -1,0 +1,146 @@
+// Profile point detection: at most one bottom point per formed beam, found in
+// BeamImage by one of three methods (First Return, Maximum Return, Bottom
+// Following), turned into across-track and depth positions, and the per-ping
+// products derived from them: the output arrays for the display and the point
+// writers, the point intensity, the altitude, the swath extents and the
+// flat-bottom flag that the next ping's beamformer and filters read.
+//
+// Units: ranges, across and down distances are in samples along the beam on
+// the 500-sample scale of the range (z metres = z * 500 / R samples).
+#pragma once
+
+#include <cstdint>
+
+#include "settings/constants.h"
+
+// ---------------------------------------------------------------- point set
+// ProfilePointSet: one entry per beam b = 0 .. beams-1, rebuilt every ping by
+// DetectProfile (cleared at the start of each method).
+struct ProfilePointSet {
+  int beams = 0;                    // N of the ping that filled the set
+  float Range[kMaxBeams] = {};      // point position in samples, 0 = no point
+  int PeakLevel[kMaxBeams] = {};    // peak beam value of the echo, 0..255, 0 without point
+  float SteerAngle[kMaxBeams] = {}; // radians, fan angle plus profile tilt
+  float Across[kMaxBeams] = {};     // sin(SteerAngle) * Range
+  float Down[kMaxBeams] = {};       // cos(SteerAngle) * Range
+  int RemovedRange[kMaxBeams] = {}; // range of a point a filter removed this ping, 0 = none
+};
+extern ProfilePointSet g_profilePoints;
+
+// ---------------------------------------------------------------- outputs
+// One output beam of the point record (three 4-byte fields).
+struct ProfileOutputBeam {
+  float RangeValue = 0.0f;  // 10 * Range * R / n + range offset
+  float AngleDeg = 0.0f;    // tilt + fan angle of the output beam, degrees
+  int32_t Intensity = 0;    // PointIntensity of the beam
+};
+
+// Rebuilt by BuildProfileOutput in reversed beam order: output index i holds
+// beam N-1-i. g_profileOutputCount is N of that ping (0 before any).
+extern int g_profileOutputCount;
+extern int32_t g_pointRangeTenths[kMaxBeams];         // trunc(10 * Range + 0.5), 0 = no point
+extern ProfileOutputBeam g_profileOutputBeam[kMaxBeams];
+// PointIntensity [beam] 0..255, filled by ComputePointIntensity.
+extern int g_pointIntensity[kMaxBeams];
+
+// ---------------------------------------------------------------- state
+constexpr int kMaxEchoSegments = 41;     // segments collected per beam
+constexpr int kAltitudeValues = 9;       // output beams around nadir for the altitude
+constexpr int kAltitudeSlots = 3;        // altitude mean over this many pings
+constexpr int kAltitudeMaxMisses = 10;   // pings without altitude before it drops to 0
+constexpr int kSwathNone = 2000;         // extents of a ping without points: -2000 / 2000
+
+struct ProfileDetectState {
+  // Set by external control (SetDetectionLevel / SetMinimumRange); survive Reset.
+  float detectionLevelPct = 25.0f;  // L, 10..90
+  float minimumRangeM = 0.1f;       // blanking distance, metres
+
+  // Bottom Following's second and third echo per beam, this ping.
+  float secondRange[kMaxBeams] = {};
+  float thirdRange[kMaxBeams] = {};
+
+  // Altitude: set by UpdateAltitude every ping with detection on; cleared by Reset.
+  double currentAltitudeM = 0.0;  // last accepted altitude, 0 after too many misses
+  int missCount = 0;
+  double altitudeRing[kAltitudeSlots] = {};
+  int altitudeSlot = 0;
+  double altitudeM = 0.0;         // mean of the ring: shown and written to point records
+
+  // Swath extents in samples across track (port negative), set by DetectProfile.
+  int portExtent = -kSwathNone;
+  int starboardExtent = kSwathNone;
+  int swathValue = 0;             // starboard - port extent of the points, 0 without points
+
+  int pings = 0;                  // DetectProfile calls since Reset
+};
+extern ProfileDetectState g_detect;
+
+// Clears the point set, outputs, altitude and swath values; keeps the detection
+// level and minimum range that external control set.
+void ResetProfileDetect();
+
+// ---------------------------------------------------------------- per ping
+// Runs the method of ProfilePointFilter on BeamImage, then point averaging, the
+// artificial bottom and the flat-bottom test. Called by ProcessPing when
+// ProfilePointDetection is 1.
+void DetectProfile();
+void DetectFirstReturn();
+void DetectMaximumReturn();
+void DetectBottomFollowing();
+// SteerAngle, Across and Down of every beam from Range.
+void ComputePointGeometry();
+// FlatBottomFlag from the points of this ping.
+void FlatBottomTest();
+// Re-forms each beam around its point from the first-pass element I/Q.
+void ComputePointIntensity();
+// PointRangeTenths and ProfileOutputBeam from the point set.
+void BuildProfileOutput();
+// Altitude from the nine output beams around nadir (after BuildProfileOutput).
+void UpdateAltitude();
+
+// ---------------------------------------------------------------- helpers
+// Steering angle of beam b, radians, including the profile tilt.
+double ProfileSteerAngle(int beam);
+// Range R in metres that the detection scales by.
+double DetectionRangeM();
+
+// External control: detection level in percent (10..90) and minimum range in
+// metres (0 means 0.1; 1..100). Return 1 when taken, 0 when out of range.
+int SetDetectionLevel(int percent);
+int SetMinimumRange(int metres);
+
+// Depth search window limits in metres. The deepest allowed maximum depth is
+// the profile depth limit; the minimum must leave 5 % of the range below it.
+constexpr double kProfileDepthLimitM = 100.0;
+// Minimum depth check: 1 when minM lies in [0.1, limit - 0.05 R].
+int ProfileMinDepthValid(double minM, double rangeM);
+// Maximum depth check: 1 when maxM lies in [minM + 0.05 R, limit].
+int ProfileMaxDepthValid(double maxM, double minM, double rangeM);
+// The settings loader's rule for the two keys: a minimum outside its limits
+// becomes 0.2, then a maximum outside its limits becomes the depth limit.
+void ApplyProfileDepthLimits(double* minM, double* maxM, double rangeM);
+
+// ---------------------------------------------------------------- dialogs
+// "PROFILEPOINTSETUP", "PROFILETILTANGLE", "DEVICEOFFSETS". Each runs its
+// dialog through plat::RunDialog and returns its result (1 Ok, 0 Cancel).
+int RunProfilePointSetupDialog();
+int RunProfileTiltAngleDialog();
+int RunDeviceOffsetsDialog();
+
+// Device offsets: seven floats per device (starboard, forward, vertical in
+// metres; yaw, pitch, roll in degrees; latency in seconds), memory only.
+enum DeviceOffsetDevice { kDeviceSonarHead = 0, kDeviceGpsAntenna = 1, kDeviceCount = 2 };
+enum DeviceOffsetField {
+  kOffStarboard = 0, kOffForward, kOffVertical, kOffYaw, kOffPitch, kOffRoll, kOffLatency,
+  kOffFieldCount
+};
+struct DeviceOffsets {
+  float values[kDeviceCount][kOffFieldCount] = {};
+};
+extern DeviceOffsets g_deviceOffsets;
+
+// In File mode the tilt dialog sets g_playback.operatorChangedTilt and shows
+// g_playback.tiltDeg (files/sonar_file.h).
+// Hook run after the tilt dialog stored a new tilt (the shell rebuilds the
+// display tables for the current range); null: nothing.
+extern void (*g_tiltChangedHook)();
