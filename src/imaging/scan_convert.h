@@ -1,0 +1,120 @@
+// Scan conversion: the main picture buffers and the per-pixel lookup tables
+// that turn a fan of beams into the 1012 x 542 picture of a display mode.
+//
+// The geometry is worked out once per mode change (BuildDisplayMode); per ping
+// the renderer only walks RowSpan and reads PixelMap.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "settings/constants.h"
+
+constexpr int kScreenSamples = 500;        // samples per beam on screen
+constexpr int kApexColumn = 505;           // transducer column, all modes but Profile
+constexpr int kApexRow = 541;              // transducer row: Sector, Linear, Perspective, Beam Test
+constexpr int kMaxSubBeamsPerBeam = 20;
+constexpr int kWeightTriples = 20;
+constexpr int kBeamSlots = kMaxBeams + 2;  // beam slots with one border slot either side
+constexpr uint8_t kBackgroundIndex = 0;    // palette index of an empty pixel
+constexpr uint8_t kOverlayMarker = 128;    // grid/outline/label pixels echo drawing keeps
+constexpr uint8_t kMaxEchoIndex = 118;     // highest echo level of the colour tables
+constexpr int kPerspectiveSplitRow = 201;  // Perspective rows above take spans from the outline
+
+enum DisplayMode {
+  kModeSector = 0,
+  kModeLinear = 1,
+  kModePerspective = 2,
+  kModeProfile = 3,
+  kModeBeamTest = 4,
+  kModeCount = 5
+};
+
+// One pixel of the map. A pixel no sub-beam reaches keeps every field 0.
+// BeamIndex and SampleIndex are narrower than the sub-beam index: both stay
+// far below 32767 and a 12-byte entry keeps the per-ping walk in cache.
+struct PixelEntry {
+  int32_t SubBeamIndex;
+  int16_t BeamIndex;      // beam slot: SubBeamIndex / SubBeamsPerBeam
+  int16_t SampleIndex;    // on-screen sample 0..499
+  uint8_t WeightLeft;     // weight of slot BeamIndex - 1
+  uint8_t WeightCentre;   // weight of slot BeamIndex
+  uint8_t WeightRight;    // weight of slot BeamIndex + 1
+  uint8_t pad;
+};
+
+// Geometry the tables were last built with; Part of the state so that the
+// renderer and the overlays use exactly what the map used.
+struct ScanGeometry {
+  int mode = -1;                  // DisplayMode built, -1 before the first build
+  int beams = 0;                  // N
+  double sectorDeg = 120.0;       // S
+  double halfStepDeg = 0.25;      // H, from StepSize
+  double rangeM = 30.0;           // R
+  int rangeOffset = 0;            // R0, metres
+  int offsetSamples = 0;          // J = trunc(R0 * 500 / R)
+  double tiltDeg = 0.0;           // T (Profile)
+  double startAngleDeg = 0.0;     // theta0 of sub-beam 0, with the Profile rotation
+  int originX = kApexColumn;      // X0
+  int originY = kApexRow;         // Y0
+  int verticalShift = 0;          // V: +J Sector/Perspective, -J Profile
+};
+
+// The module's state. Everything is fixed size; ResetScanConvert clears it in place.
+struct ScanState {
+  // The shown picture with overlays (128 = overlay marker). Written by the
+  // renderer every ping and by the overlays; cleared by ClearImage.
+  uint8_t ImageBuffer[kImageHeight][kImageWidth];
+  // The echo values alone, without overlays; same writers as ImageBuffer.
+  uint8_t CleanImageBuffer[kImageHeight][kImageWidth];
+  // The ping's beams as bytes: row 0 is border slot -1, row s + 1 is slot s.
+  // Filled per ping by the renderer; rows for beam-test come from the decoder.
+  uint8_t BeamSampleBuffer[kBeamSlots][kScreenSamples];
+  // Set by BuildDisplayMode, read per ping.
+  PixelEntry PixelMap[kImageHeight][kImageWidth];
+  int16_t SpanLeft[kImageHeight];   // row r is drawn for SpanLeft <= c < SpanRight
+  int16_t SpanRight[kImageHeight];
+  uint8_t WeightTable[kWeightTriples][3];  // BuildWeightTable, once
+  int SubBeamsPerBeam = 0;          // t, set by a Sector/Profile/Perspective build
+  int SubBeamCount = 0;             // C = t * N
+  int ProfileOffsetX = 0;           // CentreProfile
+  int ProfileOffsetY = 0;           // 250 for steep Profile tilts, else 0
+  int gridRectangular = 0;          // grid shape chosen by the last build
+  ScanGeometry geom;
+  // Perspective rotation sines/cosines, computed once.
+  double sinA = 0, cosA = 0, sinB = 0, cosB = 0, sinC = 0, cosC = 0;
+  int builds = 0;                   // completed builds
+  int refusedBuilds = 0;            // requests refused while a build ran
+};
+extern ScanState g_scan;
+
+// Set while the tables are rebuilt; the ping handler waits for 0 before it draws.
+extern std::atomic<int> TablesBusy;
+
+// Clears every table and picture, rebuilds the weight table and the
+// perspective constants (the start-up sequence without a mode build).
+void ResetScanConvert();
+
+void BuildWeightTable();
+void InitPerspective();
+// Sub-beams per beam for sector S and N beams: S*15/N rounded, made even, at most 20.
+int SubBeamsFor(double sectorDeg, int beams);
+// H of the StepSize selection: 0.125, 0.25 or 0.5 degrees.
+double HalfStepDeg(int stepSize);
+void ProjectPerspective(double x, double y, double z, int* dx, int* dy);
+void CentreProfile();
+// ProfileOffsetY from the tilt in force: 250 for |T| >= 80 in Profile mode, else 0.
+void UpdateProfileOffsetY();
+void ClearImage();
+// Builds the tables for g_settings.DisplayType. Returns 1 when built, 0 when
+// refused because a build is already running.
+int BuildDisplayMode(int window);
+// Builds the tables for an explicit mode (what BuildDisplayMode does after
+// choosing the mode).
+int BuildMode(int window, int mode);
+void ShowBuildProgress(int window, int first, int kind, int done, int total);
+
+// Slot s (-1..N) of BeamSampleBuffer.
+inline uint8_t* BeamSlot(int s) { return g_scan.BeamSampleBuffer[s + 1]; }
+// Beam-test destination for the decoder: slot 0, 540 slots of 500 bytes.
+inline uint8_t (*BeamTestDestination())[kScreenSamples] { return &g_scan.BeamSampleBuffer[1]; }
