@@ -119,28 +119,3 @@ int ProfileMaxDepthValid(double maxM, double minM, double rangeM);
 // The settings loader's rule for the two keys: a minimum outside its limits
 // becomes 0.2, then a maximum outside its limits becomes the depth limit.
 void ApplyProfileDepthLimits(double* minM, double* maxM, double rangeM);
-
-// ---------------------------------------------------------------- dialogs
-// "PROFILEPOINTSETUP", "PROFILETILTANGLE", "DEVICEOFFSETS". Each runs its
-// dialog through plat::RunDialog and returns its result (1 Ok, 0 Cancel).
-int RunProfilePointSetupDialog();
-int RunProfileTiltAngleDialog();
-int RunDeviceOffsetsDialog();
-
-// Device offsets: seven floats per device (starboard, forward, vertical in
-// metres; yaw, pitch, roll in degrees; latency in seconds), memory only.
-enum DeviceOffsetDevice { kDeviceSonarHead = 0, kDeviceGpsAntenna = 1, kDeviceCount = 2 };
-enum DeviceOffsetField {
-  kOffStarboard = 0, kOffForward, kOffVertical, kOffYaw, kOffPitch, kOffRoll, kOffLatency,
-  kOffFieldCount
-};
-struct DeviceOffsets {
-  float values[kDeviceCount][kOffFieldCount] = {};
-};
-extern DeviceOffsets g_deviceOffsets;
-
-// In File mode the tilt dialog sets g_playback.operatorChangedTilt and shows
-// g_playback.tiltDeg (files/sonar_file.h).
-// Hook run after the tilt dialog stored a new tilt (the shell rebuilds the
-// display tables for the current range); null: nothing.
-extern void (*g_tiltChangedHook)();

@@ -1,0 +1,498 @@
+// Profile point filters. Raw detections (g_profilePoints, filled by
+// profile_detect) hold outliers from fish, side lobes, multiples and noise and
+// leave gaps where the bottom echo is weak; these stages clean them up in
+// place within the ping, and the averaging ring smooths them from ping to
+// ping. Inputs besides the point set: the beam geometry (beamform), the
+// flat-bottom flag of the previous ping, and the "Filter Settings" values of
+// g_settings. Owns the sort arrays, segment histograms, the averaging ring and
+// the dialog values that have no INI key.
+//
+// Index: [sort] [segment outliers] [flat-bottom filter] [gap fill]
+//        [main filter] [removed points] [averaging] [dialog]
+#include "processing/profile_filter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/platform.h"
+#include "processing/beamform.h"
+#include "processing/profile_detect.h"
+#include "settings/settings.h"
+
+ProfileFilterState g_filter;
+
+static constexpr double kHalfPi = 1.5707963267948966;
+static constexpr double kQuarterPi = 0.7853981633974483;
+
+void ResetPointHistory() {
+  for (int s = 0; s < kPointAvgSlots; ++s)
+    for (int b = 0; b < kMaxBeams; ++b) g_filter.ring[s][b] = 0.0f;
+  for (int b = 0; b < kMaxBeams; ++b) g_filter.ringSum[b] = 0.0f;
+  g_filter.ringSlot = 0;
+}
+
+void ResetProfileFilter() { g_filter = ProfileFilterState{}; }
+
+static int BeamCount() {
+  const int n = g_profilePoints.beams;
+  return n < 0 ? 0 : (n > kMaxBeams ? kMaxBeams : n);
+}
+
+static void RemovePoint(int b) {
+  ProfilePointSet& p = g_profilePoints;
+  p.Down[b] = 0.0f;
+  p.Across[b] = 0.0f;
+  p.RemovedRange[b] = static_cast<int>(p.Range[b]);
+  p.Range[b] = 0.0f;
+  p.PeakLevel[b] = 0;
+}
+
+// ================================================================ [sort]
+// SortedAcross ascending; SortedBeam[p] is the highest-numbered beam whose
+// Across equals SortedAcross[p], so the beams without a point (Across 0) all
+// map to one beam. Sorting (Across, beam) pairs gives exactly what a
+// min/max selection sort gives, in N log N instead of N^2, and has no
+// unplaced middle slot for an odd beam count.
+void SortByAcross() {
+  const int n = BeamCount();
+  const ProfilePointSet& p = g_profilePoints;
+  int order[kMaxBeams];
+  for (int b = 0; b < n; ++b) order[b] = b;
+  std::sort(order, order + n, [&p](int a, int b) {
+    if (p.Across[a] != p.Across[b]) return p.Across[a] < p.Across[b];
+    return a < b;
+  });
+  int pos = 0;
+  while (pos < n) {
+    int end = pos;
+    while (end + 1 < n && p.Across[order[end + 1]] == p.Across[order[pos]]) ++end;
+    const int highest = order[end];  // ties are ordered by beam, the last is the highest
+    for (int q = pos; q <= end; ++q) {
+      g_filter.SortedAcross[q] = p.Across[order[q]];
+      g_filter.SortedBeam[q] = highest;
+    }
+    pos = end + 1;
+  }
+}
+
+// ================================================================ [segment outliers]
+// The swath is cut into segments of equal across-track length; in each, the
+// most common 50-sample depth bin is taken as the bottom. Deep mode drops
+// points well below it (multiples, side lobes), short mode points well above
+// it (fish, noise), unless the bottom of that segment is too ill-defined.
+void RemoveSegmentOutliers(int mode) {
+  const int n = BeamCount();
+  g_filter.segmentCount = 0;
+  if (n < 1) return;
+  SortByAcross();
+  ProfilePointSet& p = g_profilePoints;
+  int segments = g_filter.segments;
+  if (g_flatBottomFlag == 1) segments = 1;
+  segments = std::clamp(segments, 1, kMaxSegments);
+  const float first = g_filter.SortedAcross[0];
+  const float length = (g_filter.SortedAcross[n - 1] - first) / static_cast<float>(segments);
+
+  int pos = 0;
+  for (int s = 0; s < segments; ++s) {
+    int* hist = g_filter.histogram[s];
+    for (int k = 0; k < kDepthBins; ++k) hist[k] = 0;
+    int count = 0;
+    const int start = pos;
+    const float bound = static_cast<float>(s + 1) * length + first;
+    int last = n - 1;
+    for (int q = start; q < n; ++q) {
+      ++count;
+      const float down = p.Down[g_filter.SortedBeam[q]];
+      for (int k = 0; k < kDepthBins; ++k) {
+        if (down > 50.0f * k && down <= 50.0f * k + 49.0f) {
+          ++hist[k];
+          break;
+        }
+      }
+      if (!(g_filter.SortedAcross[q] < bound)) {
+        last = q;
+        break;
+      }
+    }
+    int mode = 0;
+    for (int k = 1; k < kDepthBins; ++k)
+      if (hist[k] > hist[mode]) mode = k;
+    g_filter.modeDepth[s] = 50 * mode + 25;
+    g_filter.modeCount[s] = hist[mode];
+    g_filter.pointCount[s] = count;
+    g_filter.firstPosition[s] = start;
+    g_filter.lastPosition[s] = last;
+    pos = last;  // the last position also opens the next segment
+  }
+  g_filter.segmentCount = segments;
+
+  for (int s = 0; s < segments; ++s) {
+    const float dm = static_cast<float>(g_filter.modeDepth[s]);
+    float limit;
+    if (mode == kSegmentDeep) {
+      limit = std::clamp(0.5f * dm, 25.0f, 100.0f);
+    } else {
+      limit = static_cast<float>(g_settings.ProfilePointFilter_g_ol_fil_val);
+      // An ill-defined bottom (mode bin under a quarter of the positions)
+      // says nothing about what lies above it: keep every shallow point.
+      if (4 * g_filter.modeCount[s] < g_filter.pointCount[s]) limit = 510.0f;
+    }
+    for (int q = g_filter.firstPosition[s]; q <= g_filter.lastPosition[s]; ++q) {
+      const int b = g_filter.SortedBeam[q];
+      const float excess = mode == kSegmentDeep ? p.Down[b] - dm : dm - p.Down[b];
+      if (excess > limit) RemovePoint(b);
+    }
+  }
+}
+
+// ================================================================ [flat-bottom filter]
+// Over a flat bottom every point should agree with a trimmed mean of its ten
+// across-track neighbours; disagreeing or isolated points go. Down is
+// replaced in place, so later windows already see the smoothed values.
+void FlatBottomFilter() {
+  const int n = BeamCount();
+  ProfilePointSet& p = g_profilePoints;
+  float result[kMaxBeams];
+  for (int b = 0; b < n; ++b) result[b] = p.Range[b];
+  for (int j = 5; j <= n - 6; ++j) {
+    const int c = g_filter.SortedBeam[j];
+    double sum = 0.0;
+    int count = 0;
+    float lo = 0.0f, hi = 0.0f;
+    for (int q = j - 5; q <= j + 4; ++q) {
+      const float d = p.Down[g_filter.SortedBeam[q]];
+      if (d <= 0.0f) continue;
+      // Extremes start from the first value seen, so depths beyond 500
+      // samples (1000-sample data) trim correctly.
+      if (count == 0 || d < lo) lo = d;
+      if (count == 0 || d > hi) hi = d;
+      sum += d;
+      ++count;
+    }
+    if (count < 3 || p.Down[c] <= 0.0f) {
+      p.Down[c] = 0.0f;
+      result[c] = 0.0f;
+      continue;
+    }
+    const float a = static_cast<float>((sum - lo - hi) / (count - 2));
+    const float angle = p.SteerAngle[c];
+    if (!(angle > -kHalfPi && angle < kHalfPi) || std::fabs(a - p.Down[c]) >= 20.0f) {
+      p.Down[c] = 0.0f;
+      result[c] = 0.0f;
+      continue;
+    }
+    p.Down[c] = a;
+    result[c] = std::min(a / std::cos(angle), kFilterRangeLimit);
+  }
+  for (int b = 0; b < n; ++b) p.Range[b] = result[b];
+}
+
+// ================================================================ [gap fill]
+struct GapRule {
+  float slopeThreshold;   // |X_R - X_L| above this gives a slope
+  int widthFactor;        // longest gap = |trunc(cos(angle_L) * widthFactor)|
+  int bottomFollowing;    // slope limit by gap size, range limit, Down written
+};
+
+static void FillGaps(const GapRule& rule) {
+  const int n = BeamCount();
+  ProfilePointSet& p = g_profilePoints;
+  const double dTheta = g_beamGeom.beamSpacingRad;
+  int left = -1;
+  for (int b = 0; b < n; ++b) {
+    if (p.Range[b] <= 0.0f) continue;
+    if (left >= 0 && b - left > 1) {
+      const int gap = b - left;
+      const float xl = p.Across[left], zl = p.Down[left];
+      const float xr = p.Across[b], zr = p.Down[b];
+      const float dx = std::fabs(xr - xl);
+      const float slope = dx > rule.slopeThreshold ? (zr - zl) / dx : 0.0f;
+      const double angleL = p.SteerAngle[left];
+      const int longest = std::abs(static_cast<int>(std::cos(angleL) * rule.widthFactor));
+      const float maxSlope = (rule.bottomFollowing && gap <= 4) ? 1.0f : 0.25f;
+      if (gap <= longest && std::fabs(slope) <= maxSlope) {
+        for (int k = 1; k < gap; ++k) {
+          const float z = zl + static_cast<float>(k) * slope;
+          const double a = angleL + k * dTheta;
+          float range = 0.0f;
+          const double c = std::cos(a);
+          if (a > -kHalfPi && a < kHalfPi && c != 0.0) range = static_cast<float>(z / c);
+          if (rule.bottomFollowing) {
+            if (range >= kFilterRangeLimit) range = kFilterRangeLimit;
+            p.Down[left + k] = z;
+          }
+          p.Range[left + k] = range;
+          p.PeakLevel[left + k] = p.PeakLevel[left];
+        }
+      }
+    }
+    left = b;
+  }
+}
+
+void FillGapsMaximumReturn() { FillGaps(GapRule{1.0f, 40, 0}); }
+
+void FillGapsBottomFollowing() {
+  const int step = g_settings.StepSize;
+  const int w = step == 0 ? 80 : step == 2 ? 20 : 40;
+  FillGaps(GapRule{0.0f, w, 1});
+}
+
+// ================================================================ [main filter]
+// Each point is compared with the mean of its neighbours on either side
+// (a window that narrows toward the edges of the fan); a point more than 10
+// samples off is dropped, the rest are replaced by that mean.
+void MainFilter() {
+  const int n = BeamCount();
+  ProfilePointSet& p = g_profilePoints;
+  const int step = g_settings.StepSize;
+  int w = step == 0 ? 12 : step == 1 ? 6 : step == 2 ? 3 : 6;
+  if (g_filter.maxPoints == 1) w = 3;
+  float result[kMaxBeams];
+  for (int b = 0; b < n; ++b) result[b] = 0.0f;
+  for (int j = w / 2; j <= n - w / 2 - 1; ++j) {
+    const double angle = p.SteerAngle[j];
+    const int k = std::max(2, static_cast<int>(std::cos(angle) * w));
+    double sumL = 0.0, sumR = 0.0;
+    int countL = 0, countR = 0;
+    for (int i = j - k; i <= j; ++i) {
+      if (i < 0 || i >= n) continue;
+      const float r = p.Range[i];
+      if (r > 0.0f && r < kFilterRangeLimit) {
+        sumL += r;
+        ++countL;
+      }
+    }
+    for (int i = j; i <= j + k; ++i) {
+      if (i < 0 || i >= n) continue;
+      const float r = p.Range[i];
+      if (r > 0.0f && r < kFilterRangeLimit) {
+        sumR += r;
+        ++countR;
+      }
+    }
+    double aL = countL > 0 ? sumL / countL : 0.0;
+    double aR = countR > 0 ? sumR / countR : 0.0;
+    if (std::fabs(angle) > kQuarterPi && std::abs(countL - countR) > 1) aL = aR = 0.0;
+    const double m = (aL > 0.0 && aR > 0.0) ? (aL + aR) / 2.0 : 0.0;
+    if (std::fabs(p.Range[j] - m) >= 10.0) {
+      result[j] = 0.0f;
+      p.Down[j] = 0.0f;
+      p.Across[j] = 0.0f;
+    } else {
+      result[j] = static_cast<float>(m);
+      p.Down[j] = static_cast<float>(m * std::cos(angle));
+      p.Across[j] = static_cast<float>(m * std::sin(angle));
+    }
+  }
+  for (int b = 0; b < w && b < n; ++b) result[b] = 0.0f;
+  for (int b = std::max(0, n - w); b < n; ++b) result[b] = 0.0f;
+  for (int b = 0; b < n; ++b) p.Range[b] = result[b];
+}
+
+void FilterBottomFollowing() {
+  if (g_filter.deepOutlierSw) RemoveSegmentOutliers(kSegmentDeep);
+  if (g_settings.ProfilePointFilter_g_short_outliers_sw) RemoveSegmentOutliers(kSegmentShort);
+  if (g_settings.ProfilePointFilter_g_pre_filter_sw) FlatBottomFilter();
+  if (g_settings.ProfilePointFilter_g_fill_beams_sw) FillGapsBottomFollowing();
+  if (g_settings.ProfilePointFilter_g_main_filter_sw) MainFilter();
+}
+
+// ================================================================ [removed points]
+// The picture is dimmed (unless the artificial bottom dims it anyway) and each
+// removed point left as a small mark over three beams, five samples deep.
+void MarkRemovedPoints() {
+  const int n = BeamCount();
+  const int samples = std::clamp(g_beamGeom.samples, 0, kMaxSamples);
+  const float level = static_cast<float>(g_settings.ProfilePointFilter_g_bgd_lev);
+  const ProfilePointSet& p = g_profilePoints;
+  for (int b = 1; b < n; ++b) {
+    if (g_settings.ProfilePointType == 0)
+      for (int s = 0; s < samples; ++s) g_beamImage[b][s] *= level;
+    const int removed = p.RemovedRange[b];
+    if (removed > 0 && removed < 494) {
+      for (int beam = b - 1; beam <= b + 1; ++beam) {
+        if (beam >= n) continue;  // the last beam has no right-hand neighbour
+        for (int s = removed + 1; s <= removed + 5; ++s) g_beamImage[beam][s] = 50.0f;
+      }
+    }
+  }
+}
+
+// ================================================================ [averaging]
+// A running sum over the last A pings per beam, divided by the pings in which
+// the beam had a point: a beam seen once in three pings keeps that range.
+void AveragePoints() {
+  const int n = BeamCount();
+  ProfilePointSet& p = g_profilePoints;
+  const int depth = std::clamp(g_settings.AvgFilterIndex, kPointAvgMin, kPointAvgMax);
+  int slot = g_filter.ringSlot;
+  if (slot < 0 || slot >= depth) slot = 0;
+  const int replace = g_settings.ProfilePointFilter == 2;
+  for (int b = 0; b < n; ++b) {
+    float sum = g_filter.ringSum[b] - g_filter.ring[slot][b];
+    if (sum < 0.0f) sum = 0.0f;
+    g_filter.ring[slot][b] = p.Range[b];
+    sum += p.Range[b];
+    g_filter.ringSum[b] = sum;
+    if (!replace) continue;
+    int q = 0;
+    for (int s = 0; s < depth; ++s)
+      if (g_filter.ring[s][b] > 0.0f) ++q;
+    p.Range[b] = q > 0 ? sum / static_cast<float>(q) : 0.0f;
+  }
+  g_filter.ringSlot = slot + 1 >= depth ? 0 : slot + 1;
+}
+
+// ================================================================ [dialog]
+// "Advanced Filter Settings". The percentage and the background level change
+// only through their spin buttons, so the handler keeps them as working
+// values and ignores text typed into those fields.
+struct FilterDialogWork {
+  int percent = 10;
+  double background = 0.10;
+};
+static FilterDialogWork s_work;
+
+static int SampleCountForPercent() {
+  const int n = g_beamGeom.samples;
+  return n > 0 ? n : 500;
+}
+
+static void ShowPercent(plat::Dialog& d) { plat::SetInt(d, kPfPercent, s_work.percent); }
+
+static void ShowBackground(plat::Dialog& d) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%4.2f", s_work.background);
+  plat::SetText(d, kPfBackground, text);
+}
+
+static void FillFilterDialog(plat::Dialog& d, int maxPoints, int segments, int third, int fill,
+                             int mainSw, int flat, int shortSw, int show) {
+  plat::SetInt(d, kPfMaxPoints, maxPoints);
+  plat::SetInt(d, kPfSegments, segments);
+  plat::SetInt(d, kPfThirdCount, third);
+  plat::SetChecked(d, kPfFillBeams, fill);
+  plat::SetChecked(d, kPfMainFilter, mainSw);
+  plat::SetChecked(d, kPfFlatBottom, flat);
+  plat::SetChecked(d, kPfShortOutliers, shortSw);
+  plat::SetChecked(d, kPfShowRemoved, show);
+  ShowPercent(d);
+  ShowBackground(d);
+}
+
+static void SpinCount(plat::Dialog& d, int id, int delta) {
+  int v = 0;
+  if (!plat::GetInt(d, id, &v)) v = 1;
+  plat::SetInt(d, id, std::clamp(v + delta, 1, 10));
+}
+
+static int FilterDialogHandler(plat::Dialog& d, int event, int id, int delta) {
+  const Settings& s = g_settings;
+  switch (event) {
+    case plat::kDlgInit: {
+      std::snprintf(d.title, sizeof d.title, "%s", "Advanced Filter Settings");
+      plat::AddControl(d, kPfMaxPoints, plat::kEdit, "Max. Points:");
+      plat::AddControl(d, kPfMaxPointsSpin, plat::kSpin, "")->buddy = kPfMaxPoints;
+      plat::AddControl(d, kPfSegments, plat::kEdit, "No. of Segments:");
+      plat::AddControl(d, kPfSegmentsSpin, plat::kSpin, "")->buddy = kPfSegments;
+      // The template carries a third count without a visible control.
+      plat::AddControl(d, kPfThirdCount, plat::kEdit, "")->visible = 0;
+      plat::AddControl(d, kPfThirdCountSpin, plat::kSpin, "")->visible = 0;
+      plat::FindControl(d, kPfThirdCountSpin)->buddy = kPfThirdCount;
+      plat::AddControl(d, kPfFillBeams, plat::kCheck, "Fill between beams");
+      plat::AddControl(d, kPfMainFilter, plat::kCheck, "Main Filter");
+      plat::AddControl(d, kPfFlatBottom, plat::kCheck, "Flat Bottom Filter");
+      plat::AddControl(d, kPfShortOutliers, plat::kCheck, "Remove short outliers:");
+      plat::AddControl(d, kPfPercent, plat::kEdit, "above");
+      plat::AddControl(d, kPfPercentSpin, plat::kSpin, "% of range")->buddy = kPfPercent;
+      plat::AddControl(d, kPfBackground, plat::kEdit, "Background Level:");
+      plat::AddControl(d, kPfBackgroundSpin, plat::kSpin, "(for Artificial Bottom)")->buddy =
+          kPfBackground;
+      plat::AddControl(d, kPfShowRemoved, plat::kCheck, "Show removed points");
+      plat::AddControl(d, plat::kIdOk, plat::kButton, "Ok");
+      plat::AddControl(d, kPfDefaults, plat::kButton, "Defaults");
+      plat::AddControl(d, plat::kIdCancel, plat::kButton, "Cancel");
+      s_work.percent = std::clamp(s.ProfilePointFilter_g_ol_fil_val * 100 / SampleCountForPercent(),
+                                  2, 100);
+      s_work.background = std::clamp(s.ProfilePointFilter_g_bgd_lev, 0.10, 1.00);
+      FillFilterDialog(d, g_filter.maxPoints, g_filter.segments, g_filter.thirdCount,
+                       s.ProfilePointFilter_g_fill_beams_sw, s.ProfilePointFilter_g_main_filter_sw,
+                       s.ProfilePointFilter_g_pre_filter_sw, s.ProfilePointFilter_g_short_outliers_sw,
+                       s.ProfilePointFilter_g_show_outliers_sw);
+      return 1;
+    }
+    case plat::kDlgSpin:
+      if (id == kPfMaxPointsSpin) SpinCount(d, kPfMaxPoints, delta);
+      else if (id == kPfSegmentsSpin) SpinCount(d, kPfSegments, delta);
+      else if (id == kPfThirdCountSpin) SpinCount(d, kPfThirdCount, delta);
+      else if (id == kPfPercentSpin) {
+        s_work.percent = std::clamp(s_work.percent + delta, 2, 100);
+        ShowPercent(d);
+      } else if (id == kPfBackgroundSpin) {
+        // Whole hundredths, so repeated steps land on the printed values.
+        const int hundredths = static_cast<int>(std::lround(s_work.background * 100.0)) + delta;
+        s_work.background = std::clamp(hundredths, 10, 100) / 100.0;
+        ShowBackground(d);
+      } else {
+        return 0;
+      }
+      return 1;
+    case plat::kDlgCommand:
+      if (id == kPfDefaults) {
+        s_work.percent = 10;
+        s_work.background = 0.10;
+        g_filter.deepOutlierSw = 1;
+        FillFilterDialog(d, 10, 7, 10, 1, 1, 1, 1, 0);
+        return 1;
+      }
+      if (id == plat::kIdCancel) {
+        plat::EndDialog(d, 0);
+        return 1;
+      }
+      if (id == plat::kIdOk) {
+        int maxPoints = 0, segments = 0, third = g_filter.thirdCount;
+        const int maxOk = plat::GetInt(d, kPfMaxPoints, &maxPoints) && maxPoints >= 1 &&
+                          maxPoints <= 10;
+        const int segOk = plat::GetInt(d, kPfSegments, &segments) && segments >= 1 &&
+                          segments <= 10;
+        if (!maxOk || !segOk) {
+          plat::MessageBox("Advanced Filter Settings",
+                           !maxOk ? "Max. Points is out of range!\nUse 1 to 10."
+                                  : "No. of Segments is out of range!\nUse 1 to 10.",
+                           plat::kIconWarning);
+          plat::SetInt(d, kPfMaxPoints, g_filter.maxPoints);
+          return 1;
+        }
+        if (!plat::GetInt(d, kPfThirdCount, &third) || third < 1 || third > 10)
+          third = g_filter.thirdCount;
+        g_filter.maxPoints = maxPoints;
+        g_filter.segments = segments;
+        g_filter.thirdCount = third;
+        Settings& w = g_settings;
+        w.ProfilePointFilter_g_fill_beams_sw = plat::IsChecked(d, kPfFillBeams);
+        w.ProfilePointFilter_g_main_filter_sw = plat::IsChecked(d, kPfMainFilter);
+        w.ProfilePointFilter_g_pre_filter_sw = plat::IsChecked(d, kPfFlatBottom);
+        w.ProfilePointFilter_g_short_outliers_sw = plat::IsChecked(d, kPfShortOutliers);
+        w.ProfilePointFilter_g_show_outliers_sw = plat::IsChecked(d, kPfShowRemoved);
+        // Kept inside the key's range so the settings file reads it back.
+        const int samples =
+            static_cast<int>(s_work.percent * 0.01 * SampleCountForPercent());
+        w.ProfilePointFilter_g_ol_fil_val = std::clamp(samples, 10, 500);
+        w.ProfilePointFilter_g_bgd_lev = s_work.background;
+        plat::EndDialog(d, 1);
+        return 1;
+      }
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+int RunProfileFilterDialog() {
+  plat::Dialog d;
+  d.resource = "PROFILEFILTER";
+  return plat::RunDialog(d, FilterDialogHandler);
+}
