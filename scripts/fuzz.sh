@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of tests/fuzz/ with clang (AddressSanitizer and
+# UBSan), compiling the sources they need directly, and runs them.
+#
+#   scripts/fuzz.sh build                 build every target into $FUZZ_OUT
+#   scripts/fuzz.sh run SECONDS [TARGET]  fuzz each target (or one) for SECONDS,
+#                                         starting from its committed corpus
+#   scripts/fuzz.sh merge [TARGET]        minimise the new inputs into the
+#                                         committed corpus tests/fuzz/corpus/<name>/
+#
+# Targets: packet (tests/fuzz/packet_fuzzer.cpp), k41_reader
+# (tests/fuzz/k41_reader_fuzzer.cpp). FUZZ_OUT defaults to build-fuzz/.
+# Findings land in $FUZZ_OUT/artifacts/. Runs at nice 10 so a shared machine
+# keeps compiling.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${FUZZ_OUT:-build-fuzz}
+cxx=${CXX_FUZZ:-clang++}
+targets=(packet k41_reader)
+srcs=(src/head/return_data.cpp src/head/switch_command.cpp src/files/sonar_file.cpp
+      src/nav/nav_state.cpp src/settings/settings.cpp src/platform/platform.cpp
+      src/platform/recording.cpp tests/fuzz/fuzz_entries.cpp)
+flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
+       -fno-omit-frame-pointer -Isrc -Itests)
+
+build() {
+  mkdir -p "$out/artifacts"
+  for t in "${targets[@]}"; do
+    echo "fuzz: building $t"
+    nice -n 10 "$cxx" "${flags[@]}" "tests/fuzz/${t}_fuzzer.cpp" "${srcs[@]}" -o "$out/${t}_fuzzer"
+  done
+}
+
+pick() { if [ $# -gt 0 ] && [ -n "$1" ]; then echo "$1"; else echo "${targets[@]}"; fi; }
+
+cmd=${1:-build}
+case "$cmd" in
+  build) build ;;
+  run)
+    secs=${2:-60}
+    build
+    for t in $(pick "${3:-}"); do
+      mkdir -p "$out/work-$t" "tests/fuzz/corpus/$t"
+      echo "fuzz: running $t for ${secs}s"
+      nice -n 10 "$out/${t}_fuzzer" -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 \
+        -max_len=70000 -artifact_prefix="$out/artifacts/${t}-" -print_final_stats=1 \
+        "$out/work-$t" "tests/fuzz/corpus/$t"
+    done
+    ;;
+  merge)
+    for t in $(pick "${2:-}"); do
+      tmp=$(mktemp -d)
+      nice -n 10 "$out/${t}_fuzzer" -merge=1 -max_len=70000 "$tmp" "tests/fuzz/corpus/$t" "$out/work-$t"
+      rm -f "tests/fuzz/corpus/$t"/*
+      cp "$tmp"/* "tests/fuzz/corpus/$t"/
+      rm -rf "$tmp"
+      echo "fuzz: $t corpus now $(ls "tests/fuzz/corpus/$t" | wc -l) files"
+    done
+    ;;
+  *) echo "usage: $0 build | run SECONDS [TARGET] | merge [TARGET]" >&2; exit 2 ;;
+esac

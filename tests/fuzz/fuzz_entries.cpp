@@ -1,0 +1,148 @@
+// Fuzz entry code: packet assembly and decoding, and the .K41 reader and
+// scan, driven from arbitrary bytes. Shared by the libFuzzer targets and the
+// replay test, so the committed corpora run under the ordinary test build.
+#include "fuzz/fuzz_entries.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "files/sonar_file.h"
+#include "head/return_data.h"
+#include "head/switch_command.h"
+#include "nav/nav_state.h"
+#include "settings/settings.h"
+
+namespace {
+
+uint8_t s_beamTest[kBeamTestSlots][kBeamSampleBytes];
+uint8_t s_packet[kReturnPacketBytes];
+uint8_t s_fileRecord[kRecordBufferBytes];
+
+void ResetAll() {
+  g_settings = Settings{};
+  ResetSwitchState();
+  ResetReturnData();
+  ResetNavState();
+  ResetTimeStamps();
+  ResetPlaybackCopies();
+  g_recordWriter = RecordWriterState{};
+}
+
+// Writes the completed ping as a record and reads it back through the reader.
+int RoundTrip() {
+  const int size = FormatRecord(s_fileRecord, sizeof s_fileRecord, 0);
+  const int type = DataTypeOfLetter(g_fileWriterRecord[1]);
+  if (type < 0) return size == 0 ? 0 : 1;
+  if (size != kDataTypes[type].fileRecordSize) return 1;
+  FILE* f = fmemopen(s_fileRecord, static_cast<size_t>(size), "rb");
+  if (f == nullptr) return 0;
+  const int read = ReadNextRecord(f);
+  std::fclose(f);
+  if (read != kReadRecord) return 1;
+  return std::memcmp(g_pingRecord, g_fileWriterRecord, kDataTypes[type].recordLength) != 0;
+}
+
+}  // namespace
+
+int FuzzPacketAssembly(const uint8_t* data, size_t size, FuzzStats* stats) {
+  ResetAll();
+  if (size < 2) return 0;
+  const int cfg = data[0];
+  g_settings.Xdcr = (cfg >> 2) & 1;
+  g_settings.DisplayType = (cfg >> 3) & 1 ? 4 : 0;
+  g_settings.HalfRange = (cfg >> 4) & 1;
+  g_settings.RunMode = (cfg >> 5) & 1;
+  g_settings.PulseLength = data[1] * 10;
+  g_beamTestBuffer = (cfg >> 6) & 1 ? s_beamTest : nullptr;
+  g_switch.dataType = cfg & 3;
+  TakeDataTypeSetting();
+
+  size_t pos = 2;
+  double now = 1.0;
+  int failure = 0;
+  while (pos < size && !failure) {
+    const int op = data[pos++];
+    // Short receives: up to 63 * 16 = 1008 bytes.
+    size_t want = (op & 0x80) ? kReturnPacketBytes : static_cast<size_t>(op & 0x3F) * 16;
+    const size_t take = size - pos < want ? size - pos : want;
+    std::memset(s_packet, 0, sizeof s_packet);
+    std::memcpy(s_packet, data + pos, take);
+    pos += take;
+    if (op & 0x40) {
+      // Force the framing so the fuzzer reaches assembly and decoding; the
+      // index byte keeps its high bits and, for odd ops, its own index.
+      s_packet[0] = 'I';
+      s_packet[1] = static_cast<uint8_t>(kDataTypes[g_ping.expectedType].letter);
+      s_packet[2] = 'X';
+      if (!(op & 1)) s_packet[5] = static_cast<uint8_t>((s_packet[5] & 0xE0) | g_switch.packetIndex);
+      s_packet[kReturnPacketBytes - 1] = kEndByte;
+      want = kReturnPacketBytes;
+    }
+    const int length = (op & 0xC0) ? static_cast<int>(want) : static_cast<int>(take);
+    const int result = AssemblePacket(s_packet, length);
+    if (result & kPingComplete) {
+      failure = RoundTrip();
+      if (DecodePingAt(now)) stats->pingsDecoded++;
+      FinishPing();
+      // A finished record must never decode a second time.
+      if (DecodePingAt(now + 0.05)) failure = 1;
+      now += 0.1 + (op & 0x0F) * 0.01;
+    }
+    if ((op & 0x3F) == 0x3F) ClearPing();
+  }
+  stats->packetsAccepted += g_ping.packetsAccepted;
+  stats->pingsCompleted += g_ping.pingsCompleted;
+
+  // The input as the body of a record of the type in force, header forced valid.
+  const int type = g_ping.expectedType;
+  const int length = kDataTypes[type].recordLength;
+  std::memset(g_pingRecord, 127, kRecordBufferBytes);
+  std::memcpy(g_pingRecord, data, size < static_cast<size_t>(length) ? size : static_cast<size_t>(length));
+  g_pingRecord[0] = 'I';
+  g_pingRecord[1] = static_cast<uint8_t>(kDataTypes[type].letter);
+  g_pingRecord[2] = 'X';
+  g_pingRecord[length - 1] = kEndByte;
+  g_ping.endByte = kEndByte;
+  if (DecodePingAt(now)) stats->pingsDecoded++;
+  FinishPing();
+  return failure;
+}
+
+int FuzzK41Reader(const uint8_t* data, size_t size, FuzzStats* stats) {
+  ResetAll();
+  if (size == 0) return 0;
+  FILE* f = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+  if (f == nullptr) return 0;
+  int failure = 0;
+  double now = 1.0;
+  auto readAll = [&](int limit) {
+    for (int i = 0; i < limit && ReadNextRecord(f) == kReadRecord; ++i) {
+      stats->recordsRead++;
+      const int type = g_playback.dataType;
+      if (g_playback.recordSize != kDataTypes[type].fileRecordSize ||
+          g_playback.pingLength != kDataTypes[type].recordLength)
+        failure = 1;
+      if (g_playback.frameBeforeRecord &&
+          (g_playback.frameLength < kBmpHeaderBytes || g_playback.frameLength > kMaxVideoFrameBytes))
+        failure = 1;
+      if (DecodePingAt(now)) stats->pingsDecoded++;
+      FinishPing();
+      now += 0.1;
+    }
+  };
+  // More records than the input could hold would mean the reader loops.
+  readAll(static_cast<int>(size / 8192) + 2);
+  if (ReadNextRecord(f) == kReadRecord) failure = 1;
+  const int64_t starts[3] = {0, static_cast<int64_t>(size / 2),
+                             static_cast<int64_t>(data[0]) * static_cast<int64_t>(size) / 256};
+  for (int64_t from : starts) {
+    if (ScanForRecord(f, from)) {
+      const int64_t at = ftello(f);
+      if (at < from || at + 3 > static_cast<int64_t>(size) || data[at] != 'K') failure = 1;
+      readAll(1);
+    }
+  }
+  stats->damagedItems += g_playback.damagedItems;
+  std::fclose(f);
+  return failure;
+}

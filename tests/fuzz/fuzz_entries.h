@@ -1,0 +1,29 @@
+// Entry points shared by the libFuzzer targets and the corpus replay test.
+// Each takes arbitrary bytes, drives the code under test from a clean state
+// and returns 0, or a non-zero code when a property that must hold for any
+// input was broken (the fuzzer then stops with a finding).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct FuzzStats {
+  int packetsAccepted = 0;
+  int pingsCompleted = 0;
+  int pingsDecoded = 0;
+  int recordsRead = 0;
+  int damagedItems = 0;
+};
+
+// Byte 0 configures data type, transducer, display mode, half range, run mode;
+// byte 1 the pulse length. Then steps: an op byte and the bytes of one packet
+// (1033 or a short length), optionally with valid framing forced so the
+// assembly goes deep; every completed ping is written as a .K41 record, read
+// back (must match byte for byte), decoded and finished. The whole input is
+// also decoded once as a record body. Returns 1 on a round-trip mismatch.
+int FuzzPacketAssembly(const uint8_t* data, size_t size, FuzzStats* stats);
+
+// The input as a .K41 file in memory: every record read and decoded, then
+// scans from positions taken from the input. Returns 1 when the reader
+// reports a record whose layout is not one of the known ones.
+int FuzzK41Reader(const uint8_t* data, size_t size, FuzzStats* stats);
