@@ -54,6 +54,11 @@ void ResetProfileDetect() {
   }
 }
 
+void InstallProfileDetection() {
+  g_detectHook = DetectProfile;
+  RegisterResetHook(ResetPointHistory);
+}
+
 // ================================================================ [common quantities]
 struct DetectSetup {
   int beams;        // N

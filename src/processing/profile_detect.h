@@ -79,6 +79,10 @@ extern ProfileDetectState g_detect;
 // level and minimum range that external control set.
 void ResetProfileDetect();
 
+// Hands DetectProfile to the beamformer (g_detectHook) and registers the
+// point-history reset with ResetProcessing. Called once at start-up.
+void InstallProfileDetection();
+
 // ---------------------------------------------------------------- per ping
 // Runs the method of ProfilePointFilter on BeamImage, then point averaging, the
 // artificial bottom and the flat-bottom test. Called by ProcessPing when
