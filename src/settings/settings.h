@@ -1,10 +1,15 @@
 // The operator's settings: one field per key of "Orvale.INI", named as the key,
-// holding the value in use. Load and save live in settings.cpp.
+// holding the value in use, and the loading and saving of that file.
 //
 // In File mode the played record's values replace some of these while a file
 // plays (range, gain, pulse length, tilt, sound speed, offsets, Xdcr); the
 // operator's own values wait in g_liveHead and are what the settings file gets.
 #pragma once
+
+#include <cstddef>
+
+constexpr int kSettingsPathChars = 260;   // longest settings path and working directory
+constexpr int kSettingsTextChars = 80;    // longest text value (addresses)
 
 struct Settings {
   // ---- section "Settings", in reading order ----
@@ -51,8 +56,8 @@ struct Settings {
   int RealtimePlayback = 1;
   int PlaybackDelay = 0;
   int PlaybackDelayX = 1000;
-  char IPAddress_Sonar1[81] = "192.168.0.2";
-  char IPAddress_Output1[81] = "192.168.0.100";
+  char IPAddress_Sonar1[kSettingsTextChars + 1] = "192.168.0.2";
+  char IPAddress_Output1[kSettingsTextChars + 1] = "192.168.0.100";
   int RemotePort_Output1 = 4040;
   double ProfileTiltAngle = 0.0;
   int ProfilePointDetection = 0;
@@ -122,3 +127,61 @@ struct LiveHeadCopies {
 
 extern Settings g_settings;
 extern LiveHeadCopies g_liveHead;
+
+// Values the loader remembers beside the settings: the run mode, display mode
+// and altitude-window flag in force at the last change, so that the first
+// change after start-up is compared against what the file held.
+struct RememberedValues {
+  int previousRunMode = 0;        // set by LoadSettings and the run-mode switch
+  int previousDisplayType = 0;    // set by LoadSettings and the display-mode switch
+  int previousAltitudeWindow = 1; // set by LoadSettings and the altitude-window toggle
+};
+extern RememberedValues g_remembered;
+
+// Where the settings file lives: the working directory recorded at start-up
+// (also the directory of automatic recording names) and the file's full path.
+struct SettingsFileState {
+  char workingDirectory[kSettingsPathChars + 1] = {};
+  char path[kSettingsPathChars + 1] = {};
+};
+extern SettingsFileState g_settingsFile;
+
+// Work other modules do right after the loader stored one of these keys; each
+// is a hook that the owning module registers, called in file order.
+enum SettingsFollowUp {
+  kFollowFrequency = 0,        // operating frequency read: menus and display tables refresh
+  kFollowProfilePointDotSize,  // detection's minimum range back to 0.1 m, dependants recomputed
+  kFollowSignalLevel,          // the three signal-level flags from SignalLevel
+  kFollowDataOutputType,       // the data output's companion flag (set for type 2)
+  kFollowShortOutliers,        // the short-outlier filter's companion flag set
+  kFollowTrackPlotterZoom,     // the track plotter's scale recomputed
+  kFollowUpCount
+};
+void SetSettingsFollowUp(int which, void (*hook)());
+
+// Back to the built-in start-up values: g_settings, g_liveHead, g_remembered,
+// the recorded paths and the follow-up hooks.
+void ResetSettings();
+
+// Records the working directory and forms "<dir>/Orvale.INI" in
+// g_settingsFile. Returns 0 (nothing recorded) when the working directory
+// cannot be read or the path would not fit in kSettingsPathChars.
+int FormSettingsPath();
+
+// Reads every key in file order into g_settings (the head-dependent limits of
+// g_switch must already be the start-up ones), replacing out-of-range,
+// unreadable or missing values, and seeds g_liveHead and g_remembered.
+// Returns 1 when the file was read, 0 when it was missing or unreadable and
+// the defaults stand. Never leaves an out-of-range value behind.
+int LoadSettings(const char* path);
+
+// Writes every key in file order, keeping whatever else the file holds. In
+// File mode the operator's head values come from g_liveHead. Returns 1 when
+// the file was replaced, 0 when it could not be written (the old file stays).
+int SaveSettings(const char* path);
+
+// The run-mode switch: entering File mode keeps the operator's head values in
+// g_liveHead; returning to Head mode puts them back, switches half-range off
+// and clears the range-change marks.
+void SaveLiveHeadCopies();
+void RestoreLiveHeadCopies();
