@@ -1,7 +1,29 @@
-// Switch command state and the range table.
+// The switch command: the 27 bytes that ask the head for one return packet,
+// rebuilt from the operator's settings before every send, and everything that
+// changes those settings from the head's side of the program.
+//
+// Inputs are g_settings (range step, gain, pulse length and multiplier,
+// frequency, switch delay, external trigger, half-range), the data type and
+// packet index of the return-data module, and the head type each return
+// reports. This module owns g_switch: the head-dependent limits, the
+// head-type setting and FrequencyCoefficient, range offset, transmit flag,
+// auto pulse length, and the range-change handshake between the
+// user-interface thread (which requests a step) and the acquisition thread
+// (which builds the command). It also owns the "SETSWITCHES" and
+// "DISPLAYSWITCHES" dialogs.
+//
+// Index: [SECTION] State and tables, Command, Range requests, Head type,
+// Frequency, Set Switches dialog, Display Switches dialog.
 #include "head/switch_command.h"
 
+#include <cmath>
+#include <cstdio>
+
+#include "head/return_data.h"
+#include "platform/platform.h"
 #include "settings/settings.h"
+
+// ============================================================ [SECTION] State and tables
 
 const RangeEntry kRangeTable[kRangeSteps] = {
     {1, 1.5f, "1.5 M", "4.5 FT", "1.5 YDS", 6, 2},
@@ -24,8 +46,37 @@ const RangeEntry kRangeTable[kRangeSteps] = {
 };
 
 SwitchState g_switch;
+void (*g_processingResetHook)() = nullptr;
 
-void ResetSwitchState() {
+// How long a range request waits for the ping in progress to end.
+static constexpr double kRangeWaitMs = 500.0;
+static constexpr int kMaxPulseUs = 2500;
+static constexpr int kDefaultStep = 5;
+static constexpr int kDefaultGain = 3;
+
+// Head types as the head reports them (HeadTypeIndex) and what follows.
+struct HeadTypeRow {
+  int reported;
+  int setting;
+  int coefficient;  // FrequencyCoefficient, hundredths
+  int defaultKHz;
+};
+static const HeadTypeRow kHeadTypes[] = {
+    {1, 5, 3, 120},   {10, 5, 3, 120},  {14, 5, 3, 120},   {16, 5, 3, 120},
+    {2, 6, 20, 675},  {3, 7, 20, 675},  {7, 7, 20, 675},   {4, 3, 10, 260},
+    {5, 8, 10, 260},  {9, 9, 170, 1700}, {11, 11, 20, 675}, {17, 12, 10, 260},
+    {18, 13, 20, 800},
+};
+static const HeadTypeRow kOtherHeadType = {-1, 4, 10, 260};
+
+// Values the "Set Switches" dialog works on between opening and "Ok".
+struct SetSwitchesWork {
+  int autoPulse = 0;        // the dialog's "Auto Pulse Length" box
+  int resetRangeOffset = 0; // "Defaults" was pressed: range offset 0 on "Ok"
+};
+static SetSwitchesWork g_work;
+
+void SetStartupHeadLimits() {
   g_switch.minStep = 2;
   g_switch.maxStep = 11;
   g_switch.maxGain = 20;
@@ -34,6 +85,10 @@ void ResetSwitchState() {
   g_switch.freqMaxKHz = 260;
   g_switch.headDefaultFreqKHz = 260;
   g_switch.headTypeSetting = 4;
+}
+
+void ResetSwitchState() {
+  SetStartupHeadLimits();
   g_switch.FrequencyCoefficient = 10;
   g_switch.lastReportedHeadType = -1;
   g_switch.rangeOffset = 0;
@@ -46,15 +101,440 @@ void ResetSwitchState() {
   g_switch.pingInProgress = 0;
   g_switch.rangeChangePending = 0;
   g_switch.rangeChangeSent = 0;
-  g_switch.pendingStep = 5;
+  g_switch.pendingStep = kDefaultStep;
+  g_switch.processingResetRequested = 0;
+  g_processingResetHook = nullptr;
+  g_work = SetSwitchesWork{};
 }
 
-float RangeMetersOfStep(int step) {
-  if (step < 0) step = 0;
-  if (step >= kRangeSteps) step = kRangeSteps - 1;
-  return kRangeTable[step].rangeM;
+static int ClampStep(int step) {
+  if (step < 0) return 0;
+  if (step >= kRangeSteps) return kRangeSteps - 1;
+  return step;
 }
+
+float RangeMetersOfStep(int step) { return kRangeTable[ClampStep(step)].rangeM; }
 
 int FrequencyInUseKHz() {
   return g_settings.RunMode == 1 ? g_switch.playbackFrequencyKHz : g_settings.Frequency;
+}
+
+static const char* RangeLabel(int step) {
+  const RangeEntry& e = kRangeTable[ClampStep(step)];
+  if (g_settings.Units == 1) return e.labelFt;
+  if (g_settings.Units == 2) return e.labelYds;
+  return e.labelM;
+}
+
+static void RequestProcessingReset() {
+  g_switch.processingResetRequested = 1;
+  if (g_processingResetHook) g_processingResetHook();
+}
+
+// ============================================================ [SECTION] Command
+
+int RangeCode(int rangeM) {
+  switch (rangeM) {
+    case 250: return 201;
+    case 300: return 202;
+    case 400: return 203;
+    case 500: return 204;
+    default: return rangeM;
+  }
+}
+
+int FrequencyCode(int frequencyKHz, int headTypeSetting) {
+  int f = frequencyKHz;
+  if (headTypeSetting == 9) f /= 10;  // the 1700 kHz head counts in tens of kHz
+  return ((f - 330) / 5 + 100) & 0xFF;
+}
+
+int AutoPulseLengthWith(int step, double multiplier) {
+  const double r = RangeMetersOfStep(step);
+  const int a = static_cast<int>(std::trunc(6.0 * r));
+  const int b = static_cast<int>(std::trunc(a * 0.1 + 0.5));
+  const double pl = std::trunc(10.0 * b * multiplier);
+  return pl > kMaxPulseUs ? kMaxPulseUs : static_cast<int>(pl);
+}
+
+int AutoPulseLength(int step) { return AutoPulseLengthWith(step, g_settings.PulseLengthMultiplier); }
+
+// SwitchCommand, 27 bytes:
+//   0 0xFE | 1 'D' | 2 0x10 | 3 RangeCode | 4 range offset | 5-7 0 | 8 start gain dB
+//   9 1 | 10 FrequencyCoefficient | 11-12 0 | 13 PacketIndex | 14 pulse length / 10 us
+//   15 0 | 16 external trigger control | 17-18 trigger transmit delay, high byte first
+//   19 packets per ping | 20 8 | 21 0 | 22 bit 0 transmit disabled | 23 0
+//   24 switch delay / 2 | 25 FrequencyCode | 26 0xFD
+void BuildSwitchCommand(uint8_t out[kSwitchCommandBytes]) {
+  if (TakeDataTypeSetting()) RequestProcessingReset();
+  g_ping.pingValid = 0;
+
+  int step = g_settings.Range;
+  if (g_switch.rangeChangePending.load()) {
+    // Until the run mode changes, every command carries the last requested
+    // step, even if the user-interface thread has not stored it yet.
+    step = g_switch.pendingStep.load();
+    g_switch.rangeChangeSent = 1;
+  }
+  int type = g_ping.expectedType;
+  if (type < 0 || type >= kDataTypeCount) type = 0;
+  const int delay = g_settings.ExternalTriggerXmitDelay;
+
+  out[0] = 0xFE;
+  out[1] = 0x44;
+  out[2] = 0x10;
+  out[3] = static_cast<uint8_t>(RangeCode(kRangeTable[ClampStep(step)].commandM));
+  out[4] = static_cast<uint8_t>(g_switch.rangeOffset & 0xFF);
+  out[5] = 0;
+  out[6] = 0;
+  out[7] = 0;
+  out[8] = static_cast<uint8_t>(g_settings.Gain & 0xFF);
+  out[9] = 1;
+  out[10] = static_cast<uint8_t>(g_switch.FrequencyCoefficient & 0xFF);
+  out[11] = 0;
+  out[12] = 0;
+  out[13] = static_cast<uint8_t>(g_switch.packetIndex & 0xFF);
+  out[14] = static_cast<uint8_t>((g_settings.PulseLength / 10) & 0xFF);
+  out[15] = 0;
+  out[16] = static_cast<uint8_t>(g_settings.ExternalTriggerControl & 0xFF);
+  out[17] = static_cast<uint8_t>((delay >> 8) & 0xFF);
+  out[18] = static_cast<uint8_t>(delay & 0xFF);
+  out[19] = static_cast<uint8_t>(kDataTypes[type].packetsPerPing);
+  out[20] = 8;
+  out[21] = 0;
+  out[22] = static_cast<uint8_t>(g_switch.transmitDisabled ? 1 : 0);
+  out[23] = 0;
+  out[24] = static_cast<uint8_t>((g_settings.SwitchDelay / 2) & 0xFF);
+  out[25] = static_cast<uint8_t>(FrequencyCode(g_settings.Frequency, g_switch.headTypeSetting));
+  out[26] = 0xFD;
+}
+
+// ============================================================ [SECTION] Range requests
+
+int RequestRangeStep(int s) {
+  if (g_settings.RunMode != 0) return g_settings.Range;
+  const int minStep = g_switch.minStep;
+  // Half range: below the smallest step of a short-range head the head works
+  // at half that step's range; any step above it leaves half range at the
+  // smallest step (the caller decides whether to switch half range off).
+  if (g_settings.HalfRange && s > minStep) {
+    s = minStep;
+  } else if (s < minStep && minStep <= 2) {
+    s = minStep;
+    g_settings.HalfRange = 1;
+  } else {
+    g_settings.HalfRange = 0;
+  }
+  if (s > g_switch.maxStep) s = g_switch.maxStep;
+  if (s < minStep) s = minStep;
+  s = ClampStep(s);
+
+  g_settings.Range = s;
+  const int maxOffset = kRangeTable[s].maxRangeOffset;
+  if (g_switch.rangeOffset > maxOffset) g_switch.rangeOffset = maxOffset;
+  if (g_switch.rangeOffset < 0) g_switch.rangeOffset = 0;
+  if (g_switch.autoPulseLength) g_settings.PulseLength = AutoPulseLength(s);
+
+  g_switch.pendingStep = s;
+  g_switch.rangeChangeSent = 0;
+  g_switch.rangeChangePending = 1;
+  // Let the ping in progress finish with the range it was sent with, but never
+  // hang the user interface on a head that stopped answering.
+  const int64_t t0 = plat::CounterNow();
+  while (g_switch.pingInProgress.load() && plat::CounterMs(t0, plat::CounterNow()) < kRangeWaitMs)
+    plat::SleepMs(1);
+  return s;
+}
+
+void ClearRangeChangeMarks() {
+  g_switch.pingInProgress = 0;
+  g_switch.rangeChangePending = 0;
+  g_switch.rangeChangeSent = 0;
+}
+
+// ============================================================ [SECTION] Head type
+
+int ApplyReportedHeadType(int headTypeIndex) {
+  if (headTypeIndex == g_switch.lastReportedHeadType) return 0;
+  g_switch.lastReportedHeadType = headTypeIndex;
+  const HeadTypeRow* row = &kOtherHeadType;
+  for (const HeadTypeRow& r : kHeadTypes)
+    if (r.reported == headTypeIndex) row = &r;
+
+  g_switch.headTypeSetting = row->setting;
+  g_switch.FrequencyCoefficient = row->coefficient;
+  g_switch.headDefaultFreqKHz = row->defaultKHz;
+  if (row->setting == 4) g_switch.maxStep = 11;
+  if (row->setting == 5) g_switch.maxStep = 14;
+  if (row->setting == 7) g_switch.maxStep = 8;
+
+  if (g_settings.RunMode == 0) {
+    if (row->setting == 4) {
+      if (g_settings.Frequency < g_switch.freqMinKHz || g_settings.Frequency > g_switch.freqMaxKHz)
+        g_settings.Frequency = 260;
+    } else if (row->setting != 7) {
+      g_settings.Frequency = row->defaultKHz;
+    }
+  }
+  RequestProcessingReset();
+  return 1;
+}
+
+// ============================================================ [SECTION] Frequency
+
+int AcceptFrequencyEntry(int c, int* storedKHz) {
+  if (c < g_switch.freqMinKHz || c > g_switch.freqMaxKHz) return 0;
+  *storedKHz = 5 * static_cast<int>(std::trunc(c * 0.2 + 0.5));
+  return 1;
+}
+
+void FrequencyRangeMessage(char* out, size_t size) {
+  if (g_switch.freqMinKHz == g_switch.freqMaxKHz)
+    std::snprintf(out, size, "Frequency is out of range!\nFrequency must be %d kHz.",
+                  g_switch.headDefaultFreqKHz);
+  else
+    std::snprintf(out, size, "Frequency is out of range!\nUse %d to %d kHz.", g_switch.freqMinKHz,
+                  g_switch.freqMaxKHz);
+}
+
+// ============================================================ [SECTION] Set Switches dialog
+
+static const char kSetSwitchesCaption[] = "Set Switches";
+static constexpr int kIdSwUnitDb = 1190;
+static constexpr int kIdSwUnitUsec = 1191;
+static constexpr int kIdSwUnitKHz = 1192;
+
+static int SelectedStep(plat::Dialog& d) {
+  const int sel = plat::GetSelection(d, kIdSwRange);
+  return sel < 0 ? g_settings.Range : g_switch.minStep + sel;
+}
+
+static void ShowMultiplier(plat::Dialog& d, double m) {
+  char t[32];
+  std::snprintf(t, sizeof t, "%03.1f", m);
+  plat::SetText(d, kIdSwMultiplier, t);
+}
+
+// The multiplier the operator is looking at, when it is a valid one.
+static double ShownMultiplier(plat::Dialog& d) {
+  double m = 0.0;
+  if (plat::GetDouble(d, kIdSwMultiplier, &m) && m >= 1.0 && m <= 2.0) return m;
+  return g_settings.PulseLengthMultiplier;
+}
+
+static void ShowAutoPulse(plat::Dialog& d) {
+  plat::SetInt(d, kIdSwPulse, AutoPulseLengthWith(SelectedStep(d), ShownMultiplier(d)));
+}
+
+static void SetAutoPulseMode(plat::Dialog& d, int on) {
+  g_work.autoPulse = on ? 1 : 0;
+  plat::SetChecked(d, kIdSwAutoPulse, on);
+  plat::SetReadOnly(d, kIdSwPulse, on);
+  plat::SetEnabled(d, kIdSwPulseSpin, !on);
+  if (on) ShowAutoPulse(d);
+}
+
+static void SelectStep(plat::Dialog& d, int step) {
+  int index = step - g_switch.minStep;
+  const int count = g_switch.maxStep - g_switch.minStep + 1;
+  if (index < 0) index = 0;
+  if (index >= count) index = count - 1;
+  plat::SetSelection(d, kIdSwRange, index);
+}
+
+static void InitSetSwitches(plat::Dialog& d) {
+  g_work = SetSwitchesWork{};
+  d.centreX = 508;
+  d.centreY = 332;
+  plat::AddControl(d, kIdSwRange, plat::kDropDown, "Range:");
+  plat::AddControl(d, kIdSwGain, plat::kEdit, "Start Gain:");
+  plat::AddControl(d, kIdSwGainSpin, plat::kSpin, "")->buddy = kIdSwGain;
+  plat::AddControl(d, kIdSwUnitDb, plat::kStatic, "dB");
+  plat::AddControl(d, kIdSwPulse, plat::kEdit, "Pulse Length:");
+  plat::AddControl(d, kIdSwPulseSpin, plat::kSpin, "")->buddy = kIdSwPulse;
+  plat::AddControl(d, kIdSwUnitUsec, plat::kStatic, "usec");
+  plat::AddControl(d, kIdSwMultiplier, plat::kEdit, "Multiplier:");
+  plat::AddControl(d, kIdSwMultiplierSpin, plat::kSpin, "")->buddy = kIdSwMultiplier;
+  plat::AddControl(d, kIdSwFrequency, plat::kEdit, "Frequency:");
+  plat::AddControl(d, kIdSwFrequencySpin, plat::kSpin, "")->buddy = kIdSwFrequency;
+  plat::AddControl(d, kIdSwUnitKHz, plat::kStatic, "kHz");
+  plat::AddControl(d, kIdSwTransmit, plat::kDropDown, "Transmit:");
+  plat::AddControl(d, kIdSwAutoPulse, plat::kCheck, "Auto Pulse Length");
+  plat::AddControl(d, plat::kIdOk, plat::kButton, "Ok");
+  plat::AddControl(d, plat::kIdCancel, plat::kButton, "Cancel");
+  plat::AddControl(d, kIdSwDefaults, plat::kButton, "Defaults");
+
+  for (int s = g_switch.minStep; s <= g_switch.maxStep && s < kRangeSteps; ++s)
+    plat::AddItem(d, kIdSwRange, RangeLabel(s));
+  SelectStep(d, g_settings.Range);
+  plat::SetInt(d, kIdSwGain, g_settings.Gain);
+  plat::SetInt(d, kIdSwPulse, g_settings.PulseLength);
+  ShowMultiplier(d, g_settings.PulseLengthMultiplier);
+  plat::SetInt(d, kIdSwFrequency, g_settings.Frequency);
+  plat::AddItem(d, kIdSwTransmit, "Enable");
+  plat::AddItem(d, kIdSwTransmit, "Disable");
+  plat::SetSelection(d, kIdSwTransmit, g_switch.transmitDisabled ? 1 : 0);
+  SetAutoPulseMode(d, g_switch.autoPulseLength);
+}
+
+// One spin press: the field's value (or the setting when the field holds no
+// number) moved by `step` and kept within lo..hi.
+static void SpinInt(plat::Dialog& d, int id, int fallback, int step, int lo, int hi) {
+  int v = fallback;
+  plat::GetInt(d, id, &v);
+  long long n = static_cast<long long>(v) + step;
+  if (n < lo) n = lo;
+  if (n > hi) n = hi;
+  plat::SetInt(d, id, static_cast<int>(n));
+}
+
+static void SpinSetSwitches(plat::Dialog& d, int id, int delta) {
+  if (id == kIdSwGainSpin) {
+    SpinInt(d, kIdSwGain, g_settings.Gain, delta, 0, g_switch.maxGain);
+  } else if (id == kIdSwPulseSpin) {
+    if (!g_work.autoPulse)
+      SpinInt(d, kIdSwPulse, g_settings.PulseLength, 10 * delta, g_switch.minPulse, kMaxPulseUs);
+  } else if (id == kIdSwMultiplierSpin) {
+    // Counted in tenths so that repeated presses land on 1.0 .. 2.0 exactly.
+    int tenths = static_cast<int>(std::trunc(ShownMultiplier(d) * 10.0 + 0.5)) + delta;
+    if (tenths < 10) tenths = 10;
+    if (tenths > 20) tenths = 20;
+    ShowMultiplier(d, tenths / 10.0);
+    if (g_work.autoPulse) ShowAutoPulse(d);
+  } else if (id == kIdSwFrequencySpin) {
+    const int step = g_switch.headTypeSetting == 9 ? 50 : 5;
+    SpinInt(d, kIdSwFrequency, g_settings.Frequency, step * delta, g_switch.freqMinKHz,
+            g_switch.freqMaxKHz);
+  }
+}
+
+static void DefaultsSetSwitches(plat::Dialog& d) {
+  SelectStep(d, kDefaultStep);
+  g_work.resetRangeOffset = 1;
+  plat::SetInt(d, kIdSwGain, kDefaultGain);
+  ShowMultiplier(d, 1.0);
+  SetAutoPulseMode(d, 1);
+  plat::SetInt(d, kIdSwFrequency, g_switch.headDefaultFreqKHz);
+  plat::SetSelection(d, kIdSwTransmit, 0);
+}
+
+// "Ok": every valid value is taken; the dialog stays open when a message was shown.
+static void OkSetSwitches(plat::Dialog& d) {
+  int messageShown = 0;
+  const int step = SelectedStep(d);
+  if (step != g_settings.Range) {
+    // Picking a longer range from the list is an explicit choice: it must not
+    // be folded back into half range at the smallest step.
+    if (step > g_switch.minStep) g_settings.HalfRange = 0;
+    RequestRangeStep(step);
+  }
+  int gain = 0;
+  if (plat::GetInt(d, kIdSwGain, &gain) && gain >= 0 && gain <= g_switch.maxGain)
+    g_settings.Gain = gain;
+  g_switch.autoPulseLength = g_work.autoPulse;
+  int pulse = 0;
+  if (!g_work.autoPulse && plat::GetInt(d, kIdSwPulse, &pulse) && pulse >= g_switch.minPulse &&
+      pulse <= kMaxPulseUs)
+    g_settings.PulseLength = pulse;
+
+  double m = 0.0;
+  if (plat::GetDouble(d, kIdSwMultiplier, &m) && m >= 1.0 && m <= 2.0) {
+    g_settings.PulseLengthMultiplier = m;
+  } else {
+    plat::MessageBox(kSetSwitchesCaption, "Multiplier is out of range!\nUse 1.0 to 2.0",
+                     plat::kIconWarning);
+    ShowMultiplier(d, g_settings.PulseLengthMultiplier);
+    messageShown = 1;
+  }
+  int c = 0, stored = 0;
+  if (plat::GetInt(d, kIdSwFrequency, &c) && AcceptFrequencyEntry(c, &stored)) {
+    g_settings.Frequency = stored;
+  } else {
+    char text[96];
+    FrequencyRangeMessage(text, sizeof text);
+    plat::MessageBox(kSetSwitchesCaption, text, plat::kIconWarning);
+    messageShown = 1;
+  }
+  g_switch.transmitDisabled = plat::GetSelection(d, kIdSwTransmit) == 1 ? 1 : 0;
+  if (g_work.resetRangeOffset) {
+    g_switch.rangeOffset = 0;
+    g_work.resetRangeOffset = 0;
+  }
+  if (g_switch.autoPulseLength) g_settings.PulseLength = AutoPulseLength(g_settings.Range);
+  if (!messageShown) plat::EndDialog(d, 1);
+}
+
+static int SetSwitchesHandler(plat::Dialog& d, int event, int id, int delta) {
+  switch (event) {
+    case plat::kDlgInit:
+      InitSetSwitches(d);
+      return 1;
+    case plat::kDlgSpin:
+      SpinSetSwitches(d, id, delta);
+      return 1;
+    case plat::kDlgCommand:
+      if (id == kIdSwRange) {
+        if (g_work.autoPulse) ShowAutoPulse(d);
+      } else if (id == kIdSwAutoPulse) {
+        SetAutoPulseMode(d, plat::IsChecked(d, kIdSwAutoPulse));
+      } else if (id == kIdSwDefaults) {
+        DefaultsSetSwitches(d);
+      } else if (id == plat::kIdOk) {
+        OkSetSwitches(d);
+      } else if (id == plat::kIdCancel) {
+        plat::EndDialog(d, 0);
+      } else {
+        return 0;
+      }
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+int RunSetSwitchesDialog() {
+  plat::Dialog d;
+  d.resource = "SETSWITCHES";
+  std::snprintf(d.title, sizeof d.title, "%s", kSetSwitchesCaption);
+  return plat::RunDialog(d, SetSwitchesHandler);
+}
+
+// ============================================================ [SECTION] Display Switches dialog
+
+static int DisplaySwitchesHandler(plat::Dialog& d, int event, int id, int) {
+  if (event == plat::kDlgInit) {
+    d.centreX = 508;
+    d.centreY = 332;
+    static const char* const kUnit[] = {"M", "FT", "YDS"};
+    const int units = (g_settings.Units >= 0 && g_settings.Units <= 2) ? g_settings.Units : 0;
+    char t[plat::kTextLen];
+    plat::AddControl(d, kIdSwRange, plat::kStatic, "Range:");
+    plat::SetText(d, kIdSwRange, RangeLabel(g_settings.Range));
+    plat::AddControl(d, kIdSwRangeOffset, plat::kStatic, "Range Offset:");
+    std::snprintf(t, sizeof t, "%d %s", g_switch.rangeOffset, kUnit[units]);
+    plat::SetText(d, kIdSwRangeOffset, t);
+    plat::AddControl(d, kIdSwGain, plat::kStatic, "Start Gain:");
+    std::snprintf(t, sizeof t, "%d dB", g_settings.Gain);
+    plat::SetText(d, kIdSwGain, t);
+    plat::AddControl(d, kIdSwPulse, plat::kStatic, "Pulse Length:");
+    std::snprintf(t, sizeof t, "%d usec", g_settings.PulseLength);
+    plat::SetText(d, kIdSwPulse, t);
+    plat::AddControl(d, kIdSwFrequency, plat::kStatic, "Frequency:");
+    std::snprintf(t, sizeof t, "%d kHz", FrequencyInUseKHz());
+    plat::SetText(d, kIdSwFrequency, t);
+    plat::AddControl(d, plat::kIdOk, plat::kButton, "Ok");
+    return 1;
+  }
+  if (event == plat::kDlgCommand && (id == plat::kIdOk || id == plat::kIdCancel)) {
+    plat::EndDialog(d, id == plat::kIdOk ? 1 : 0);
+    return 1;
+  }
+  return 0;
+}
+
+int RunDisplaySwitchesDialog() {
+  plat::Dialog d;
+  d.resource = "DISPLAYSWITCHES";
+  std::snprintf(d.title, sizeof d.title, "Switches");
+  return plat::RunDialog(d, DisplaySwitchesHandler);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "settings/constants.h"
@@ -46,11 +47,86 @@ struct SwitchState {
   std::atomic<int> rangeChangePending{0};
   std::atomic<int> rangeChangeSent{0};
   std::atomic<int> pendingStep{5};
+  // Set when a change of reported head type or of data type needs the
+  // processing chain (geometry, display tables) reset; the acquisition loop
+  // clears it once it has done so. g_processingResetHook, when registered, is
+  // called at the same moment on the thread that detected the change.
+  std::atomic<int> processingResetRequested{0};
 };
 extern SwitchState g_switch;
 
+// Start-up state: the head-dependent limits below, no range change pending.
 void ResetSwitchState();
+// The head-dependent limits in force before the settings file is read:
+// steps 2..11, gain 0..20 dB, pulse from 30 us, 240..260 kHz, default 260 kHz,
+// head-type setting 4.
+void SetStartupHeadLimits();
 // Range in metres (float column) of a step, clamped to the table.
 float RangeMetersOfStep(int step);
 // Operating frequency in force: the operator's in Head mode, the played ping's in File mode.
 int FrequencyInUseKHz();
+
+// Called (besides raising processingResetRequested) when the processing chain
+// must be reset; nullptr for none. Registered by the module that owns it.
+extern void (*g_processingResetHook)();
+
+// ---------------------------------------------------------------- command
+// RangeCode: 1..200 metres as themselves, 250/300/400/500 m as 201..204.
+int RangeCode(int rangeM);
+// FrequencyCode: (f - 330) / 5 + 100 truncating, f first divided by 10 for
+// head-type setting 9; low 8 bits.
+int FrequencyCode(int frequencyKHz, int headTypeSetting);
+// Auto pulse length of a step with the multiplier in force, microseconds.
+int AutoPulseLength(int step);
+int AutoPulseLengthWith(int step, double multiplier);
+// Rebuilds the 27 command bytes from the settings (acquisition thread, before
+// every send): takes a new data type into force, clears the ping-valid flag,
+// and while a range change is pending sends the pending step's range.
+void BuildSwitchCommand(uint8_t out[kSwitchCommandBytes]);
+
+// ---------------------------------------------------------------- range
+// The operator asks for range step s (user-interface thread). Head mode only;
+// in File mode nothing happens. Applies the half-range rule, clamps s to the
+// head's steps, stores it in g_settings.Range, clamps the range offset to the
+// step's maximum, follows it with the auto pulse length when that is on, marks
+// the change pending for the command builder and waits (at most 0.5 s) for a
+// ping in progress to end. Returns the step in force afterwards.
+int RequestRangeStep(int s);
+// The run-mode switch clears the ping-in-progress and range-change marks.
+void ClearRangeChangeMarks();
+
+// ---------------------------------------------------------------- head type
+// Follows the head type reported in a return (HeadTypeIndex). Returns 1 when
+// it differed from the last one reported (settings changed and a processing
+// reset requested), 0 otherwise.
+int ApplyReportedHeadType(int headTypeIndex);
+
+// ---------------------------------------------------------------- frequency
+// Frequency entry: 1 and *storedKHz = c rounded to the nearest multiple of
+// 5 kHz when freqMin <= c <= freqMax, else 0.
+int AcceptFrequencyEntry(int c, int* storedKHz);
+// The operator's message for a refused frequency ("Frequency is out of ...").
+void FrequencyRangeMessage(char* out, size_t size);
+
+// ---------------------------------------------------------------- dialogs
+// Control identifiers of "SETSWITCHES" and "DISPLAYSWITCHES".
+enum SwitchDialogId {
+  kIdSwRange = 1100,
+  kIdSwGain,
+  kIdSwGainSpin,
+  kIdSwPulse,
+  kIdSwPulseSpin,
+  kIdSwMultiplier,
+  kIdSwMultiplierSpin,
+  kIdSwFrequency,
+  kIdSwFrequencySpin,
+  kIdSwTransmit,
+  kIdSwAutoPulse,
+  kIdSwDefaults,
+  kIdSwRangeOffset,  // DISPLAYSWITCHES only
+};
+// "Set Switches" (Head mode). Returns 1 when closed with "Ok".
+int RunSetSwitchesDialog();
+// "Switches": read-only view of the switches in use (File mode). Returns 1
+// when closed with "Ok", 0 when dismissed.
+int RunDisplaySwitchesDialog();
