@@ -441,10 +441,18 @@ static void PrefilterAndDemodulate(int n) {
       g_firstPassQ[e][s] = q1;
       g_nadirI[e][s] = 0.2f * i1;
       g_nadirQ[e][s] = 0.2f * q1;
-      g_elementSamples[e][s] = CompressSample((i1 + q1) * 0.125f);
+      const float x = (i1 + q1) * 0.125f;
+      const float v = CompressSample(x);
+      g_elementSamples[e][s] = v;
+      // The compression moves an exact zero to -1. Fed on, that offset is a
+      // DC level on every element alike, which bin 0 passes and the beam sum
+      // forms into a bright nadir stripe over the whole range of a silent
+      // ping. Silence therefore enters the second pass as silence.
+      s_xt[s][e] = x == 0.0f ? 0.0f : v;
     }
   }
-  TransposeIn(steps);
+  for (int s = n; s < steps; ++s)
+    for (int e = 0; e < kElements; ++e) s_xt[s][e] = g_elementSamples[e][s];
   DemodulateTransposed(steps, 0, 3);
   for (int e = 0; e < kElements; ++e) {
     for (int s = 0; s < n; ++s) {
