@@ -1,0 +1,278 @@
+// XTF sidescan export. For every processed ping (not in Beam Test) while an
+// XTF file is open, the per-ping output sequence calls WriteXtfPing, which
+// writes the 1024-byte file header before the first ping and then the ping
+// header and the two channels of the sidescan line that beamforming built
+// (port samples, then starboard). Times come from the stamp of the record
+// being played (File mode) or of the acquisition cycle (Head mode),
+// navigation from the played record's copies or the GPS state.
+// Owns: the XTF file, its byte count, the last coordinates and its status line.
+#include "files/xtf.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "files/sonar_file.h"
+#include "head/return_data.h"
+#include "head/switch_command.h"
+#include "nav/nav_state.h"
+#include "platform/platform.h"
+#include "processing/beamform.h"
+#include "processing/outputs.h"
+#include "settings/settings.h"
+
+XtfState g_xtf;
+
+namespace {
+
+uint8_t s_ping[kXtfMaxPingBytes];
+
+void Put16(uint8_t* p, int v) {
+  p[0] = static_cast<uint8_t>(v & 0xFF);
+  p[1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void PutFloat(uint8_t* p, float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, 4);
+  Put32(p, u);
+}
+void PutDouble(uint8_t* p, double d) {
+  uint64_t u;
+  std::memcpy(&u, &d, 8);
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
+}
+void PutText(uint8_t* p, const char* text, int bytes) {
+  for (int i = 0; i < bytes && text[i] != '\0'; ++i) p[i] = static_cast<uint8_t>(text[i]);
+}
+
+// Reads `bytes` decimal digits; stops at the first non-digit.
+int Digits(const char* p, int bytes) {
+  int v = 0;
+  for (int i = 0; i < bytes && p[i] >= '0' && p[i] <= '9'; ++i) v = v * 10 + (p[i] - '0');
+  return v;
+}
+
+void RefreshStatus() {
+  if (!g_xtf.open) {
+    if (g_xtf.status[0] != '\0') {
+      g_xtf.status[0] = '\0';
+      g_xtf.statusKb = -1;
+      plat::InvalidateWindow(plat::kWinMain);
+    }
+    return;
+  }
+  const int kb = static_cast<int>(g_xtf.bytesWritten / 1024);
+  if (kb == g_xtf.statusKb) return;
+  g_xtf.statusKb = kb;
+  FormatRecordingStatus(g_xtf.status, sizeof g_xtf.status, g_xtf.name, kb, nullptr);
+  plat::InvalidateWindow(plat::kWinMain);
+}
+
+}  // namespace
+
+void ResetXtf() {
+  CloseXtfFile();
+  g_xtf = XtfState{};
+}
+
+int MonthOfText(const char* three) {
+  static const char* kMonths[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                    "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+  if (three == nullptr) return 0;
+  for (int m = 0; m < 12; ++m)
+    if (std::strncmp(three, kMonths[m], 3) == 0) return m + 1;
+  return 0;
+}
+
+int XtfDayOfYear(int day, int month, int year) {
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int leap = year >= 1992 && year <= 2048 && (year - 1992) % 4 == 0;
+  int doy = day;
+  for (int m = 1; m < month && m <= 12; ++m) doy += (m == 2 && leap) ? 29 : kDays[m - 1];
+  return (doy < 1 || doy > 366) ? 1 : doy;
+}
+
+int PositionDegrees(const char* text, int textBytes, float* degrees) {
+  if (text == nullptr || degrees == nullptr || textBytes < 13 || text[0] == '\0') return 0;
+  // Latitude: " DD.MM.MMMMM N"; longitude: "DDD.MM.MMMMM E". Degrees end at the first '.'.
+  int i = 0;
+  while (i < textBytes && text[i] == ' ') ++i;
+  int deg = 0, degDigits = 0;
+  while (i < textBytes && text[i] >= '0' && text[i] <= '9') {
+    deg = deg * 10 + (text[i] - '0');
+    ++i;
+    ++degDigits;
+  }
+  if (degDigits == 0 || i >= textBytes || text[i] != '.') return 0;
+  ++i;
+  if (i + 8 > textBytes) return 0;
+  const int wholeMin = Digits(text + i, 2);
+  if (text[i + 2] != '.') return 0;
+  const int fracMin = Digits(text + i + 3, 5);
+  const char hemi = text[textBytes - 1];
+  float value = static_cast<float>(deg) + (static_cast<float>(wholeMin) + fracMin * 1e-5f) / 60.0f;
+  if (hemi == 'S' || hemi == 'W') value = -value;
+  *degrees = value;
+  return 1;
+}
+
+int OpenXtfFile(const char* path) {
+  CloseXtfFile();
+  if (path == nullptr || std::strlen(path) >= kXtfNameBytes) return 0;
+  FILE* f = std::fopen(path, "wb");
+  if (f == nullptr) return 0;
+  g_xtf.file = f;
+  g_xtf.open = 1;
+  g_xtf.firstPing = 1;
+  g_xtf.bytesWritten = 0;
+  g_xtf.pingsWritten = 0;
+  std::snprintf(g_xtf.name, sizeof g_xtf.name, "%s", path);
+  RefreshStatus();
+  return 1;
+}
+
+void CloseXtfFile() {
+  if (g_xtf.file) std::fclose(g_xtf.file);
+  g_xtf.file = nullptr;
+  g_xtf.open = 0;
+  RefreshStatus();
+}
+
+int XtfFileOpen() { return g_xtf.open && g_xtf.file != nullptr; }
+
+// File header (1024 bytes, zero where not listed):
+//   0 format 123, 1 system type 1, 2 program "Cardovex", 10 version "100",
+//   18 sonar name, 34 sonar type 4096, 36 note, 100 file name,
+//   164 navigation units 3, 166 channels 2,
+//   256 / 384 channel information: type 1 port / 2 starboard, correction
+//   flags 1, unipolar 1, bytes per sample 1, samples per channel at +8, name at +12.
+void BuildXtfFileHeader(uint8_t out[kXtfFileHeaderBytes], int sampleCount) {
+  std::memset(out, 0, kXtfFileHeaderBytes);
+  out[0] = 123;
+  out[1] = 1;
+  std::memcpy(out + 2, "Cardovex", 8);
+  PutText(out + 10, "100", 8);
+  PutText(out + 18, "K41 Sidescan", 16);
+  out[34] = 0x00;
+  out[35] = 0x10;
+  PutText(out + 36, "Cardovex Technology Corp.", 64);
+  PutText(out + 100, "cardovex.xtf", 64);
+  Put16(out + 164, 3);
+  Put16(out + 166, 2);
+  for (int ch = 0; ch < 2; ++ch) {
+    uint8_t* c = out + 256 + 128 * ch;
+    c[0] = static_cast<uint8_t>(ch + 1);
+    c[1] = 0;
+    Put16(c + 2, 1);
+    Put16(c + 4, 1);
+    Put16(c + 6, 1);
+    Put32(c + 8, static_cast<uint32_t>(sampleCount));
+    PutText(c + 12, ch == 0 ? "PORT" : "STBD", 16);
+  }
+}
+
+// Ping header (256 bytes): 0 magic 0xFACE, 2 type 0, 3 sub-channel 0,
+// 4 channels 2, 10 bytes in record, 14 year, 16 month, 17 day, 18 hour,
+// 19 minute, 20 second, 21 hundredths, 22 day of year, 28 ping number,
+// 32 sound velocity / 2, 120 ship speed, 124 gyro, 128/136 ship Y/X,
+// 152 sensor speed, 160/168 sensor Y/X, 216 heave.
+// Channel header (64 bytes): 0 channel, 2 down-sample method 2,
+// 4 slant range m, 16 time duration s, 42 samples.
+int BuildXtfPing(uint8_t* out, int outSize, int sampleCount) {
+  if (sampleCount < 0) sampleCount = 0;
+  if (sampleCount > kMaxSamples) sampleCount = kMaxSamples;
+  const int length = kXtfPingHeaderBytes + 2 * (kXtfChannelHeaderBytes + sampleCount);
+  if (out == nullptr || outSize < length) return 0;
+  std::memset(out, 0, static_cast<size_t>(length));
+
+  const int fileMode = g_settings.RunMode == 1;
+  const TimeStamp& ts = fileMode ? g_playback.stamp : g_timeStamps.current;
+  double speedKnots = fileMode ? g_playback.speedKnots : g_nav.speedKnots;
+  const double headingDeg = fileMode ? g_playback.headingDeg : 0.0;
+  const double heaveM = fileMode ? g_playback.heaveM : 0.0;
+  // Coordinates: the latest position; a record without one keeps the last.
+  {
+    const char* lat = fileMode ? g_playback.latitude : g_nav.latitude;
+    const char* lon = fileMode ? g_playback.longitude : g_nav.longitude;
+    const int present = fileMode ? g_playback.positionPresent : (g_nav.latitude[0] != '\0');
+    float la = 0.f, lo = 0.f;
+    if (present && PositionDegrees(lat, kPositionTextBytes, &la) &&
+        PositionDegrees(lon, kPositionTextBytes, &lo)) {
+      g_xtf.latitudeDeg = la;
+      g_xtf.longitudeDeg = lo;
+    }
+  }
+
+  uint8_t* h = out;
+  Put16(h + 0, 0xFACE);
+  h[2] = 0;
+  h[3] = 0;
+  Put16(h + 4, 2);
+  Put32(h + 10, static_cast<uint32_t>(length));
+  const int day = Digits(ts.date, 2);
+  const int month = MonthOfText(ts.date + 3);
+  const int year = Digits(ts.date + 7, 4);
+  Put16(h + 14, year);
+  h[16] = static_cast<uint8_t>(month);
+  h[17] = static_cast<uint8_t>(day);
+  h[18] = static_cast<uint8_t>(Digits(ts.time, 2));
+  h[19] = static_cast<uint8_t>(Digits(ts.time + 3, 2));
+  h[20] = static_cast<uint8_t>(Digits(ts.time + 6, 2));
+  h[21] = static_cast<uint8_t>(Digits(ts.hundredths + 1, 2));
+  Put16(h + 22, XtfDayOfYear(day, month, year));
+  Put32(h + 28, g_outputs.outputCounter);
+  const double sv = g_settings.SoundVelocityMeters;
+  PutFloat(h + 32, static_cast<float>(sv * 0.5));
+  PutFloat(h + 120, static_cast<float>(speedKnots));
+  PutFloat(h + 124, static_cast<float>(headingDeg));
+  PutDouble(h + 128, static_cast<double>(g_xtf.latitudeDeg));
+  PutDouble(h + 136, static_cast<double>(g_xtf.longitudeDeg));
+  PutFloat(h + 152, static_cast<float>(speedKnots));
+  PutDouble(h + 160, static_cast<double>(g_xtf.latitudeDeg));
+  PutDouble(h + 168, static_cast<double>(g_xtf.longitudeDeg));
+  PutFloat(h + 216, static_cast<float>(heaveM));
+
+  const float rangeM = RangeMetersOfStep(g_settings.Range);
+  const float duration = sv > 0.0 ? static_cast<float>(rangeM / (sv * 0.5)) : 0.0f;
+  uint8_t* p = out + kXtfPingHeaderBytes;
+  for (int ch = 0; ch < 2; ++ch) {
+    Put16(p + 0, ch);
+    Put16(p + 2, 2);
+    PutFloat(p + 4, rangeM);
+    PutFloat(p + 16, duration);
+    Put32(p + 42, static_cast<uint32_t>(sampleCount));
+    p += kXtfChannelHeaderBytes;
+    // Port is entries 0..S-1 of the sidescan line, starboard S..2S-1; an
+    // entry the line does not have is written 0.
+    const int first = ch * sampleCount;
+    for (int i = 0; i < sampleCount; ++i) {
+      const int e = first + i;
+      p[i] = e < g_sidescanLength ? static_cast<uint8_t>(g_sidescanLine[e] & 0xFF) : 0;
+    }
+    p += sampleCount;
+  }
+  return length;
+}
+
+int WriteXtfPing() {
+  if (!XtfFileOpen()) return 0;
+  const int samples = g_sampleCount;
+  if (g_xtf.firstPing) {
+    uint8_t header[kXtfFileHeaderBytes];
+    BuildXtfFileHeader(header, samples);
+    const size_t w = std::fwrite(header, 1, sizeof header, g_xtf.file);
+    if (w != sizeof header) g_xtf.writeErrors++;
+    g_xtf.bytesWritten = static_cast<int64_t>(w);
+    g_xtf.firstPing = 0;
+  }
+  const int length = BuildXtfPing(s_ping, sizeof s_ping, samples);
+  const size_t w = std::fwrite(s_ping, 1, static_cast<size_t>(length), g_xtf.file);
+  if (w != static_cast<size_t>(length)) g_xtf.writeErrors++;
+  g_xtf.bytesWritten += static_cast<int64_t>(w);
+  g_xtf.pingsWritten++;
+  RefreshStatus();
+  return 1;
+}

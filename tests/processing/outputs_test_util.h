@@ -1,0 +1,139 @@
+// Shared set-up of the output tests: a clean module state, a temporary
+// directory for files, and a UDP listener on 127.0.0.1 that the output
+// socket is pointed at.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "files/sonar_file.h"
+#include "files/xtf.h"
+#include "head/return_data.h"
+#include "head/switch_command.h"
+#include "nav/nav_state.h"
+#include "platform/net.h"
+#include "platform/recording.h"
+#include "processing/beamform.h"
+#include "processing/outputs.h"
+#include "processing/profile_detect.h"
+#include "settings/settings.h"
+
+namespace outtest {
+
+inline int BE16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
+inline int BE24(const uint8_t* p) { return (p[0] << 16) | (p[1] << 8) | p[2]; }
+inline uint32_t BE32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+inline int LE16(const uint8_t* p) { return p[0] | (p[1] << 8); }
+inline uint32_t LE32(const uint8_t* p) {
+  return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline float LEFloat(const uint8_t* p) {
+  const uint32_t u = LE32(p);
+  float f;
+  std::memcpy(&f, &u, 4);
+  return f;
+}
+inline double LEDouble(const uint8_t* p) {
+  uint64_t u = 0;
+  for (int i = 7; i >= 0; --i) u = (u << 8) | p[i];
+  double d;
+  std::memcpy(&d, &u, 8);
+  return d;
+}
+
+// A datagram listener on 127.0.0.1 with a receive buffer large enough for a
+// whole 480-beam record.
+struct Listener {
+  int fd = -1;
+  int port = 0;
+  Listener() {
+    fd = net::UdpOpen("127.0.0.1", 0);
+    if (fd >= 0) {
+      const int size = 8 << 20;
+      // SO_RCVBUFFORCE passes the system cap when allowed; the plain option otherwise.
+      if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+      port = net::LocalPort(fd);
+    }
+  }
+  ~Listener() { net::CloseSocket(fd); }
+  // Every datagram waiting now (waits up to waitMs for the first).
+  std::vector<std::vector<uint8_t>> Drain(int waitMs = 200) {
+    std::vector<std::vector<uint8_t>> out;
+    static uint8_t buf[70000];
+    if (net::WaitReadable(fd, waitMs) <= 0) return out;
+    for (;;) {
+      const int n = net::UdpReceive(fd, buf, sizeof buf, nullptr, nullptr);
+      if (n < 0) {
+        if (net::WaitReadable(fd, 20) <= 0) break;
+        continue;
+      }
+      out.emplace_back(buf, buf + n);
+    }
+    return out;
+  }
+};
+
+class OutputsFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
+    plat::rec::Reset();
+    g_settings = Settings{};
+    ResetSwitchState();
+    ResetReturnData();
+    ResetNavState();
+    ResetTimeStamps();
+    ResetPlaybackCopies();
+    ResetBeamform();
+    ResetProfileDetect();
+    ResetOutputs();
+    ResetXtf();
+    net::ResetNet();
+    char tmpl[] = "/tmp/orvale_out_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    ResetOutputs();
+    ResetXtf();
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    (void)!std::system(cmd.c_str());
+  }
+  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  void PointSocketAt(const Listener& l) {
+    std::snprintf(g_settings.IPAddress_Output1, sizeof g_settings.IPAddress_Output1, "127.0.0.1");
+    g_settings.RemotePort_Output1 = l.port;
+    ASSERT_EQ(OpenOutputSocket(), 1);
+  }
+  // A ping of n beams and s samples with the point of output entry e at
+  // (e + 1) * 10 tenths of a sample and intensity e % 256.
+  void FakePing(int n, int s) {
+    g_beamGeom.beams = n;
+    g_beamGeom.samples = s;
+    g_beamGeom.sectorDeg = 120.0;
+    g_sampleCount = s;
+    g_profileOutputCount = n;
+    for (int e = 0; e < n; ++e) {
+      g_pointRangeTenths[e] = (e + 1) * 10;
+      g_profileOutputBeam[e].Intensity = e % 256;
+      g_profileOutputBeam[e].AngleDeg = 60.0f - 0.5f * e;
+    }
+    for (int b = 0; b < n; ++b)
+      for (int i = 0; i < s; ++i) g_beamImage[b][i] = static_cast<float>((b + i) % 256);
+  }
+  std::string dir_;
+};
+
+}  // namespace outtest
