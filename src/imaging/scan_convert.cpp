@@ -237,10 +237,33 @@ static void BuildFan(int window, int kind, int projected) {
   }
 }
 
+static inline int Unmapped(const PixelEntry& e) {
+  return e.SubBeamIndex == 0 && e.SampleIndex == 0 && e.WeightCentre == 0;
+}
+
+// Rounded rays of sub-beams half a pixel apart still miss the odd pixel far
+// out (where the fan crosses the pixel grid diagonally), and the first
+// sub-beam starts half a beam step inside the left edge of the outline. Such
+// pixels would show as black dots and a black seam inside the fan; they take
+// the entry of their right neighbour (the left one at the right end of a row).
+static void FillRowGaps(int r, int c0, int c1) {
+  PixelEntry* row = g_scan.PixelMap[r];
+  for (int c = c1 - 2; c >= c0; --c)
+    if (Unmapped(row[c]) && !Unmapped(row[c + 1])) row[c] = row[c + 1];
+  for (int c = c0 + 1; c < c1; ++c)
+    if (Unmapped(row[c]) && !Unmapped(row[c - 1])) row[c] = row[c - 1];
+}
+
+static void FillSpanGaps(int fromRow, int toRow) {
+  for (int r = fromRow; r < toRow; ++r)
+    if (g_scan.SpanLeft[r] < g_scan.SpanRight[r]) FillRowGaps(r, g_scan.SpanLeft[r], g_scan.SpanRight[r]);
+}
+
 static void BuildSectorOrProfile(int window, int mode) {
   BuildFan(window, mode, 0);
   OutlineFan(g_scan.geom, mode == kModeProfile ? g_scan.geom.tiltDeg - 180.0 : 0.0);
   SpansFromMarksFan(g_scan.geom.originX);
+  FillSpanGaps(0, kImageHeight);
 }
 
 static void ProjectMark(double x, double y) {
@@ -296,6 +319,18 @@ static void BuildPerspective(int window) {
     }
   }
   std::memset(g_marks, 0, sizeof g_marks);
+  // The far rows are bounded by the outline; the near rows span the whole
+  // width, so only the run between their first and last mapped pixel is closed.
+  FillSpanGaps(0, kPerspectiveSplitRow);
+  for (int r = kPerspectiveSplitRow; r < kImageHeight; ++r) {
+    int first = -1, last = -1;
+    for (int c = 0; c < kImageWidth; ++c)
+      if (!Unmapped(g_scan.PixelMap[r][c])) {
+        if (first < 0) first = c;
+        last = c;
+      }
+    if (first >= 0) FillRowGaps(r, first, last + 1);
+  }
 }
 
 static void BuildLinear(int window) {
