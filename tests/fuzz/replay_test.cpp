@@ -13,8 +13,11 @@
 
 namespace {
 
+// ORVALE_TEST_DATA is tests/data; the corpora live beside it under tests/fuzz.
 std::string CorpusDir(const char* name) {
-  return std::string(ORVALE_TEST_DATA) + "/../fuzz/corpus/" + name;
+  std::string tests = ORVALE_TEST_DATA;
+  tests.erase(tests.find_last_of('/'));
+  return tests + "/fuzz/corpus/" + name;
 }
 
 std::vector<std::string> ListFiles(const std::string& dir) {
