@@ -121,6 +121,7 @@ void RemoveSegmentOutliers(int mode) {
       if (hist[k] > hist[mode]) mode = k;
     g_filter.modeDepth[s] = 50 * mode + 25;
     g_filter.modeCount[s] = hist[mode];
+    g_filter.binned[s] = hist[mode] > 0;
     g_filter.pointCount[s] = count;
     g_filter.firstPosition[s] = start;
     g_filter.lastPosition[s] = last;
@@ -129,6 +130,10 @@ void RemoveSegmentOutliers(int mode) {
   g_filter.segmentCount = segments;
 
   for (int s = 0; s < segments; ++s) {
+    // A segment none of whose points fell in a bin (all between bins or
+    // deeper than 499) has no bottom to measure against; judging it against
+    // the empty first bin would throw away every point it has.
+    if (!g_filter.binned[s]) continue;
     const float dm = static_cast<float>(g_filter.modeDepth[s]);
     float limit;
     if (mode == kSegmentDeep) {
@@ -295,7 +300,11 @@ void MainFilter() {
 void FilterBottomFollowing() {
   if (g_filter.deepOutlierSw) RemoveSegmentOutliers(kSegmentDeep);
   if (g_settings.ProfilePointFilter_g_short_outliers_sw) RemoveSegmentOutliers(kSegmentShort);
-  if (g_settings.ProfilePointFilter_g_pre_filter_sw) FlatBottomFilter();
+  if (g_settings.ProfilePointFilter_g_pre_filter_sw) {
+    // The filter walks the across-track order; make sure it is this ping's.
+    if (!g_filter.deepOutlierSw && !g_settings.ProfilePointFilter_g_short_outliers_sw) SortByAcross();
+    FlatBottomFilter();
+  }
   if (g_settings.ProfilePointFilter_g_fill_beams_sw) FillGapsBottomFollowing();
   if (g_settings.ProfilePointFilter_g_main_filter_sw) MainFilter();
 }

@@ -30,6 +30,7 @@ struct ProfileFilterState {
   int modeDepth[kMaxSegments] = {};
   int modeCount[kMaxSegments] = {};
   int pointCount[kMaxSegments] = {};
+  int binned[kMaxSegments] = {};      // 1 when any point fell in a depth bin
   int firstPosition[kMaxSegments] = {};
   int lastPosition[kMaxSegments] = {};
 
