@@ -233,7 +233,7 @@ void ResetSpeedFilter() { g_playback.speedRejects = 0; }
 
 void ResetPlaybackCopies() {
   static const PlaybackCopies kFresh{};
-  std::memcpy(static_cast<void*>(&g_playback), &kFresh, sizeof g_playback);
+  g_playback = kFresh;
 }
 
 namespace {

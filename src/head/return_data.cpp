@@ -304,6 +304,8 @@ void FinishPing() {
   g_ping.endByte = 0;
 }
 
+void ClearRecordHeader() { g_pingRecord[0] = g_pingRecord[1] = g_pingRecord[2] = 0; }
+
 void ClearPing() {
   std::memset(g_pingRecord + kRecordHeaderBytes, 127, static_cast<size_t>(kElements) * g_sampleCount);
   // Everything after the header of the receive buffer, the end byte included,

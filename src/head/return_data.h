@@ -132,6 +132,8 @@ constexpr int kPingComplete = 2;
 void FinishPing();
 // Silences the element data of the current record and the receive buffer.
 void ClearPing();
+// Zeroes record bytes 0-2 on a run-mode change, so no stale header is shown.
+void ClearRecordHeader();
 
 // Puts a stored PingRecord back into g_pingRecord (playback): the type is taken
 // from its letter and must match `length`. Returns 1, or 0 when refused.
