@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "head/return_data.h"
 #include "head/switch_command.h"
 #include "imaging/overlay.h"
 #include "imaging/render.h"
@@ -138,9 +139,12 @@ void ResetScanConvert() {
   g_scan.refusedBuilds = 0;
   BuildWeightTable();
   InitPerspective();
+  ConnectBeamTestRaster();
   TablesBusy = 0;
   g_building = 0;
 }
+
+void ConnectBeamTestRaster() { g_beamTestBuffer = BeamTestDestination(); }
 
 // ------------------------------------------------------------ outline spans
 
