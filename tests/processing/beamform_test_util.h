@@ -11,6 +11,7 @@
 #include "head/return_data.h"
 #include "head/switch_command.h"
 #include "processing/beamform.h"
+#include "scene.h"
 #include "settings/settings.h"
 
 namespace bftest {
@@ -91,6 +92,28 @@ inline int NearestBeam(double angleRad) {
   for (int b = 1; b < g_beamGeom.beams; ++b)
     if (std::fabs(BeamSteerAngle(b) - angleRad) < std::fabs(BeamSteerAngle(best) - angleRad)) best = b;
   return best;
+}
+
+// Takes a scene's head settings into the console (range, head type,
+// frequency, speed of sound, mounting, pulse) and sets the geometry up.
+inline void ApplyScene(const SceneParams& p) {
+  g_settings.Range = p.rangeStep;
+  g_settings.Frequency = p.frequencyKHz;
+  g_settings.Xdcr = p.xdcr;
+  g_settings.PulseLength = ScenePulseUs(p);
+  g_settings.SoundVelocityMeters = 1500.0;
+  g_switch.headTypeSetting = p.headTypeSetting;
+  g_ping.headModeCode = p.headModeCode;
+  ApplyDataType(p.dataType);
+  SetupBeamGeometry();
+}
+
+// Synthesises ping `index` of the scene and decodes it into ElementSamples.
+inline int DecodeScenePing(const SceneParams& p, int index) {
+  static uint8_t record[kRecordBufferBytes];
+  const int length = SynthesizePing(p, index, record);
+  if (length <= 0 || !LoadPingRecord(record, length)) return 0;
+  return DecodePingAt(1.0 + 0.01 * index);
 }
 
 }  // namespace bftest
