@@ -9,4 +9,8 @@ export ORVALE_LOOPBACK_ONLY=1
 if [ -x scripts/demo.sh ]; then
   exec scripts/demo.sh build-release
 fi
-build-release/orvale-convert --version
+if [ -x build-release/orvale-convert ]; then
+  exec build-release/orvale-convert --version
+fi
+version=$(sed -n 's/^project(Orvale VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+echo "Orvale ${version:-unknown} built"
