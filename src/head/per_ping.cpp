@@ -1,0 +1,183 @@
+// Per-ping processing. Head mode runs it on the acquisition thread for every
+// completed ping; File mode runs it from the playback step for every record
+// read. The record waits in g_pingRecord (return data); the stages run in a
+// fixed order because each reads what the one before produced:
+//   decode -> (live: recording) -> head type -> (file: take the played
+//   record's settings) -> beams and profile, or the beam-test raster -> draw
+//   and show -> sidescan line -> outputs and XTF -> finish the record.
+// Owns: the values of the last played record that decide when tables are
+// rebuilt, the frequency-refresh memory, and the per-ping timings that
+// playback pacing reads.
+#include "head/per_ping.h"
+
+#include "files/sonar_file.h"
+#include "files/xtf.h"
+#include "head/return_data.h"
+#include "head/switch_command.h"
+#include "imaging/palette.h"
+#include "imaging/render.h"
+#include "imaging/scan_convert.h"
+#include "platform/platform.h"
+#include "processing/beamform.h"
+#include "processing/outputs.h"
+#include "processing/profile_detect.h"
+#include "settings/settings.h"
+
+PerPingState g_perPing;
+
+namespace {
+
+constexpr int kRejectPauseMs = 50;
+constexpr int kDisplayBeamTest = 4;
+
+double NowMs() { return plat::CounterMs(0, plat::CounterNow()); }
+
+void RebuildDisplayTables() {
+  BuildDisplayMode(plat::kWinMain);
+  g_perPing.tableRebuilds++;
+}
+
+void ResetChain() {
+  ResetProcessing();
+  g_perPing.processingResets++;
+}
+
+// File mode: the played record brings its own range, tilt, frequency and
+// data type. A range change needs new display tables; any of them needs the
+// processing histories cleared, since pings of the old geometry must not be
+// averaged into the new one.
+void TakePlayedSettings() {
+  PerPingState& pp = g_perPing;
+  const int range = g_settings.Range;
+  const int frequency = FrequencyInUseKHz();
+  const double tilt = g_settings.ProfileTiltAngle;
+  const int type = g_playback.dataType;
+  int reset = 0;
+  if (frequency != pp.lastFrequencyKHz) {
+    pp.lastFrequencyKHz = frequency;
+    FrequencyAndHeadRefresh();
+    reset = 1;
+  }
+  if (range != pp.lastRange) {
+    pp.lastRange = range;
+    RebuildDisplayTables();
+    reset = 1;
+  }
+  if (tilt != pp.lastTiltDeg) {
+    pp.lastTiltDeg = tilt;
+    reset = 1;
+  }
+  if (type != pp.lastDataType) {
+    pp.lastDataType = type;
+    reset = 1;
+  }
+  pp.lastGain = g_settings.Gain;
+  pp.lastDisplayGain = g_playback.displayGain;
+  if (reset) ResetChain();
+}
+
+}  // namespace
+
+void ResetPerPing() { g_perPing = PerPingState{}; }
+
+void ForgetPlayedSettings() {
+  PerPingState& pp = g_perPing;
+  pp.lastRange = 1000;
+  pp.lastGain = 1000;
+  pp.lastFrequencyKHz = -1;
+  pp.lastDisplayGain = -1;
+  pp.lastDataType = -1;
+  pp.lastTiltDeg = 1000.0;
+}
+
+void ForceFrequencyRefresh() { g_perPing.refreshFrequencyKHz = -1; }
+
+int FrequencyAndHeadRefresh() {
+  PerPingState& pp = g_perPing;
+  const int frequency = FrequencyInUseKHz();
+  if (frequency == pp.refreshFrequencyKHz && g_switch.rangeOffset == pp.refreshRangeOffset) return 0;
+  pp.refreshFrequencyKHz = frequency;
+  pp.refreshRangeOffset = g_switch.rangeOffset;
+  SetupBeamGeometry();
+  CentreProfile();
+  ClearImage();
+  ResetChain();
+  RebuildDisplayTables();
+  pp.frequencyRefreshes++;
+  return 1;
+}
+
+void InitPipeline() {
+  ResetScanConvert();
+  SelectColorTable(plat::kWinMain, g_settings.Colors);
+  InstallProfileDetection();
+  g_beamTestBuffer = BeamTestDestination();
+  CentreProfile();
+  ClearImage();
+  g_perPing.pipelineReady = 1;
+  ForceFrequencyRefresh();
+  FrequencyAndHeadRefresh();
+}
+
+int ProcessDecodedRecord() {
+  PerPingState& pp = g_perPing;
+  if (!pp.pipelineReady) InitPipeline();
+  const int fileMode = g_settings.RunMode == 1;
+
+  // 1. Decode; a rejected record is shown, recorded and output nowhere.
+  if (!DecodePing()) {
+    pp.pingsRejected++;
+    if (pp.pauseOnReject) plat::SleepMs(kRejectPauseMs);
+    FinishPing();
+    if (!fileMode) g_switch.pingInProgress.store(0);
+    return 0;
+  }
+  pp.pingsDecoded++;
+
+  // 3. Follow the head type the ping reports.
+  ApplyReportedHeadType(g_ping.headType);
+  if (g_switch.processingResetRequested.exchange(0)) {
+    ForceFrequencyRefresh();
+    FrequencyAndHeadRefresh();
+  }
+
+  // 4. File mode: the played record's settings.
+  if (fileMode) TakePlayedSettings();
+
+  // 5. Beams and profile, then the picture.
+  const int mode = g_settings.DisplayType;
+  double plotStart;
+  if (mode == kDisplayBeamTest) {
+    plotStart = NowMs();
+    pp.procTimeMs = 0.0;
+    RenderPing(plat::kWinMain);
+  } else {
+    const double procStart = NowMs();
+    ProcessPing();
+    const int detection = g_settings.ProfilePointDetection == 1;
+    if (g_settings.ProfilePointIntensityOutput == 1) ComputePointIntensity();
+    if (detection) {
+      BuildProfileOutput();
+      UpdateAltitude();
+    }
+    plotStart = NowMs();
+    pp.procTimeMs = plotStart - procStart;
+    RenderPing(plat::kWinMain);
+  }
+
+  // 6. Show the picture (fast playback hides the records of an averaged group).
+  if (pp.screenUpdate) BlitImage(plat::kWinMain);
+
+  // 7. The sidescan line feeds the XTF file as well as its window.
+  if (mode != kDisplayBeamTest && XtfFileOpen()) BuildSidescanLine();
+  pp.plotTimeMs = NowMs() - plotStart;
+
+  // 9. Outputs and the XTF ping.
+  RunOutputSequence(mode);
+
+  // 11. The record is decoded at most once.
+  FinishPing();
+  pp.pingsProcessed++;
+  if (!fileMode) g_switch.pingInProgress.store(0);
+  return 1;
+}
