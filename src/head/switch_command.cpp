@@ -464,7 +464,7 @@ static void OkSetSwitches(plat::Dialog& d) {
   if (!messageShown) plat::EndDialog(d, 1);
 }
 
-static int SetSwitchesHandler(plat::Dialog& d, int event, int id, int delta) {
+int SetSwitchesHandler(plat::Dialog& d, int event, int id, int delta) {
   switch (event) {
     case plat::kDlgInit:
       InitSetSwitches(d);
@@ -492,16 +492,22 @@ static int SetSwitchesHandler(plat::Dialog& d, int event, int id, int delta) {
   }
 }
 
-int RunSetSwitchesDialog() {
-  plat::Dialog d;
+void PrepareSetSwitchesDialog(plat::Dialog& d) {
   d.resource = "SETSWITCHES";
   std::snprintf(d.title, sizeof d.title, "%s", kSetSwitchesCaption);
+  d.centreX = 508;
+  d.centreY = 332;
+}
+
+int RunSetSwitchesDialog() {
+  plat::Dialog d;
+  PrepareSetSwitchesDialog(d);
   return plat::RunDialog(d, SetSwitchesHandler);
 }
 
 // ============================================================ [SECTION] Display Switches dialog
 
-static int DisplaySwitchesHandler(plat::Dialog& d, int event, int id, int) {
+int DisplaySwitchesHandler(plat::Dialog& d, int event, int id, int) {
   if (event == plat::kDlgInit) {
     d.centreX = 508;
     d.centreY = 332;
@@ -532,9 +538,15 @@ static int DisplaySwitchesHandler(plat::Dialog& d, int event, int id, int) {
   return 0;
 }
 
-int RunDisplaySwitchesDialog() {
-  plat::Dialog d;
+void PrepareDisplaySwitchesDialog(plat::Dialog& d) {
   d.resource = "DISPLAYSWITCHES";
   std::snprintf(d.title, sizeof d.title, "Switches");
+  d.centreX = 508;
+  d.centreY = 332;
+}
+
+int RunDisplaySwitchesDialog() {
+  plat::Dialog d;
+  PrepareDisplaySwitchesDialog(d);
   return plat::RunDialog(d, DisplaySwitchesHandler);
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/platform.h"
 #include "settings/constants.h"
 
 struct RangeEntry {
@@ -127,6 +128,12 @@ enum SwitchDialogId {
 };
 // "Set Switches" (Head mode). Returns 1 when closed with "Ok".
 int RunSetSwitchesDialog();
+// The same dialog in parts, for a caller that keeps the Dialog: Prepare sets
+// resource and title, the handler runs it through plat::RunDialog.
+void PrepareSetSwitchesDialog(plat::Dialog& d);
+int SetSwitchesHandler(plat::Dialog& d, int event, int id, int delta);
 // "Switches": read-only view of the switches in use (File mode). Returns 1
 // when closed with "Ok", 0 when dismissed.
 int RunDisplaySwitchesDialog();
+void PrepareDisplaySwitchesDialog(plat::Dialog& d);
+int DisplaySwitchesHandler(plat::Dialog& d, int event, int id, int delta);
