@@ -63,7 +63,8 @@ int ConversionOutputName(const char* input, int kind, char* out, int outSize) {
 
 int OpenFileForConversion(const char* path) {
   if (!OpenPlaybackFile(path)) return 0;
-  std::snprintf(g_conversion.fileName, sizeof g_conversion.fileName, "%s", path);
+  if (path != g_conversion.fileName)
+    std::snprintf(g_conversion.fileName, sizeof g_conversion.fileName, "%s", path);
   CloseConversionOutputs();
   if (g_conversion.batchDone) return 1;
   char out[kConversionNameBytes];
