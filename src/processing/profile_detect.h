@@ -66,7 +66,8 @@ struct ProfileDetectState {
   int altitudeSlot = 0;
   double altitudeM = 0.0;         // mean of the ring: shown and written to point records
 
-  // Swath extents in samples across track (port negative), set by DetectProfile.
+  // Swath extents in samples across track, starboard positive (port extent
+  // negative), of this ping's points; set by DetectProfile.
   int portExtent = -kSwathNone;
   int starboardExtent = kSwathNone;
   int swathValue = 0;             // starboard - port extent of the points, 0 without points

@@ -459,10 +459,12 @@ TEST_F(ProfileDetect, SwathExtentsSpanThePoints) {
   for (int b = lo; b <= hi; ++b) PaintEcho(b, 200);
   DetectProfile();
   // The end beams of the run lose their points to the jump rule.
-  const double xl = 200.0 * std::sin(ProfileSteerAngle(lo + 1));
-  const double xh = 200.0 * std::sin(ProfileSteerAngle(hi - 1));
-  EXPECT_NEAR(g_detect.portExtent, xl, 1.0);
-  EXPECT_NEAR(g_detect.starboardExtent, xh, 1.0);
+  // Low beams look to starboard.
+  const double xStarboard = -200.0 * std::sin(ProfileSteerAngle(lo + 1));
+  const double xPort = -200.0 * std::sin(ProfileSteerAngle(hi - 1));
+  EXPECT_NEAR(g_detect.portExtent, xPort, 1.0);
+  EXPECT_NEAR(g_detect.starboardExtent, xStarboard, 1.0);
+  EXPECT_LT(g_detect.portExtent, 0);
   EXPECT_EQ(g_detect.swathValue, g_detect.starboardExtent - g_detect.portExtent);
 }
 
