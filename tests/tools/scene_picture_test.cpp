@@ -1,0 +1,90 @@
+// The geometry convention seen where the operator sees it: a target to
+// starboard is drawn on the right-hand side of the sector picture, a target
+// to port on the left, for either transducer mounting.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "head/return_data.h"
+#include "head/switch_command.h"
+#include "imaging/render.h"
+#include "imaging/scan_convert.h"
+#include "platform/platform.h"
+#include "processing/beamform.h"
+#include "scene.h"
+#include "settings/settings.h"
+
+namespace {
+
+class ScenePicture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_settings = Settings{};
+    ResetSwitchState();
+    ResetReturnData();
+    ResetBeamform();
+    ResetScanConvert();
+    ResetRender();
+    ResetScene();
+    g_settings.DisplayType = 0;  // Sector
+    g_settings.ProfilePointDetection = 0;
+    g_settings.ProfilePointFilter = 0;
+    g_settings.AvgFilter = 0;
+    g_settings.ProcessingMode = 0;
+    g_settings.Persistence = 0;
+    g_settings.Grid = 0;
+    g_settings.DisplayGain = 1;  // the target alone reaches the top of the colour scale
+    g_settings.Range = 5;
+    g_switch.headTypeSetting = 4;
+    SetupBeamGeometry();
+    ASSERT_NE(0, BuildMode(plat::kWinMain, 0));
+  }
+
+  // Mean column of the brightest echo pixels after one ping of the scene.
+  double BrightColumn(const SceneParams& p) {
+    std::vector<uint8_t> rec(kRecordBufferBytes);
+    const int length = SynthesizePing(p, 0, rec.data());
+    EXPECT_GT(length, 0);
+    g_settings.Xdcr = p.xdcr;
+    g_settings.PulseLength = ScenePulseUs(p);
+    EXPECT_EQ(1, LoadPingRecord(rec.data(), length));
+    EXPECT_EQ(1, DecodePingAt(1.0));
+    EXPECT_EQ(1, ProcessPing());
+    EXPECT_NE(0, RenderPing(plat::kWinMain));
+    double sum = 0.0;
+    int count = 0;
+    for (int y = 0; y < kImageHeight; ++y)
+      for (int x = 0; x < kImageWidth; ++x) {
+        const int v = g_scan.CleanImageBuffer[y][x];
+        if (v >= 100 && v <= kMaxEchoIndex) {
+          sum += x;
+          count++;
+        }
+      }
+    EXPECT_GT(count, 20);
+    EXPECT_LT(count, 5000);  // a spot, not a picture full of echo
+    return count > 0 ? sum / count : -1.0;
+  }
+};
+
+TEST_F(ScenePicture, StarboardTargetIsDrawnOnTheRight) {
+  // Bearing 35 degrees at 20 of 30 m puts the spot about 0.57 x 500 x
+  // 20 / 30 = 190 pixels beside the apex column.
+  for (int xdcr : {1, 0}) {
+    for (double theta : {-35.0, 35.0}) {
+      SCOPED_TRACE(testing::Message() << "xdcr " << xdcr << " angle " << theta);
+      SceneParams p;
+      p.rangeStep = 5;
+      p.xdcr = xdcr;
+      p.seabed = 0;
+      p.noise = 0.5;
+      p.targets[0] = {theta, 20.0, 90.0};
+      p.targetCount = 1;
+      const double x = BrightColumn(p);
+      const double expected = kApexColumn + (theta > 0 ? 190.0 : -190.0);
+      EXPECT_NEAR(expected, x, 25.0);
+    }
+  }
+}
+
+}  // namespace
