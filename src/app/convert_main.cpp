@@ -1,0 +1,103 @@
+// orvale-convert: converts one recorded .K41 file without a window, as the
+// console's command-line run does, but as fast as the processing goes.
+// Reads "Orvale.INI" from the working directory, writes the outputs beside
+// the file and saves the settings on the way out.
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "app/convert_run.h"
+
+namespace {
+
+void PrintHelp() {
+  std::printf(
+      "usage: orvale-convert NAME[.K41] /p|/b|/x [options]\n"
+      "\n"
+      "Plays the sonar data file NAME.K41 once through the whole processing chain\n"
+      "(beamforming, profile detection, drawing, outputs) with the settings of\n"
+      "\"Orvale.INI\" in the working directory, and writes beside it:\n"
+      "  /p   NAME.K4P      profile point records\n"
+      "  /b   NAME.K4B      beam records\n"
+      "  /x   NAME.K4P and NAME_sss.XTF (sidescan)\n"
+      "Point records are only produced with ProfilePointDetection=1 in the\n"
+      "settings. Each ping is also sent to IPAddress_Output1:RemotePort_Output1\n"
+      "(a point or beam datagram, or a 32-byte keep-alive). The settings are\n"
+      "saved at the end, as the console saves them at exit.\n"
+      "\n"
+      "options:\n"
+      "  --save-picture FILE   write the main picture of the last ping as an\n"
+      "                        8-bit BMP file\n"
+      "  --quiet               no progress line and no summary\n"
+      "  --help                this text\n"
+      "  --version             the version\n"
+      "\n"
+      "exit status: 0 done; 1 wrong usage; 2 missing file, wrong extension or\n"
+      "not a sonar data file; 3 an output could not be written.\n"
+      "ORVALE_LOOPBACK_ONLY=1 refuses every network destination outside 127.0.0.0/8.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ConvertOptions options;
+  int quiet = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+      PrintHelp();
+      return 0;
+    }
+    if (std::strcmp(a, "--version") == 0) {
+      std::printf("orvale-convert %s\n", ORVALE_VERSION);
+      return 0;
+    }
+    if (std::strcmp(a, "--quiet") == 0) {
+      quiet = 1;
+    } else if (std::strcmp(a, "--save-picture") == 0) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "orvale-convert: --save-picture needs a file name\n");
+        return 1;
+      }
+      options.savePicture = argv[++i];
+    } else if (a[0] == '/' && a[1] != '\0' && a[2] == '\0') {
+      const char c = static_cast<char>(a[1] | 0x20);
+      if (c != 'p' && c != 'b' && c != 'x') {
+        std::fprintf(stderr, "orvale-convert: unknown switch %s (use /p, /b or /x)\n", a);
+        return 1;
+      }
+      options.outputSwitch = c;
+    } else if (a[0] == '-' && a[1] == '-') {
+      std::fprintf(stderr, "orvale-convert: unknown option %s (see --help)\n", a);
+      return 1;
+    } else if (options.name == nullptr) {
+      options.name = a;
+    } else {
+      std::fprintf(stderr, "orvale-convert: one file at a time (%s)\n", a);
+      return 1;
+    }
+  }
+  if (options.name == nullptr || options.outputSwitch == 0) {
+    std::fprintf(stderr, "orvale-convert: usage: orvale-convert NAME[.K41] /p|/b|/x (see --help)\n");
+    return 1;
+  }
+  options.progress = !quiet && isatty(2);
+
+  ConvertSummary summary;
+  char error[512];
+  const int status = RunConversion(options, &summary, error, sizeof error);
+  if (status != 0) {
+    std::fprintf(stderr, "orvale-convert: %s\n", error);
+    return status;
+  }
+  if (!quiet) {
+    std::printf("orvale-convert: %d records read, %d pings converted, %d rejected, %.2f s (%.0f pings/s)\n",
+                summary.recordsRead, summary.pingsProcessed, summary.pingsRejected, summary.seconds,
+                summary.seconds > 0 ? summary.pingsProcessed / summary.seconds : 0.0);
+    if (summary.depthPings > 0)
+      std::printf("orvale-convert: depth below the sonar %.2f .. %.2f m (%d pings with a bottom)\n",
+                  summary.minDepthM, summary.maxDepthM, summary.depthPings);
+    if (summary.pictureSaved) std::printf("orvale-convert: picture %s\n", options.savePicture);
+  }
+  return 0;
+}

@@ -1,0 +1,150 @@
+// The headless conversion run. It follows the console's start-up for a
+// command-line conversion (settings, command line, File mode with the
+// operator's head values kept aside, the output socket, the processing and
+// display chain) and then steps playback until the end of the file ends the
+// run, with no pacing and no pause on a rejected record: a batch tool should
+// take as long as the work takes and no longer. Message boxes go to stderr.
+// Owns: a copy of the last picture (for --save-picture) and the run summary.
+#include "app/convert_run.h"
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "app/command_line.h"
+#include "files/conversion.h"
+#include "files/playback.h"
+#include "head/per_ping.h"
+#include "head/switch_command.h"
+#include "imaging/bmp_writer.h"
+#include "imaging/palette.h"
+#include "imaging/scan_convert.h"
+#include "platform/platform.h"
+#include "platform/recording.h"
+#include "processing/outputs.h"
+#include "processing/profile_detect.h"
+#include "settings/settings.h"
+
+namespace {
+
+ConvertSummary* s_summary = nullptr;
+int s_keepPicture = 0;
+uint8_t s_picture[kImageHeight][kImageWidth];
+
+// The per-ping processing, plus what the run reports afterwards.
+int SummarisingProcessor() {
+  const int ok = ProcessDecodedRecord();
+  if (s_summary == nullptr || !ok) return ok;
+  const double depth = g_detect.currentAltitudeM;
+  if (g_settings.ProfilePointDetection == 1 && depth > 0.0) {
+    if (s_summary->depthPings == 0 || depth < s_summary->minDepthM) s_summary->minDepthM = depth;
+    if (s_summary->depthPings == 0 || depth > s_summary->maxDepthM) s_summary->maxDepthM = depth;
+    s_summary->depthPings++;
+  }
+  // The end of the file clears the picture, so the last one is kept here.
+  if (s_keepPicture) std::memcpy(s_picture, g_scan.ImageBuffer, sizeof s_picture);
+  return ok;
+}
+
+void SetError(char* error, int errorSize, const char* text, const char* name) {
+  if (error && errorSize > 0) std::snprintf(error, static_cast<size_t>(errorSize), text, name);
+}
+
+void ShowProgress(double elapsedS, int final) {
+  const double fraction = g_player.fileSize > 0 ? static_cast<double>(g_player.filePosition) / g_player.fileSize : 1.0;
+  const int percent = final ? 100 : static_cast<int>(fraction * 100.0);
+  const double rate = elapsedS > 0.0 ? g_perPing.pingsProcessed / elapsedS : 0.0;
+  std::fprintf(stderr, "\rorvale-convert: %d records, %3d%%, %.0f pings/s   %s", g_player.recordsRead, percent,
+               rate, final ? "\n" : "");
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* error, int errorSize) {
+  ConvertSummary local;
+  if (summary == nullptr) summary = &local;
+  *summary = ConvertSummary{};
+  if (error && errorSize > 0) error[0] = '\0';
+  const char sw = options.outputSwitch;
+  if (options.name == nullptr || options.name[0] == '\0' || !(sw == 'p' || sw == 'b' || sw == 'x')) {
+    SetError(error, errorSize, "a file name and one of /p, /b, /x are needed%s", "");
+    return kConvertUsage;
+  }
+
+  plat::rec::Reset();
+  plat::rec::Get().echoMessagesToStderr = 1;
+  ResetSwitchState();
+  LoadSettings(options.settingsPath);
+
+  char text[kCommandLineMaxChars + 8];
+  const int n = std::snprintf(text, sizeof text, "%s /%c", options.name, sw);
+  if (n <= 0 || n > kCommandLineMaxChars) {
+    SetError(error, errorSize, "%s: the name is too long", options.name);
+    return kConvertBadFile;
+  }
+  if (ProcessCommandLine(text) != kCmdConversion) {
+    const char* name = g_commandLine.fileName[0] ? g_commandLine.fileName : options.name;
+    switch (g_commandLine.error) {
+      case kCmdErrExtension: SetError(error, errorSize, "%s: the extension must be .K41", name); break;
+      case kCmdErrOpen: SetError(error, errorSize, "%s: cannot open the file", name); break;
+      case kCmdErrMagic: SetError(error, errorSize, "%s: not a sonar data file (no K41 record at its start)", name); break;
+      default: SetError(error, errorSize, "%s: unusable file name", name); break;
+    }
+    return kConvertBadFile;
+  }
+
+  // File mode, as the run-mode switch sets it up: the operator's head values
+  // wait aside, the output socket is made anew, the tables are built.
+  SaveLiveHeadCopies();
+  OpenOutputSocket();
+  ResetPerPing();
+  g_perPing.pauseOnReject = 0;
+  InitPipeline();
+  if (!StartCommandLinePlayback()) {
+    SetError(error, errorSize, "%s: cannot be played", g_commandLine.fileName);
+    CloseOutputSocket();
+    return kConvertBadFile;
+  }
+  g_player.pacing = 0;
+
+  s_summary = summary;
+  s_keepPicture = options.savePicture != nullptr;
+  std::memset(s_picture, 0, sizeof s_picture);
+  SetRecordProcessor(SummarisingProcessor);
+  const int64_t start = plat::CounterNow();
+  double lastShown = -1.0;
+  while (!g_player.quitRequested && g_player.fileOpen) {
+    PlaybackStep();
+    if (options.progress) {
+      const double t = plat::CounterMs(start, plat::CounterNow()) * 0.001;
+      if (t - lastShown >= 0.25) {
+        ShowProgress(t, 0);
+        lastShown = t;
+      }
+    }
+  }
+  summary->seconds = plat::CounterMs(start, plat::CounterNow()) * 0.001;
+  if (options.progress) ShowProgress(summary->seconds, 1);
+  SetRecordProcessor(nullptr);
+  s_summary = nullptr;
+
+  summary->recordsRead = g_player.recordsRead;
+  summary->pingsProcessed = g_perPing.pingsProcessed;
+  summary->pingsRejected = g_perPing.pingsRejected;
+
+  int status = kConvertOk;
+  if (options.savePicture) {
+    summary->pictureSaved = WriteBmpFile(options.savePicture, &s_picture[0][0], kImageWidth, kImageHeight, 8,
+                                         g_palette.pictureColours, kPaletteSize);
+    if (!summary->pictureSaved) {
+      SetError(error, errorSize, "%s: the picture could not be written", options.savePicture);
+      status = kConvertFailed;
+    }
+  }
+  ClosePlaybackFile();
+  CloseConversionOutputs();
+  CloseOutputSocket();
+  SaveSettings(options.settingsPath);
+  return status;
+}
