@@ -1,0 +1,152 @@
+// The picture of a synthetic flat seabed, made by the scene generator and
+// taken through the console's own decoder, beamformer and detection: the
+// seabed must be drawn at its depth, the profile points on it, and the saved
+// picture must be a bitmap an ordinary tool opens.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "imaging/bmp_writer.h"
+#include "imaging_fixture.h"
+#include "scene.h"
+
+namespace {
+
+class ImagingPhysics : public ImagingTest {
+ protected:
+  void SetUp() override {
+    ImagingTest::SetUp();
+    ResetBeamform();
+    ClearProcessingHooks();
+    ResetScene();
+    g_settings.StepSize = 1;   // 240 beams over 120 degrees
+    g_settings.SectorSize = 3;
+    g_settings.ProfilePointDetection = 1;
+    g_settings.ProfilePointFilter = 2;
+    g_settings.AvgFilter = 0;
+    // Low display gain keeps the seabed below full scale, so that the
+    // strongest echo of a column is a peak and not a clipped band.
+    g_settings.DisplayGain = 3;
+    InstallProfileDetection();
+  }
+
+  // One ping of a flat seabed `depthM` below the sonar on range step `step`,
+  // through decode, beamforming and detection, drawn in `mode`.
+  void RenderSeabed(int mode, double depthM, int step) {
+    SceneParams p;
+    p.dataType = 0;
+    p.rangeStep = step;
+    p.depthM = depthM;
+    p.noise = 1.0;
+    g_settings.Range = step;
+    g_settings.Frequency = p.frequencyKHz;
+    g_settings.Xdcr = p.xdcr;
+    g_settings.PulseLength = ScenePulseUs(p);
+    g_switch.headTypeSetting = p.headTypeSetting;
+    ApplyDataType(p.dataType);
+    SetupBeamGeometry();
+    ASSERT_EQ(240, g_beamGeom.beams);
+    CentreProfile();
+    g_settings.DisplayType = mode;
+    ASSERT_EQ(1, BuildDisplayMode(plat::kWinMain));
+    static uint8_t record[kRecordBufferBytes];
+    for (int ping = 0; ping < 3; ++ping) {
+      const int length = SynthesizePing(p, ping, record);
+      ASSERT_GT(length, 0);
+      ASSERT_EQ(1, LoadPingRecord(record, length));
+      ASSERT_EQ(1, DecodePingAt(1.0 + 0.1 * ping));
+      // Over a flat bottom the beamformer keeps the mirror-image echoes of
+      // both sides; that is what the flat-bottom flag tells it.
+      g_flatBottomFlag = 1;
+      ASSERT_EQ(1, ProcessPing());
+      ComputePointIntensity();
+      BuildProfileOutput();
+      ASSERT_EQ(1, RenderPing(plat::kWinMain));
+    }
+  }
+
+  // Row of the strongest echo in column c between rows r0 and r1 (sum over
+  // three columns, so a single bright pixel does not decide).
+  static int BrightestRow(int c, int r0, int r1) {
+    int best = -1, bestSum = -1;
+    for (int r = r0; r <= r1; ++r) {
+      const int sum = Clean(r, c - 1) + Clean(r, c) + Clean(r, c + 1);
+      if (sum > bestSum) bestSum = sum, best = r;
+    }
+    return best;
+  }
+};
+
+TEST_F(ImagingPhysics, FlatSeabedIsDrawnAtItsDepthInSectorMode) {
+  struct Case {
+    double depthM;
+    int step;
+    double rangeM;
+  } cases[] = {{15.0, 5, 30.0}, {8.0, 3, 10.0}, {60.0, 10, 100.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.depthM);
+    RenderSeabed(kModeSector, c.depthM, c.step);
+    const double radius = c.depthM * 500.0 / c.rangeM;
+    const double line = kApexRow - radius;
+    // A beam some degrees wide meets a flat bottom over a patch that grows
+    // with depth: allow 3 pixels or 1.5 % of the depth, whichever is more.
+    const double tol = std::max(3.0, 0.015 * radius);
+    // A flat bottom is a horizontal line in the fan, D * 500 / R pixels above
+    // the apex: within 20 degrees of the vertical the strongest echo of each
+    // column lies on it.
+    for (double deg = -20.0; deg <= 20.0; deg += 2.5) {
+      SCOPED_TRACE(deg);
+      const int col = static_cast<int>(kApexColumn + radius * std::tan(deg * M_PI / 180.0) + 0.5);
+      EXPECT_NEAR(line, BrightestRow(col, 42, kApexRow - 5), tol);
+    }
+    // The profile points within 30 degrees of the vertical lie on that line.
+    const double reach = radius * std::tan(30.0 * M_PI / 180.0);
+    int points = 0, onLine = 0;
+    for (int r = 0; r < kImageHeight; ++r)
+      for (int col = static_cast<int>(kApexColumn - reach); col <= kApexColumn + reach; ++col)
+        if (Img(r, col) == kPointColour) {
+          ++points;
+          onLine += std::fabs(r - line) <= tol;
+        }
+    EXPECT_GT(points, 40);
+    EXPECT_GE(onLine, points * 9 / 10) << onLine << " of " << points;
+    EXPECT_NEAR(line, g_render.PointRowOfColumn[kApexColumn + 20], tol);
+  }
+}
+
+TEST_F(ImagingPhysics, FlatSeabedIsDrawnAtItsDepthInProfileMode) {
+  g_settings.ProfileTiltAngle = 0.0;
+  RenderSeabed(kModeProfile, 12.0, 5);  // 12 m on 30 m: 200 rows below the apex
+  EXPECT_EQ(0, g_scan.geom.originY);
+  EXPECT_NEAR(200, BrightestRow(kApexColumn, 5, 500), 3.0);
+  EXPECT_NEAR(200, g_render.PointRowOfColumn[kApexColumn], 3.0);
+  EXPECT_NEAR(200, g_render.PointRowOfColumn[kApexColumn + 70], 3.0);
+  EXPECT_NEAR(200, g_render.PointRowOfColumn[kApexColumn - 70], 3.0);
+}
+
+TEST_F(ImagingPhysics, SavedSeabedPictureOpensAsABitmap) {
+  RenderSeabed(kModeSector, 15.0, 5);
+  char tmpl[] = "/tmp/orvale_picture_XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(tmpl));
+  const std::string dir = tmpl;
+  const std::string path = dir + "/seabed.bmp";
+  ASSERT_EQ(1, SavePictureBmp(path.c_str()));
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(nullptr, f);
+  std::fseek(f, 0, SEEK_END);
+  EXPECT_EQ(BmpFileBytes(kImageWidth, kImageHeight, 8, 256), std::ftell(f));
+  std::fclose(f);
+  if (access("/usr/bin/file", X_OK) == 0) {
+    const std::string cmd = "/usr/bin/file -b '" + path + "' | grep -q '1012 x 542 x 8'";
+    EXPECT_EQ(0, std::system(cmd.c_str()));
+  }
+  const std::string keep = std::getenv("ORVALE_KEEP_PICTURE") ? std::getenv("ORVALE_KEEP_PICTURE") : "";
+  if (!keep.empty()) std::system(("cp '" + path + "' '" + keep + "'").c_str());
+  ASSERT_EQ(0, std::system(("rm -rf '" + dir + "'").c_str()));
+}
+
+}  // namespace
