@@ -5,7 +5,7 @@
 #   scripts/fuzz.sh build                 build every target into $FUZZ_OUT
 #   scripts/fuzz.sh run SECONDS [TARGET]  fuzz each target (or one) for SECONDS,
 #                                         starting from its committed corpus
-#   scripts/fuzz.sh merge [TARGET]        minimise the new inputs into the
+#   scripts/fuzz.sh merge [TARGET]        minimise (by coverage edges) the new inputs into the
 #                                         committed corpus tests/fuzz/corpus/<name>/
 #
 # Targets: packet (tests/fuzz/packet_fuzzer.cpp), k41_reader
@@ -50,7 +50,7 @@ case "$cmd" in
   merge)
     for t in $(pick "${2:-}"); do
       tmp=$(mktemp -d)
-      nice -n 10 "$out/${t}_fuzzer" -merge=1 -max_len=70000 "$tmp" "tests/fuzz/corpus/$t" "$out/work-$t"
+      nice -n 10 "$out/${t}_fuzzer" -merge=1 -use_counters=0 -use_value_profile=0 -max_len=70000 "$tmp" "tests/fuzz/corpus/$t" "$out/work-$t"
       rm -f "tests/fuzz/corpus/$t"/*
       cp "$tmp"/* "tests/fuzz/corpus/$t"/
       rm -rf "$tmp"
