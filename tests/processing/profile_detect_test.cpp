@@ -109,19 +109,22 @@ TEST_F(ProfileDetect, FarLimitRemovesOnlyForMaximumReturnAndBottomFollowing) {
 }
 
 TEST_F(ProfileDetect, EchoRunningIntoTheLastSamplesTakenOnlyByBottomFollowing) {
-  // Starts at 300 and stays above the threshold to the end of the beam: its
-  // centre (300 + 500) / 2 = 400 is well inside the far limit.
-  for (int method = 0; method < 3; ++method) {
-    SCOPED_TRACE(MethodName(method));
-    pdtest::ResetAll(1, method);
-    for (int b = 0; b < Beams(); ++b)
-      for (int s = 300; s < kMaxSamples; ++s) g_beamImage[b][s] = 150.0f;
-    RunMethod(method);
-    const int mid = Beams() / 2;
-    if (method == 2) {
-      EXPECT_EQ(g_profilePoints.Range[mid], 400.0f);
-    } else {
-      EXPECT_EQ(PointCount(), 0);
+  // Starts at 300 and stays above the threshold up to sample `last`: its end
+  // (first sample below) is n - 1 or n. Bottom Following takes its centre
+  // (300 + end) / 2, well inside the far limit; the others refuse it.
+  for (int last : {498, 499}) {
+    for (int method = 0; method < 3; ++method) {
+      SCOPED_TRACE(std::string(MethodName(method)) + ", last sample " + std::to_string(last));
+      pdtest::ResetAll(1, method);
+      for (int b = 0; b < Beams(); ++b)
+        for (int s = 300; s <= last; ++s) g_beamImage[b][s] = 150.0f;
+      RunMethod(method);
+      const int mid = Beams() / 2;
+      if (method == 2) {
+        EXPECT_EQ(g_profilePoints.Range[mid], static_cast<float>((300 + last + 1) / 2));
+      } else {
+        EXPECT_EQ(PointCount(), 0);
+      }
     }
   }
 }
