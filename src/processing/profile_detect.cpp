@@ -170,8 +170,11 @@ void DetectFirstReturn() {
     const double c = std::cos(ProfileSteerAngle(b));
     // Beams at or past the horizontal search the window without the stretch.
     const double stretch = c > 0.0 ? c : 1.0;
-    int s0 = static_cast<int>((d.zmin + 0.5) / stretch);
-    int s1 = static_cast<int>((d.zmax + 0.5) / stretch);
+    // Near the horizontal the stretch grows without bound; past the beam's
+    // end every limit means the same.
+    const double far = kMaxSamples + 1.0;
+    int s0 = static_cast<int>(std::min((d.zmin + 0.5) / stretch, far));
+    int s1 = static_cast<int>(std::min((d.zmax + 0.5) / stretch, far));
     s0 = std::max(s0, d.blank);
     s1 = std::max(s1, d.blank);
     const float* row = g_beamImage[b];
@@ -193,7 +196,7 @@ void DetectFirstReturn() {
         std::abs(centre[b] - centre[b + 1]) >= jump)
       continue;
     p.Range[b] = static_cast<float>(centre[b]);
-    p.PeakLevel[b] = p.Range[b] > 0.0f ? std::min(static_cast<int>(peak[b]), 255) : 0;
+    p.PeakLevel[b] = p.Range[b] > 0.0f ? static_cast<int>(std::min(peak[b], 255.0f)) : 0;
   }
   ComputePointGeometry();
 }
@@ -295,7 +298,7 @@ void DetectMaximumReturn() {
     const int k = StrongestInWindow(seg, 0, count, c, d);
     if (k < 0) continue;
     p.Range[b] = static_cast<float>(seg[k].centre);
-    p.PeakLevel[b] = std::min(static_cast<int>(seg[k].peak), 255);
+    p.PeakLevel[b] = static_cast<int>(std::min(seg[k].peak, 255.0f));
   }
   NeighbourTest(d);
   ComputePointGeometry();
@@ -318,7 +321,7 @@ void DetectBottomFollowing() {
     int k1 = StrongestInWindow(seg, 0, usable, c, d);
     if (k1 >= 0) {
       p.Range[b] = static_cast<float>(seg[k1].centre);
-      p.PeakLevel[b] = static_cast<int>(seg[k1].peak);
+      p.PeakLevel[b] = static_cast<int>(std::min(seg[k1].peak, 255.0f));
     } else {
       k1 = 0;
     }

@@ -504,6 +504,39 @@ TEST_F(ProfileDetect, PerPingPathAllocatesNothing) {
   EXPECT_EQ(alloc_counter::Stop(), 0);
 }
 
+TEST_F(ProfileDetect, OutOfRangeGeometryAndValuesStayInBounds) {
+  for (int method = 0; method < 3; ++method) {
+    SCOPED_TRACE(MethodName(method));
+    pdtest::ResetAll(1, method);
+    // A beam exactly along the horizontal, huge echo values, and a geometry
+    // larger than the buffers (as a corrupted setup might leave it).
+    g_settings.ProfileTiltAngle = 89.75;
+    for (int b = 0; b < kMaxBeams; ++b)
+      for (int s = 100; s < 120; ++s) g_beamImage[b][s] = 1e30f;
+    g_beamGeom.beams = 100000;
+    g_beamGeom.samples = 100000;
+    g_settings.ProfilePointFilter_g_fill_beams_sw = 1;
+    g_settings.ProfilePointFilter_g_main_filter_sw = 1;
+    g_settings.ProfilePointType = 1;
+    DetectProfile();
+    ComputePointIntensity();
+    BuildProfileOutput();
+    UpdateAltitude();
+    EXPECT_EQ(g_profilePoints.beams, kMaxBeams);
+    for (int b = 0; b < kMaxBeams; ++b) {
+      EXPECT_GE(g_profilePoints.PeakLevel[b], 0);
+      EXPECT_LE(g_profilePoints.PeakLevel[b], 255);
+      EXPECT_LE(g_pointIntensity[b], 255);
+    }
+    // No samples: nothing to search, nothing found.
+    pdtest::ResetAll(1, method);
+    g_beamGeom.samples = 0;
+    for (int b = 0; b < Beams(); ++b) PaintEcho(b, 100);
+    DetectProfile();
+    EXPECT_EQ(PointCount(), 0);
+  }
+}
+
 TEST(ProfileDepthLimits, LoaderRule) {
   const struct {
     const char* legend;
