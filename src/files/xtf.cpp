@@ -45,7 +45,7 @@ void PutDouble(uint8_t* p, double d) {
   for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
 }
 void PutText(uint8_t* p, const char* text, int bytes) {
-  for (int i = 0; i < bytes && text[i] != '\0'; ++i) p[i] = static_cast<uint8_t>(text[i]);
+  std::memcpy(p, text, strnlen(text, static_cast<size_t>(bytes)));
 }
 
 // Reads `bytes` decimal digits; stops at the first non-digit.

@@ -73,7 +73,7 @@ void PutFloatLE(uint8_t* p, float f) {
 }
 // Copies at most `bytes` characters of a text, the rest of the field stays 0.
 void PutText(uint8_t* p, const char* text, int bytes) {
-  for (int i = 0; i < bytes && text[i] != '\0'; ++i) p[i] = static_cast<uint8_t>(text[i]);
+  std::memcpy(p, text, strnlen(text, static_cast<size_t>(bytes)));
 }
 
 int RoundSigned(double v) { return static_cast<int>(v < 0.0 ? std::trunc(v - 0.5) : std::trunc(v + 0.5)); }
