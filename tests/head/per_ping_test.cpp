@@ -1,0 +1,215 @@
+// The per-ping processing on played records: the take-over of a record's
+// settings (range, tilt) with table rebuilds and processing resets while the
+// operator's copies stay untouched, rejected records, Beam Test, and no heap
+// allocation per ping along the whole chain with every output open.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/alloc_counter.h"
+#include "files/conversion.h"
+#include "files/playback.h"
+#include "files/sonar_file.h"
+#include "files/xtf.h"
+#include "head/per_ping.h"
+#include "head/return_data.h"
+#include "head/switch_command.h"
+#include "nav/nav_state.h"
+#include "platform/net.h"
+#include "platform/recording.h"
+#include "processing/beamform.h"
+#include "processing/outputs.h"
+#include "processing/profile_detect.h"
+#include "scene.h"
+#include "scene_file.h"
+#include "settings/settings.h"
+
+namespace {
+
+void ResetAll() {
+  plat::rec::Reset();
+  ResetSettings();
+  ResetSwitchState();
+  ResetReturnData();
+  ResetNavState();
+  ResetTimeStamps();
+  ResetPlaybackCopies();
+  ResetBeamform();
+  ResetProfileDetect();
+  ResetOutputs();
+  ResetXtf();
+  ResetPlayback();
+  ResetConversion();
+  ResetPerPing();
+  net::ResetNet();
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::vector<uint8_t> v;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return v;
+  uint8_t buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) v.insert(v.end(), buf, buf + n);
+  std::fclose(f);
+  return v;
+}
+
+class PerPing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
+    char tmpl[] = "/tmp/orvale_ping_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ResetAll();
+  }
+  void TearDown() override {
+    ResetAll();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  std::vector<uint8_t> Survey(int pings, int rangeStep, double depthM, double tiltDeg = 0.0) {
+    SceneParams scene;
+    scene.rangeStep = rangeStep;
+    scene.depthM = depthM;
+    SurveyParams survey;
+    survey.pingCount = pings;
+    const double savedTilt = g_settings.ProfileTiltAngle;
+    g_settings.ProfileTiltAngle = tiltDeg;  // the recorder writes the tilt in force
+    const std::string tmp = Path("part.K41");
+    EXPECT_EQ(WriteSceneFile(tmp.c_str(), scene, survey), pings);
+    g_settings.ProfileTiltAngle = savedTilt;
+    return ReadAll(tmp);
+  }
+  std::string WriteBytes(const char* name, const std::vector<uint8_t>& bytes) {
+    const std::string path = Path(name);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    return path;
+  }
+  void EnterFileMode() {
+    g_settings.RunMode = 1;
+    SaveLiveHeadCopies();
+  }
+  std::string dir_;
+};
+
+TEST_F(PerPing, PlayedRangeAndTiltChangesRebuildAndResetButKeepTheOperatorsCopies) {
+  std::vector<uint8_t> bytes = Survey(3, 5, 12.0);             // 30 m
+  const std::vector<uint8_t> second = Survey(3, 4, 8.0);       // 20 m
+  const std::vector<uint8_t> third = Survey(2, 4, 8.0, 10.0);  // 20 m, tilted
+  bytes.insert(bytes.end(), second.begin(), second.end());
+  bytes.insert(bytes.end(), third.begin(), third.end());
+  const std::string path = WriteBytes("mixed.K41", bytes);
+
+  g_settings.Range = 9;
+  g_settings.Gain = 7;
+  g_settings.ProfileTiltAngle = -5.0;
+  EnterFileMode();
+  const LiveHeadCopies before = g_liveHead;
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  g_player.skipNext = 0;
+
+  ASSERT_EQ(PlaybackStep(), kStepRecord);
+  EXPECT_EQ(g_settings.Range, 5);
+  const int rebuilds = g_perPing.tableRebuilds;
+  const int resets = g_perPing.processingResets;
+  PlaybackStep();
+  PlaybackStep();
+  EXPECT_EQ(g_perPing.tableRebuilds, rebuilds);  // same settings: nothing rebuilt
+  EXPECT_EQ(g_perPing.processingResets, resets);
+  PlaybackStep();  // first 20 m record
+  EXPECT_EQ(g_settings.Range, 4);
+  EXPECT_EQ(g_perPing.tableRebuilds, rebuilds + 1);
+  EXPECT_EQ(g_perPing.processingResets, resets + 1);
+  PlaybackStep();
+  PlaybackStep();
+  PlaybackStep();  // tilted: processing reset without new tables
+  EXPECT_DOUBLE_EQ(g_settings.ProfileTiltAngle, 10.0);
+  EXPECT_EQ(g_perPing.tableRebuilds, rebuilds + 1);
+  EXPECT_EQ(g_perPing.processingResets, resets + 2);
+  EXPECT_EQ(g_perPing.pingsProcessed, 7);
+
+  EXPECT_EQ(g_liveHead.Range, before.Range);
+  EXPECT_EQ(g_liveHead.Gain, before.Gain);
+  EXPECT_DOUBLE_EQ(g_liveHead.ProfileTiltAngle, before.ProfileTiltAngle);
+  RestoreLiveHeadCopies();
+  EXPECT_EQ(g_settings.Range, 9);
+  EXPECT_EQ(g_settings.Gain, 7);
+  EXPECT_DOUBLE_EQ(g_settings.ProfileTiltAngle, -5.0);
+}
+
+TEST_F(PerPing, ARejectedRecordIsNeitherDrawnNorOutput) {
+  std::vector<uint8_t> bytes = Survey(3, 5, 12.0);
+  bytes[8192 + kFileHeaderBytes + 2] = 'Q';  // record 1's PingRecord loses its "X"
+  const std::string path = WriteBytes("bad.K41", bytes);
+  const int rx = net::UdpOpen("127.0.0.1", 0);
+  ASSERT_GE(rx, 0);
+  std::snprintf(g_settings.IPAddress_Output1, sizeof g_settings.IPAddress_Output1, "127.0.0.1");
+  g_settings.RemotePort_Output1 = net::LocalPort(rx);
+  ASSERT_EQ(OpenOutputSocket(), 1);
+  EnterFileMode();
+  g_perPing.pauseOnReject = 0;
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  g_player.skipNext = 0;
+  for (int i = 0; i < 3; ++i) PlaybackStep();
+  EXPECT_EQ(g_perPing.pingsRejected, 1);
+  EXPECT_EQ(g_perPing.pingsProcessed, 2);
+  int datagrams = 0;
+  uint8_t buf[2048];
+  while (net::WaitReadable(rx, 100) > 0 && net::UdpReceive(rx, buf, sizeof buf, nullptr, nullptr) >= 0) ++datagrams;
+  EXPECT_EQ(datagrams, 2);  // one keep-alive for each processed ping only
+  net::CloseSocket(rx);
+}
+
+TEST_F(PerPing, BeamTestDrawsTheRasterAndSendsOnlyTheKeepAlive) {
+  const std::string path = WriteBytes("bt.K41", Survey(2, 5, 12.0));
+  g_settings.DisplayType = 4;
+  g_settings.ProfilePointDetection = 1;
+  g_settings.DataOutputType = kOutputPoints;
+  EnterFileMode();
+  ASSERT_EQ(OpenXtfFile(Path("bt_sss.XTF").c_str()), 1);
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  g_player.skipNext = 0;
+  PlaybackStep();
+  PlaybackStep();
+  EXPECT_EQ(g_perPing.pingsProcessed, 2);
+  EXPECT_EQ(g_perPing.procTimeMs, 0.0);
+  EXPECT_EQ(g_outputs.outputCounter, 0u);
+  EXPECT_EQ(g_xtf.pingsWritten, 0);
+  EXPECT_EQ(g_beamform.pingsProcessed, 0);  // no beams formed
+}
+
+TEST_F(PerPing, TheWholeChainAllocatesNothingPerPing) {
+  const std::string path = WriteBytes("alloc.K41", Survey(12, 5, 12.0));
+  const int rx = net::UdpOpen("127.0.0.1", 0);
+  ASSERT_GE(rx, 0);
+  std::snprintf(g_settings.IPAddress_Output1, sizeof g_settings.IPAddress_Output1, "127.0.0.1");
+  g_settings.RemotePort_Output1 = net::LocalPort(rx);
+  g_settings.ProfilePointDetection = 1;
+  g_settings.DataOutputType = kOutputPoints;
+  ASSERT_EQ(OpenOutputSocket(), 1);
+  EnterFileMode();
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  ASSERT_EQ(OpenPointFile(Path("alloc.K4P").c_str()), 1);
+  ASSERT_EQ(OpenXtfFile(Path("alloc_sss.XTF").c_str()), 1);
+  // Warm up: tables, stdio buffers and the picture copy are made once.
+  for (int i = 0; i < 4; ++i) PlaybackStep();
+  alloc_counter::Start();
+  for (int i = 0; i < 6; ++i) PlaybackStep();
+  const long allocations = alloc_counter::Stop();
+  EXPECT_EQ(allocations, 0);
+  EXPECT_EQ(g_perPing.pingsProcessed, 9);
+  EXPECT_EQ(g_xtf.pingsWritten, 9);
+  net::CloseSocket(rx);
+}
+
+}  // namespace
