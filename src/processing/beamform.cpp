@@ -17,8 +17,8 @@
 // runs on sample-major vectors of 16 samples with the element window folded
 // into the per-beam phasors, and is compiled twice (x86-64-v3 and baseline)
 // with the choice made once at load time, so the shipped binary needs no
-// particular CPU. The two builds may differ in the last float bit (fused
-// multiply-add), never more.
+// particular CPU. The two builds may differ in the last float bits (fused
+// multiply-add) after the element compression, which both share.
 //
 // Sections:
 //   [SECTION] State and buffers
@@ -39,7 +39,7 @@
 #include "head/switch_command.h"
 #include "settings/settings.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(ORVALE_NO_TARGET_CLONES)
 #define ORVALE_HOT __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define ORVALE_HOT
@@ -83,12 +83,14 @@ static constexpr int kDftDrop = kDftLength / 2;
 static constexpr int kMaxProcessedSamples = kMaxSamples - kDftDrop;
 static constexpr int kStaleFrom = 300;
 static constexpr int kRiseLimit = 50;
+static constexpr int kSampleBlock = 128;  // a multiple of the beam sum's 16-sample step
 
 // Element rows transposed to sample-major order for the demodulator, which
 // runs all 16 elements side by side.
 alignas(64) static float s_xt[kMaxSamples][kElements];
 alignas(64) static float s_it[kMaxSamples][kElements];
 alignas(64) static float s_qt[kMaxSamples][kElements];
+alignas(64) static float s_vt[kMaxSamples][kElements];
 
 // Steering phasors with the element window folded in (beam-sum input), and the
 // key of the geometry they were built for, so an unchanged ping skips the trig.
@@ -373,7 +375,13 @@ float CompressSample(float v) {
 // bins k0..k1 summed with alternating signs, the first four outputs dropped:
 // output row j - 4 of s_it/s_qt comes from step j. The damping keeps the
 // recursion stable in single precision; it is stored rounded to float.
-ORVALE_HOT static void DemodulateTransposed(int steps, int k0, int k1) {
+//
+// This and the compression are built for the baseline instruction set only:
+// the compression jumps from -1 to +1 where the pre-filtered sample crosses
+// zero, so a last-bit difference there (a fused multiply-add in one build and
+// not in the other) would become a visible one. Everything after the
+// compression is continuous and may differ between builds in the last bit.
+static void DemodulateTransposed(int steps, int k0, int k1) {
   const float r = 0.9999499917f;
   float rL = 1.0f;
   for (int i = 0; i < kDftLength; ++i) rL *= r;
@@ -429,10 +437,31 @@ static void TransposeIn(int count) {
 
 // Steps 3a-3d: first pass on the raw samples (bins 1..3), pre-filtered and
 // compressed samples written back, second pass (bins 0..3) into ElementIQ.
+// Pre-filter and compression on the sample-major rows: the pre-filtered
+// sample into s_vt (what ElementSamples keeps), the second pass's input into
+// s_xt.
+static void CompressTransposed(int n) {
+  float* x = &s_xt[0][0];
+  float* kept = &s_vt[0][0];
+  const float* I = &s_it[0][0];
+  const float* Q = &s_qt[0][0];
+  for (int k = 0; k < n * kElements; ++k) {
+    const float p = (I[k] + Q[k]) * 0.125f;
+    const float v = CompressSample(p);
+    kept[k] = v;
+    // The compression moves an exact zero to -1. Fed on, that offset is a DC
+    // level on every element alike, which bin 0 passes and the beam sum forms
+    // into a bright nadir stripe over the whole range of a silent ping.
+    // Silence therefore enters the second pass as silence.
+    x[k] = p == 0.0f ? 0.0f : v;
+  }
+}
+
 static void PrefilterAndDemodulate(int n) {
   const int steps = n + kDftDrop;
   TransposeIn(steps);
   DemodulateTransposed(steps, 1, 3);
+  CompressTransposed(n);
   for (int e = 0; e < kElements; ++e) {
     for (int s = 0; s < n; ++s) {
       const float i1 = s_it[s][e];
@@ -441,16 +470,10 @@ static void PrefilterAndDemodulate(int n) {
       g_firstPassQ[e][s] = q1;
       g_nadirI[e][s] = 0.2f * i1;
       g_nadirQ[e][s] = 0.2f * q1;
-      const float x = (i1 + q1) * 0.125f;
-      const float v = CompressSample(x);
-      g_elementSamples[e][s] = v;
-      // The compression moves an exact zero to -1. Fed on, that offset is a
-      // DC level on every element alike, which bin 0 passes and the beam sum
-      // forms into a bright nadir stripe over the whole range of a silent
-      // ping. Silence therefore enters the second pass as silence.
-      s_xt[s][e] = x == 0.0f ? 0.0f : v;
+      g_elementSamples[e][s] = s_vt[s][e];
     }
   }
+  // Past n the second pass reads the rows as they stand.
   for (int s = n; s < steps; ++s)
     for (int e = 0; e < kElements; ++e) s_xt[s][e] = g_elementSamples[e][s];
   DemodulateTransposed(steps, 0, 3);
@@ -481,6 +504,38 @@ double SharpenP15(double r) {
 
 typedef float v8f __attribute__((vector_size(32)));
 
+// One half aperture (elements e0..e0+7) over 16 samples from s: the steered,
+// windowed complex sum in two vectors of 8. The four products of each
+// complex multiply go to four separate sums, so eight independent chains of
+// fused multiply-adds keep the arithmetic units busy instead of waiting on
+// one long chain per output.
+static inline __attribute__((always_inline)) void HalfApertureSum(const float (*srcI)[kMaxSamples],
+                                                                  const float (*srcQ)[kMaxSamples],
+                                                                  const float* wc, const float* ws, int e0,
+                                                                  int s, v8f& r0, v8f& i0, v8f& r1, v8f& i1) {
+  v8f rc0 = {}, rs0 = {}, ic0 = {}, is0 = {}, rc1 = {}, rs1 = {}, ic1 = {}, is1 = {};
+  for (int e = e0; e < e0 + 8; ++e) {
+    v8f I0, I1, Q0, Q1;
+    __builtin_memcpy(&I0, &srcI[e][s], sizeof I0);
+    __builtin_memcpy(&I1, &srcI[e][s + 8], sizeof I1);
+    __builtin_memcpy(&Q0, &srcQ[e][s], sizeof Q0);
+    __builtin_memcpy(&Q1, &srcQ[e][s + 8], sizeof Q1);
+    const float c = wc[e], sn = ws[e];
+    rc0 += I0 * c;
+    rs0 += Q0 * sn;
+    ic0 += Q0 * c;
+    is0 += I0 * sn;
+    rc1 += I1 * c;
+    rs1 += Q1 * sn;
+    ic1 += Q1 * c;
+    is1 += I1 * sn;
+  }
+  r0 = rc0 - rs0;
+  i0 = ic0 + is0;
+  r1 = rc1 - rs1;
+  i1 = ic1 + is1;
+}
+
 // Split-aperture sum of beam b over samples s0..s1 (inclusive): elements 0..7
 // into A, 8..15 into B; c₁ = Re(A B*) g and ρ = c₁² / (c₁² + c₂² + 1) into
 // s_c1 / s_rho at the sample's index. Sixteen samples per step.
@@ -488,45 +543,34 @@ ORVALE_HOT static void SumBeamSpan(const float (*srcI)[kMaxSamples], const float
                                    const float* wc, const float* ws, float gain, int s0, int s1) {
   int s = s0;
   for (; s + 16 <= s1 + 1; s += 16) {
-    v8f h[2][4];  // [half][re0, im0, re1, im1]
-    for (int half = 0; half < 2; ++half) {
-      v8f r0 = {}, i0 = {}, r1 = {}, i1 = {};
-      for (int e = half * 8; e < half * 8 + 8; ++e) {
-        v8f I0, I1, Q0, Q1;
-        __builtin_memcpy(&I0, &srcI[e][s], sizeof I0);
-        __builtin_memcpy(&I1, &srcI[e][s + 8], sizeof I1);
-        __builtin_memcpy(&Q0, &srcQ[e][s], sizeof Q0);
-        __builtin_memcpy(&Q1, &srcQ[e][s + 8], sizeof Q1);
-        const float c = wc[e], sn = ws[e];
-        r0 += I0 * c - Q0 * sn;
-        i0 += Q0 * c + I0 * sn;
-        r1 += I1 * c - Q1 * sn;
-        i1 += Q1 * c + I1 * sn;
-      }
-      h[half][0] = r0;
-      h[half][1] = i0;
-      h[half][2] = r1;
-      h[half][3] = i1;
-    }
-    for (int p = 0; p < 2; ++p) {
-      const v8f ar = h[0][2 * p], ai = h[0][2 * p + 1], br = h[1][2 * p], bi = h[1][2 * p + 1];
-      const v8f c1 = (ar * br + ai * bi) * gain;
-      const v8f c2 = (ai * br - ar * bi) * gain;
-      const v8f c1s = c1 * c1;
-      const v8f rho = c1s / (c1s + c2 * c2 + 1.0f);
-      __builtin_memcpy(&s_c1[s + 8 * p], &c1, sizeof c1);
-      __builtin_memcpy(&s_rho[s + 8 * p], &rho, sizeof rho);
-    }
+    v8f ar0, ai0, ar1, ai1, br0, bi0, br1, bi1;
+    HalfApertureSum(srcI, srcQ, wc, ws, 0, s, ar0, ai0, ar1, ai1);
+    HalfApertureSum(srcI, srcQ, wc, ws, 8, s, br0, bi0, br1, bi1);
+    const v8f c10 = (ar0 * br0 + ai0 * bi0) * gain;
+    const v8f c20 = (ai0 * br0 - ar0 * bi0) * gain;
+    const v8f c11 = (ar1 * br1 + ai1 * bi1) * gain;
+    const v8f c21 = (ai1 * br1 - ar1 * bi1) * gain;
+    const v8f q0 = c10 * c10, q1 = c11 * c11;
+    const v8f rho0 = q0 / (q0 + c20 * c20 + 1.0f);
+    const v8f rho1 = q1 / (q1 + c21 * c21 + 1.0f);
+    __builtin_memcpy(&s_c1[s], &c10, sizeof c10);
+    __builtin_memcpy(&s_c1[s + 8], &c11, sizeof c11);
+    __builtin_memcpy(&s_rho[s], &rho0, sizeof rho0);
+    __builtin_memcpy(&s_rho[s + 8], &rho1, sizeof rho1);
   }
   for (; s <= s1; ++s) {
     float ar = 0, ai = 0, br = 0, bi = 0;
     for (int e = 0; e < 8; ++e) {
-      ar += srcI[e][s] * wc[e] - srcQ[e][s] * ws[e];
-      ai += srcQ[e][s] * wc[e] + srcI[e][s] * ws[e];
+      ar += srcI[e][s] * wc[e];
+      ar -= srcQ[e][s] * ws[e];
+      ai += srcQ[e][s] * wc[e];
+      ai += srcI[e][s] * ws[e];
     }
     for (int e = 8; e < 16; ++e) {
-      br += srcI[e][s] * wc[e] - srcQ[e][s] * ws[e];
-      bi += srcQ[e][s] * wc[e] + srcI[e][s] * ws[e];
+      br += srcI[e][s] * wc[e];
+      br -= srcQ[e][s] * ws[e];
+      bi += srcQ[e][s] * wc[e];
+      bi += srcI[e][s] * ws[e];
     }
     const float c1 = (ar * br + ai * bi) * gain;
     const float c2 = (ai * br - ar * bi) * gain;
@@ -566,7 +610,9 @@ ORVALE_HOT static void SharpenSpan(int mode, float gainG, float* out, int s0, in
 }
 
 // No sample may rise more than 50 above its predecessor as it stands in the
-// row (the detectors' leading-edge search relies on it).
+// row (the detectors' leading-edge search relies on it). The limit is a
+// chain from sample to sample; four rows side by side keep the processor
+// busy while each chain waits on its previous sample.
 static void LimitRise(float* row, int s0, int s1) {
   if (s0 < 1) s0 = 1;
   float prev = row[s0 - 1];
@@ -576,6 +622,24 @@ static void LimitRise(float* row, int s0, int s1) {
     if (v > cap) v = cap;
     row[s] = v;
     prev = v;
+  }
+}
+
+static inline float CapAt(float v, float cap) { return v > cap ? cap : v; }
+
+static void LimitRise4(float* r0, float* r1, float* r2, float* r3, int s0, int s1) {
+  if (s0 < 1) s0 = 1;
+  const float lim = static_cast<float>(kRiseLimit);
+  float p0 = r0[s0 - 1], p1 = r1[s0 - 1], p2 = r2[s0 - 1], p3 = r3[s0 - 1];
+  for (int s = s0; s <= s1; ++s) {
+    p0 = CapAt(r0[s], p0 + lim);
+    p1 = CapAt(r1[s], p1 + lim);
+    p2 = CapAt(r2[s], p2 + lim);
+    p3 = CapAt(r3[s], p3 + lim);
+    r0[s] = p0;
+    r1[s] = p1;
+    r2[s] = p2;
+    r3[s] = p3;
   }
 }
 
@@ -639,22 +703,40 @@ static void FormBeams(int n) {
     const int s1 = zones[z].s1 > n - 2 ? n - 2 : zones[z].s1;
     if (s1 < s0) continue;
     const int stride = zones[z].stride;
-    for (int b = 0; b < N; b += stride) {
-      const bool nadir = b > nadirLo && b <= nadirHi;
-      SumBeamSpan(nadir ? g_nadirI : g_elementI, nadir ? g_nadirQ : g_elementQ, s_weightedCos[b],
-                  s_weightedSin[b], g_beamGain[b], s0, s1);
-      float* row = g_beamImage[b];
-      SharpenSpan(mode, G, row, s0, s1);
-      if (limitRise) LimitRise(row, s0, s1);
-      for (int k = 1; k < stride && b + k < N; ++k)
-        std::memcpy(&g_beamImage[b + k][s0], &row[s0], sizeof(float) * (s1 - s0 + 1));
+    // Sample blocks outermost: the block's element I/Q (16 KB) stays in the
+    // first-level cache while every beam is formed from it.
+    for (int t0 = s0; t0 <= s1; t0 += kSampleBlock) {
+      const int t1 = t0 + kSampleBlock - 1 < s1 ? t0 + kSampleBlock - 1 : s1;
+      for (int b = 0; b < N; b += stride) {
+        const bool nadir = b > nadirLo && b <= nadirHi;
+        SumBeamSpan(nadir ? g_nadirI : g_elementI, nadir ? g_nadirQ : g_elementQ, s_weightedCos[b],
+                    s_weightedSin[b], g_beamGain[b], t0, t1);
+        SharpenSpan(mode, G, g_beamImage[b], t0, t1);
+      }
     }
+    if (limitRise) {
+      int b = 0;
+      for (; b + 3 * stride < N; b += 4 * stride)
+        LimitRise4(g_beamImage[b], g_beamImage[b + stride], g_beamImage[b + 2 * stride],
+                   g_beamImage[b + 3 * stride], s0, s1);
+      for (; b < N; b += stride) LimitRise(g_beamImage[b], s0, s1);
+    }
+    for (int b = 0; b < N && stride > 1; b += stride)
+      for (int k = 1; k < stride && b + k < N; ++k)
+        std::memcpy(&g_beamImage[b + k][s0], &g_beamImage[b][s0], sizeof(float) * (s1 - s0 + 1));
   }
 }
 
 //-----------------------------------------------------------------------------
 // [SECTION] Sidelobe clean-up and averaging
 //-----------------------------------------------------------------------------
+// The clean-up's smoothed copy needs the whole fan first; the subtraction,
+// the clamp at zero and the averaging then run row by row in one pass, so
+// each row of BeamImage goes through the cache once instead of three times.
+
+// Mirror rows to subtract from each beam, in the order of the pair loop.
+static int s_mirrorStart[kMaxBeams + 1];
+static int s_mirrorList[2 * kMaxBeams];
 
 ORVALE_HOT static void SmoothRow(const float* up, const float* mid, const float* down, float* out, int n) {
   for (int s = 0; s < n; ++s) s_colSum[s] = up[s] + mid[s] + down[s];
@@ -665,61 +747,58 @@ ORVALE_HOT static void SubtractRow(float* row, const float* minus, int n) {
   for (int s = 0; s < n; ++s) row[s] -= minus[s];
 }
 
-ORVALE_HOT static void ClampRowAtZero(float* row, int n) {
-  for (int s = 0; s < n; ++s) row[s] = row[s] < 0.0f ? 0.0f : row[s];
-}
-
 static int ClampBeam(int b, int N) { return b < 0 ? 0 : b > N - 1 ? N - 1 : b; }
 
-// Step 9: every beam loses the smoothed echo of its mirror beam about the fan
-// centre (shifted by the roll), which is where the array's grating and
-// side lobes put a strong nadir or side echo.
-static void CleanSidelobes(int n) {
+// Step 9, first half: the smoothed copy and, for every beam, the mirror
+// beams whose smoothed echo it loses: the mirror about the fan centre
+// (shifted by the roll), which is where the array's grating and side lobes
+// put a strong echo of the other side. Returns 0 when the fan is too small.
+static int PrepareCleanUp(int n) {
   const int N = g_beamGeom.beams;
-  if (N < 3 || n < 3) return;
+  if (N < 3 || n < 3) return 0;
   for (int b = 1; b < N - 1; ++b) SmoothRow(g_beamImage[b - 1], g_beamImage[b], g_beamImage[b + 1], s_smooth[b], n);
 
   const int step = g_settings.StepSize;
   const int W = step == 0 ? 20 : step == 2 ? 5 : 10;
   const int rs = g_beamGeom.rollShift;
-  for (int k = 0; k < N / 2 - W; ++k) {
-    // The mirror of a beam near the edge can fall outside the fan under roll;
-    // it is held at the edge beam (row N would be outside the fan).
+  const int pairs = N / 2 - W;
+  int count[kMaxBeams] = {};
+  // The mirror of a beam near the edge can fall outside the fan under roll;
+  // it is held at the edge beam (row N would be outside the fan).
+  for (int k = 0; k < pairs; ++k) {
+    ++count[ClampBeam(k - rs, N)];
+    ++count[ClampBeam(N - 1 - rs - k, N)];
+  }
+  s_mirrorStart[0] = 0;
+  for (int b = 0; b < N; ++b) s_mirrorStart[b + 1] = s_mirrorStart[b] + count[b];
+  int fill[kMaxBeams] = {};
+  for (int k = 0; k < pairs; ++k) {
     const int u = ClampBeam(N - 1 - rs - k, N);
     const int v = ClampBeam(k - rs, N);
-    SubtractRow(g_beamImage[v], s_smooth[u], n);
-    SubtractRow(g_beamImage[u], s_smooth[v], n);
+    s_mirrorList[s_mirrorStart[v] + fill[v]++] = u;
+    s_mirrorList[s_mirrorStart[u] + fill[u]++] = v;
   }
-  for (int b = 0; b < N; ++b) ClampRowAtZero(g_beamImage[b], n);
+  return 1;
 }
 
-ORVALE_HOT static void AverageRow(float* value, float* ring, float* sum, int n, int show, float scale) {
+// Step 10 for one row (after the clean-up's subtraction and clamp when
+// `clamp`): sum -= ring; sum >= 0; ring = value; sum += value; shown value
+// 1.3 x the mean when `show`. An empty slot counts as zeros.
+ORVALE_HOT static void AverageRow(float* value, float* ring, float* sum, int n, int clamp, int filled, int show,
+                                  float scale) {
   for (int s = 0; s < n; ++s) {
-    float t = sum[s] - ring[s];
+    float v = value[s];
+    if (clamp) v = v < 0.0f ? 0.0f : v;
+    float t = filled ? sum[s] - ring[s] : sum[s];
     t = t < 0.0f ? 0.0f : t;
-    const float v = value[s];
     ring[s] = v;
     t += v;
     sum[s] = t;
     if (show) {
       const float a = t * scale;
-      value[s] = a < 0.0f ? 0.0f : a;
+      v = a < 0.0f ? 0.0f : a;
     }
-  }
-}
-
-ORVALE_HOT static void FirstFillRow(float* value, float* ring, float* sum, int n, int show, float scale) {
-  for (int s = 0; s < n; ++s) {
-    float t = sum[s];
-    t = t < 0.0f ? 0.0f : t;
-    const float v = value[s];
-    ring[s] = v;
-    t += v;
-    sum[s] = t;
-    if (show) {
-      const float a = t * scale;
-      value[s] = a < 0.0f ? 0.0f : a;
-    }
+    value[s] = v;
   }
 }
 
@@ -731,9 +810,9 @@ static int AveragingDepth() {
   return a;
 }
 
-// Step 10: the ring always takes the ping; with AvgFilter on the picture
-// shows 1.3 x the mean of the last A pings.
-static void AveragePings(int n) {
+// Steps 9 (second half) and 10. The ring always takes the ping; with
+// AvgFilter on the picture shows 1.3 x the mean of the last A pings.
+static void CleanAndAverage(int n, int cleaned) {
   const int N = g_beamGeom.beams;
   if (s_ringBeams != N || s_ringSamples != n) {
     // A new fan shape without a reset: older slots do not line up with it.
@@ -748,11 +827,12 @@ static void AveragePings(int n) {
   if (slot < 0 || slot >= A) slot = 0;
   const int show = g_settings.AvgFilter == 1;
   const float scale = 1.3f / static_cast<float>(A);
+  const int filled = s_slotFilled[slot];
   for (int b = 0; b < N; ++b) {
-    if (s_slotFilled[slot])
-      AverageRow(g_beamImage[b], s_ring[slot][b], s_ringSum[b], n, show, scale);
-    else
-      FirstFillRow(g_beamImage[b], s_ring[slot][b], s_ringSum[b], n, show, scale);
+    if (cleaned)
+      for (int i = s_mirrorStart[b]; i < s_mirrorStart[b + 1]; ++i)
+        SubtractRow(g_beamImage[b], s_smooth[s_mirrorList[i]], n);
+    AverageRow(g_beamImage[b], s_ring[slot][b], s_ringSum[b], n, cleaned, filled, show, scale);
   }
   s_slotFilled[slot] = 1;
   ++slot;
@@ -797,8 +877,8 @@ int ProcessPing() {
   BuildSteering();
   PrefilterAndDemodulate(n);
   FormBeams(n);
-  if (g_flatBottomFlag == 0) CleanSidelobes(n);
-  AveragePings(n);
+  const int cleaned = g_flatBottomFlag == 0 && PrepareCleanUp(n);
+  CleanAndAverage(n, cleaned);
   ++g_beamform.pingsProcessed;
 
   if (g_settings.ProfilePointDetection == 1 && g_detectHook) g_detectHook();

@@ -1,0 +1,93 @@
+// Per-ping cost of the beamformer: ProcessPing on a decoded seabed ping, for
+// every beam count, sharpening mode and the two live data types, detection
+// off, averaging and the sidelobe clean-up on as in normal use. Each step
+// also copies the decoded element samples back in, since the pre-filter
+// overwrites them in place (the decoder would write them for a new ping).
+//
+// Names: ProcessPing/<beams>/<mode>/<type>, e.g. ProcessPing/480/Narrow/U.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <string>
+
+#include "files/sonar_file.h"
+#include "head/return_data.h"
+#include "head/switch_command.h"
+#include "processing/beamform.h"
+#include "scene.h"
+#include "settings/settings.h"
+
+namespace {
+
+float s_decoded[kElements][kMaxSamples];
+
+// A 20 m ping over a speckled seabed 10 m down, sloping gently, with a
+// couple of targets in the water column.
+SceneParams BenchScene(int dataType) {
+  SceneParams p;
+  p.dataType = dataType;
+  p.rangeStep = 4;
+  p.seabed = 1;
+  p.depthM = 10.0;
+  p.slopeDeg = 4.0;
+  p.speckle = 1;
+  p.noise = 1.5;
+  p.targetCount = 2;
+  p.targets[0] = {-25.0, 6.0, 50.0};
+  p.targets[1] = {40.0, 9.0, 35.0};
+  return p;
+}
+
+int Prepare(int stepSize, int mode, int dataType) {
+  g_settings = Settings{};
+  ResetSwitchState();
+  ResetReturnData();
+  ResetPlaybackCopies();
+  ResetBeamform();
+  ResetScene();
+  const SceneParams p = BenchScene(dataType);
+  g_settings.StepSize = stepSize;
+  g_settings.ProcessingMode = mode;
+  g_settings.ProfilePointDetection = 0;
+  g_settings.Range = p.rangeStep;
+  g_settings.Xdcr = p.xdcr;
+  g_settings.PulseLength = ScenePulseUs(p);
+  g_switch.headTypeSetting = p.headTypeSetting;
+  ApplyDataType(dataType);
+  SetupBeamGeometry();
+  static uint8_t record[kRecordBufferBytes];
+  const int length = SynthesizePing(p, 0, record);
+  if (length <= 0 || !LoadPingRecord(record, length) || !DecodePingAt(1.0)) return 0;
+  std::memcpy(s_decoded, g_elementSamples, sizeof s_decoded);
+  return 1;
+}
+
+void BM_ProcessPing(benchmark::State& state, int stepSize, int mode, int dataType) {
+  if (!Prepare(stepSize, mode, dataType)) {
+    state.SkipWithError("scene did not decode");
+    return;
+  }
+  for (auto _ : state) {
+    std::memcpy(g_elementSamples, s_decoded, sizeof s_decoded);
+    benchmark::DoNotOptimize(ProcessPing());
+    benchmark::ClobberMemory();
+  }
+  state.counters["beams"] = g_beamGeom.beams;
+  state.counters["samples"] = g_beamGeom.samples;
+}
+
+int RegisterAll() {
+  static const int kBeams[3] = {480, 240, 120};
+  static const char* const kModes[4] = {"Wide", "Normal", "Narrow", "NarrowMixed"};
+  static const char* const kTypes[2] = {"U", "V"};
+  for (int step = 0; step < 3; ++step)
+    for (int mode = 0; mode < 4; ++mode)
+      for (int type = 0; type < 2; ++type) {
+        const std::string name = "ProcessPing/" + std::to_string(kBeams[step]) + "/" + kModes[mode] + "/" + kTypes[type];
+        benchmark::RegisterBenchmark(name.c_str(), BM_ProcessPing, step, mode, type)->Unit(benchmark::kMillisecond);
+      }
+  return 0;
+}
+const int s_registered = RegisterAll();
+
+}  // namespace
