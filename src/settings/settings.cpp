@@ -14,6 +14,8 @@
 // Anything the file holds is untrusted: integers that overflow, reals that
 // are NaN or infinite, and values outside their range all take the key's
 // fallback, so no damaged file can put an out-of-range value into the program.
+//
+// Index: [SECTION] Key table, Conversion, Load, Save, Run-mode copies.
 #include "settings/settings.h"
 
 #include <locale.h>
