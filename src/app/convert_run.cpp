@@ -7,6 +7,8 @@
 // Owns: a copy of the last picture (for --save-picture) and the run summary.
 #include "app/convert_run.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -31,12 +33,29 @@ ConvertSummary* s_summary = nullptr;
 int s_keepPicture = 0;
 uint8_t s_picture[kImageHeight][kImageWidth];
 
+constexpr double kNadirConeRad = 20.0 * 3.14159265358979 / 180.0;
+float s_depths[kMaxBeams];
+
+// Depth below the sonar of this ping's profile: the median of the points
+// within 20 degrees of the vertical (a single stray point cannot move it).
+// 0 when there is none.
+double ProfileDepthM() {
+  const ProfilePointSet& p = g_profilePoints;
+  int count = 0;
+  for (int b = 0; b < p.beams && b < kMaxBeams; ++b) {
+    if (p.Range[b] > 0.0f && std::fabs(p.SteerAngle[b]) <= kNadirConeRad) s_depths[count++] = p.Down[b];
+  }
+  if (count == 0) return 0.0;
+  std::nth_element(s_depths, s_depths + count / 2, s_depths + count);
+  return s_depths[count / 2] * DetectionRangeM() / 500.0;
+}
+
 // The per-ping processing, plus what the run reports afterwards.
 int SummarisingProcessor() {
   const int ok = ProcessDecodedRecord();
   if (s_summary == nullptr || !ok) return ok;
-  const double depth = g_detect.currentAltitudeM;
-  if (g_settings.ProfilePointDetection == 1 && depth > 0.0) {
+  const double depth = g_settings.ProfilePointDetection == 1 ? ProfileDepthM() : 0.0;
+  if (depth > 0.0) {
     if (s_summary->depthPings == 0 || depth < s_summary->minDepthM) s_summary->minDepthM = depth;
     if (s_summary->depthPings == 0 || depth > s_summary->maxDepthM) s_summary->maxDepthM = depth;
     s_summary->depthPings++;

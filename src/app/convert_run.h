@@ -14,8 +14,9 @@ struct ConvertSummary {
   int recordsRead = 0;
   int pingsProcessed = 0;              // pings decoded and put through the whole chain
   int pingsRejected = 0;
-  int depthPings = 0;                  // pings with an altitude
-  double minDepthM = 0.0;              // altitude range found (metres below the sonar)
+  int depthPings = 0;                  // pings whose profile found the bottom under the sonar
+  double minDepthM = 0.0;              // depth range found (metres below the sonar): per ping
+                                       // the median of the points within 20 degrees of vertical
   double maxDepthM = 0.0;
   double seconds = 0.0;
   int pictureSaved = 0;
