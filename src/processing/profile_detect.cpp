@@ -86,6 +86,17 @@ static int JumpLimit() {
   }
 }
 
+// SteerAngle of every beam with its cos and sin.
+static void FillSteering() {
+  ProfilePointSet& p = g_profilePoints;
+  for (int b = 0; b < p.beams; ++b) {
+    const double phi = ProfileSteerAngle(b);
+    p.SteerAngle[b] = static_cast<float>(phi);
+    g_detect.steerCos[b] = static_cast<float>(std::cos(phi));
+    g_detect.steerSin[b] = static_cast<float>(std::sin(phi));
+  }
+}
+
 // Returns 0 when the geometry cannot be searched (no beams, no samples, no
 // range); the point set is then left empty.
 static int PrepareDetection(DetectSetup* d) {
@@ -113,17 +124,31 @@ static int PrepareDetection(DetectSetup* d) {
     g_detect.secondRange[b] = 0.0f;
     g_detect.thirdRange[b] = 0.0f;
   }
+  FillSteering();
   return d->beams > 0 && d->samples > 1 && d->rangeM > 0.0;
 }
 
 void ComputePointGeometry() {
+  FillSteering();
   ProfilePointSet& p = g_profilePoints;
   for (int b = 0; b < p.beams; ++b) {
-    const double phi = ProfileSteerAngle(b);
-    p.SteerAngle[b] = static_cast<float>(phi);
-    p.Across[b] = static_cast<float>(std::sin(phi) * p.Range[b]);
-    p.Down[b] = static_cast<float>(std::cos(phi) * p.Range[b]);
+    p.Across[b] = g_detect.steerSin[b] * p.Range[b];
+    p.Down[b] = g_detect.steerCos[b] * p.Range[b];
   }
+}
+
+// First index in [s, limit) whose value is above `threshold`, or `limit`.
+// Most of a beam is water below the threshold: blocks of eight are tested
+// with one comparison of their maximum (vectorised), which halves the scan.
+static int SkipAtOrBelow(const float* row, int s, int limit, float threshold) {
+  while (s + 8 <= limit) {
+    float m = row[s];
+    for (int k = 1; k < 8; ++k) m = row[s + k] > m ? row[s + k] : m;
+    if (m > threshold) break;
+    s += 8;
+  }
+  while (s < limit && row[s] <= threshold) ++s;
+  return s;
 }
 
 // ================================================================ [first return]
@@ -138,11 +163,9 @@ struct SimpleEcho {
 // Returns the position the next search continues from.
 static int FindEcho(const float* row, int n, int s, int s1, float threshold, SimpleEcho* echo) {
   *echo = SimpleEcho{};
-  for (;;) {
-    ++s;
-    if (s >= n || s >= s1) break;
-    if (row[s] > threshold) break;
-  }
+  ++s;
+  const int limit = std::min(n, s1);
+  if (s < limit) s = SkipAtOrBelow(row, s, limit, threshold);
   if (!(s < n - 1 && s < s1 - 1)) return s;
   const int start = s;
   float peak = 0.0f;
@@ -167,7 +190,7 @@ void DetectFirstReturn() {
   float peak[kMaxBeams];
   int prev = 0;
   for (int b = 0; b < d.beams; ++b) {
-    const double c = std::cos(ProfileSteerAngle(b));
+    const double c = g_detect.steerCos[b];
     // Beams at or past the horizontal search the window without the stretch.
     const double stretch = c > 0.0 ? c : 1.0;
     // Near the horizontal the stretch grows without bound; past the beam's
@@ -220,7 +243,7 @@ static int CollectSegments(const float* row, int n, int from, float threshold, i
   int s = std::max(from, 0);
   const int startLimit = bottomFollowing ? n - 2 : n - 1;
   while (count < kMaxEchoSegments) {
-    while (s < n - 1 && row[s] <= threshold) ++s;
+    s = SkipAtOrBelow(row, s, n - 1, threshold);
     if (s >= startLimit) break;
     EchoSegment& seg = out[count++];
     seg.start = s;
@@ -293,7 +316,7 @@ void DetectMaximumReturn() {
   ProfilePointSet& p = g_profilePoints;
   EchoSegment seg[kMaxEchoSegments];
   for (int b = 0; b < d.beams; ++b) {
-    const double c = std::cos(ProfileSteerAngle(b));
+    const double c = g_detect.steerCos[b];
     const int count = CollectSegments(g_beamImage[b], d.samples, d.blank, d.threshold, 0, seg);
     const int k = StrongestInWindow(seg, 0, count, c, d);
     if (k < 0) continue;
@@ -313,7 +336,7 @@ void DetectBottomFollowing() {
   ProfilePointSet& p = g_profilePoints;
   EchoSegment seg[kMaxEchoSegments];
   for (int b = 0; b < d.beams; ++b) {
-    const double c = std::cos(ProfileSteerAngle(b));
+    const double c = g_detect.steerCos[b];
     const int count = CollectSegments(g_beamImage[b], d.samples, d.blank, d.threshold, 1, seg);
     const int usable = std::min(count, kChoiceSegments);
     if (usable == 0) continue;
@@ -357,13 +380,13 @@ void DetectBottomFollowing() {
   if (g_flatBottomFlag == 1) {
     for (int b = 0; b < d.beams; ++b) {
       if (!(p.Down[b] > 0.0f) || std::fabs(p.Down[b] - mean) <= 30.0) continue;
-      const double c = std::cos(static_cast<double>(p.SteerAngle[b]));
+      const double c = g_detect.steerCos[b];
       const float s2 = g_detect.secondRange[b];
       if (std::fabs(c * s2 - mean) < 30.0) {
         p.Range[b] = s2;
         p.Down[b] = static_cast<float>(c * s2);
         // The point moved: keep its across-track position with it for the sort.
-        p.Across[b] = static_cast<float>(std::sin(static_cast<double>(p.SteerAngle[b])) * s2);
+        p.Across[b] = g_detect.steerSin[b] * s2;
       }
     }
   }
@@ -416,7 +439,7 @@ static void SwathExtents() {
   int any = 0;
   for (int b = 0; b < p.beams; ++b) {
     if (!(p.Range[b] > 0.0f)) continue;
-    const float x = static_cast<float>(-std::sin(static_cast<double>(p.SteerAngle[b])) * p.Range[b]);
+    const float x = -g_detect.steerSin[b] * p.Range[b];
     if (!any || x < lo) lo = x;
     if (!any || x > hi) hi = x;
     any = 1;

@@ -55,6 +55,11 @@ struct ProfileDetectState {
   float detectionLevelPct = 25.0f;  // L, 10..90
   float minimumRangeM = 0.1f;       // blanking distance, metres
 
+  // cos and sin of each beam's SteerAngle, filled with it (PrepareDetection,
+  // ComputePointGeometry) so that the methods and filters share one table.
+  float steerCos[kMaxBeams] = {};
+  float steerSin[kMaxBeams] = {};
+
   // Bottom Following's second and third echo per beam, this ping.
   float secondRange[kMaxBeams] = {};
   float thirdRange[kMaxBeams] = {};

@@ -259,7 +259,8 @@ void MainFilter() {
   for (int b = 0; b < n; ++b) result[b] = 0.0f;
   for (int j = w / 2; j <= n - w / 2 - 1; ++j) {
     const double angle = p.SteerAngle[j];
-    const int k = std::max(2, static_cast<int>(std::cos(angle) * w));
+    const double cosAngle = g_detect.steerCos[j];
+    const int k = std::max(2, static_cast<int>(cosAngle * w));
     double sumL = 0.0, sumR = 0.0;
     int countL = 0, countR = 0;
     for (int i = j - k; i <= j; ++i) {
@@ -288,8 +289,8 @@ void MainFilter() {
       p.Across[j] = 0.0f;
     } else {
       result[j] = static_cast<float>(m);
-      p.Down[j] = static_cast<float>(m * std::cos(angle));
-      p.Across[j] = static_cast<float>(m * std::sin(angle));
+      p.Down[j] = static_cast<float>(m * cosAngle);
+      p.Across[j] = static_cast<float>(m * g_detect.steerSin[j]);
     }
   }
   for (int b = 0; b < w && b < n; ++b) result[b] = 0.0f;
