@@ -38,6 +38,7 @@ void ClearPersistence() {
 
 void ResetRender() {
   ClearPersistence();
+  std::memset(g_render.SubBeamLines, 0, sizeof g_render.SubBeamLines);
   for (int c = 0; c < kImageWidth; ++c) g_render.PointRowOfColumn[c] = -1;
   g_render.pointColumns = 0;
   g_render.decay = 0.5f;
@@ -50,9 +51,12 @@ void ResetRender() {
 
 // Amplitudes are on the display's 0..255 scale; anything that does not round
 // into it (overdriven beams, a NaN from a bad ping) shows as full scale.
+// Written without branches so the compiler turns the loops into vector code.
 static inline uint8_t ToByte(float a) {
-  if (a > -1.5f && a < 255.5f) return static_cast<uint8_t>(static_cast<int>(a + 0.5f));
-  return 255;
+  float v = a + 0.5f;
+  v = (v > -1.0f && v < 256.0f) ? v : 255.0f;
+  v = v < 0.0f ? 0.0f : v;
+  return static_cast<uint8_t>(static_cast<int>(v));
 }
 
 static inline int DisplayedSamples(int foldPairs) {
@@ -95,21 +99,44 @@ void FillBeamSamples(int foldPairs) {
 
 // ------------------------------------------------------------ scan-converted walk
 
+// Each displayed value is (wL A[b-1][s] + wC A[b][s] + wR A[b+1][s]) >> 8 for
+// the pixel's sub-beam; many pixels share a sub-beam sample near the apex and
+// none needs more than its own, so the sums are formed per sub-beam and sample.
+void InterpolateSubBeams() {
+  const int count = g_scan.SubBeamCount;
+  const int t = g_scan.SubBeamsPerBeam;
+  if (t <= 0) return;
+  for (int k = 0; k < count && k < kMaxSubBeamLines - 1; ++k) {
+    const int b = k / t;
+    const uint8_t* w = SubBeamWeights(k, t);
+    // The weights sum to at most 255, so the sum fits 16 bits: 16-bit lanes
+    // do twice the work of 32-bit ones per vector instruction.
+    const uint16_t wl = w[0], wc = w[1], wr = w[2];
+    const uint8_t* a0 = BeamSlot(b - 1);
+    const uint8_t* a1 = BeamSlot(b);
+    const uint8_t* a2 = BeamSlot(b + 1);
+    uint8_t* line = g_render.SubBeamLines[k + 1];
+    for (int s = 0; s < kScreenSamples; ++s) {
+      const uint16_t sum = static_cast<uint16_t>(static_cast<uint16_t>(wl * a0[s]) + static_cast<uint16_t>(wc * a1[s]) +
+                                                 static_cast<uint16_t>(wr * a2[s]));
+      const uint16_t v = static_cast<uint16_t>(sum >> 8);
+      line[s] = static_cast<uint8_t>(v > kMaxEchoIndex ? kMaxEchoIndex : v);
+    }
+  }
+}
+
 static void WalkMap() {
-  const uint8_t* base = &g_scan.BeamSampleBuffer[0][0];  // slot -1
+  InterpolateSubBeams();
+  const uint8_t* lines = &g_render.SubBeamLines[0][0];
+  const uint32_t* w = g_scan.walk;
   for (int r = 0; r < kImageHeight - 1; ++r) {
     const int c0 = g_scan.SpanLeft[r], c1 = g_scan.SpanRight[r];
-    const PixelEntry* e = &g_scan.PixelMap[r][0];
     uint8_t* img = g_scan.ImageBuffer[r];
     uint8_t* clean = g_scan.CleanImageBuffer[r];
     for (int c = c0; c < c1; ++c) {
-      const PixelEntry& p = e[c];
-      const uint8_t* a = base + p.BeamIndex * kScreenSamples + p.SampleIndex;
-      unsigned v = (p.WeightLeft * a[0] + p.WeightCentre * a[kScreenSamples] +
-                    p.WeightRight * a[2 * kScreenSamples]) >> 8;
-      if (v > kMaxEchoIndex) v = kMaxEchoIndex;
-      clean[c] = static_cast<uint8_t>(v);
-      if (img[c] != kOverlayMarker) img[c] = static_cast<uint8_t>(v);
+      const uint8_t v = lines[*w++];
+      clean[c] = v;
+      img[c] = img[c] == kOverlayMarker ? kOverlayMarker : v;
     }
   }
 }
@@ -130,11 +157,11 @@ void ApplyPersistence() {
     const uint8_t* clean = g_scan.CleanImageBuffer[r];
     uint8_t* img = g_scan.ImageBuffer[r];
     for (int c = c0; c < c1; ++c) {
-      float a = acc[c];
-      if (clean[c] > a) a = clean[c];
-      if (img[c] != kOverlayMarker) img[c] = static_cast<uint8_t>(a);
-      a -= d;
-      acc[c] = a < 0.f ? 0.f : a;
+      const float e = clean[c];
+      const float a = acc[c] > e ? acc[c] : e;
+      img[c] = img[c] == kOverlayMarker ? kOverlayMarker : static_cast<uint8_t>(a);
+      const float lowered = a - d;
+      acc[c] = lowered < 0.f ? 0.f : lowered;
     }
   }
 }

@@ -20,6 +20,10 @@ struct RenderState {
   float PersistenceAccumulator[kImageHeight][kImageWidth];
   // What background removal shows; cleared by ClearImage and "Clear Image".
   uint8_t PersistencePicture[kImageHeight][kImageWidth];
+  // Each sub-beam's samples interpolated from its beam and the two beside it,
+  // limited to 118: line k + 1 for sub-beam k; line 0 stays empty. Rebuilt
+  // every ping before the walk.
+  uint8_t SubBeamLines[kMaxSubBeamLines][kScreenSamples];
   // Profile waterfall, top-down: trace rows, then the history scrolling down.
   uint8_t WaterfallPicture[kWaterfallHeight][kWaterfallWidth];
   // Row of the profile point drawn in each picture column (gaps filled), -1
@@ -46,6 +50,8 @@ int RenderPing(int window);
 // Fills BeamSampleBuffer from the formed beams; foldPairs for "V" pings.
 void FillBeamSamples(int foldPairs);
 void DrawScanConverted(int window);
+// Interpolates every sub-beam of the tables from BeamSampleBuffer.
+void InterpolateSubBeams();
 void DrawLinear(int foldPairs);
 // Beam Test: the decoder's element raster for a ping of type `letter`.
 void DrawBeamTest(char letter = 'U');

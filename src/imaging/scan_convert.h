@@ -43,6 +43,12 @@ struct PixelEntry {
   uint8_t pad;
 };
 
+// The map in the order the per-ping walk reads it: one 32-bit word per pixel
+// inside the spans, row by row, the index (k + 1) * 500 + s of sample s of
+// sub-beam k in the renderer's interpolated sub-beam lines (render.h); 0, a
+// line that stays empty, for a pixel no sub-beam reached. Rebuilt with the map.
+constexpr int kMaxSubBeamLines = kMaxSubBeamsPerBeam * kMaxBeams + 1;
+
 // Geometry the tables were last built with; Part of the state so that the
 // renderer and the overlays use exactly what the map used.
 struct ScanGeometry {
@@ -74,6 +80,8 @@ struct ScanState {
   PixelEntry PixelMap[kImageHeight][kImageWidth];
   int16_t SpanLeft[kImageHeight];   // row r is drawn for SpanLeft <= c < SpanRight
   int16_t SpanRight[kImageHeight];
+  uint32_t walk[kImageHeight * kImageWidth];  // BuildWalkOrder
+  int walkCount = 0;
   uint8_t WeightTable[kWeightTriples][3];  // BuildWeightTable, once
   int SubBeamsPerBeam = 0;          // t, set by a Sector/Profile/Perspective build
   int SubBeamCount = 0;             // C = t * N
@@ -101,6 +109,8 @@ void ConnectBeamTestRaster();
 
 void BuildWeightTable();
 void InitPerspective();
+// Weight triple of sub-beam k with t sub-beams per beam.
+const uint8_t* SubBeamWeights(int k, int t);
 // Sub-beams per beam for sector S and N beams: S*15/N rounded, made even, at most 20.
 int SubBeamsFor(double sectorDeg, int beams);
 // H of the StepSize selection: 0.125, 0.25 or 0.5 degrees.
@@ -117,6 +127,10 @@ int BuildDisplayMode(int window);
 // choosing the mode).
 int BuildMode(int window, int mode);
 void ShowBuildProgress(int window, int first, int kind, int done, int total);
+// Packs PixelMap over the spans into `walk`; BuildMode calls it after every
+// build (a caller that edits PixelMap or the spans by hand calls it again).
+// Sub-beam k's weights are those of the map: triple 10 - t/2 + k mod t.
+void BuildWalkOrder();
 
 // Slot s (-1..N) of BeamSampleBuffer.
 inline uint8_t* BeamSlot(int s) { return g_scan.BeamSampleBuffer[s + 1]; }
