@@ -4,7 +4,8 @@
 // also copies the decoded element samples back in, since the pre-filter
 // overwrites them in place (the decoder would write them for a new ping).
 //
-// Names: ProcessPing/<beams>/<mode>/<type>, e.g. ProcessPing/480/Narrow/U.
+// Names: ProcessPing/<beams>/<mode>/<type>, e.g. ProcessPing/480/Narrow/U;
+// ProcessPingBaseline/480/<mode>/U runs the baseline (non-AVX2) kernels.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -62,11 +63,12 @@ int Prepare(int stepSize, int mode, int dataType) {
   return 1;
 }
 
-void BM_ProcessPing(benchmark::State& state, int stepSize, int mode, int dataType) {
+void BM_ProcessPing(benchmark::State& state, int stepSize, int mode, int dataType, int baseline) {
   if (!Prepare(stepSize, mode, dataType)) {
     state.SkipWithError("scene did not decode");
     return;
   }
+  BeamformForceBaselineKernels(baseline);
   for (auto _ : state) {
     std::memcpy(g_elementSamples, s_decoded, sizeof s_decoded);
     benchmark::DoNotOptimize(ProcessPing());
@@ -74,6 +76,8 @@ void BM_ProcessPing(benchmark::State& state, int stepSize, int mode, int dataTyp
   }
   state.counters["beams"] = g_beamGeom.beams;
   state.counters["samples"] = g_beamGeom.samples;
+  state.counters["avx2"] = BeamformFastKernels();
+  BeamformForceBaselineKernels(0);
 }
 
 int RegisterAll() {
@@ -84,8 +88,14 @@ int RegisterAll() {
     for (int mode = 0; mode < 4; ++mode)
       for (int type = 0; type < 2; ++type) {
         const std::string name = "ProcessPing/" + std::to_string(kBeams[step]) + "/" + kModes[mode] + "/" + kTypes[type];
-        benchmark::RegisterBenchmark(name.c_str(), BM_ProcessPing, step, mode, type)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(name.c_str(), BM_ProcessPing, step, mode, type, 0)
+            ->Unit(benchmark::kMillisecond);
       }
+  // What a processor without AVX2 gets from the same binary.
+  for (int mode = 0; mode < 4; ++mode) {
+    const std::string name = std::string("ProcessPingBaseline/480/") + kModes[mode] + "/U";
+    benchmark::RegisterBenchmark(name.c_str(), BM_ProcessPing, 0, mode, 0, 1)->Unit(benchmark::kMillisecond);
+  }
   return 0;
 }
 const int s_registered = RegisterAll();

@@ -15,10 +15,11 @@
 //
 // Cost: the beam sum (N x 16 complex multiply-adds per sample) dominates. It
 // runs on sample-major vectors of 16 samples with the element window folded
-// into the per-beam phasors, and is compiled twice (x86-64-v3 and baseline)
-// with the choice made once at load time, so the shipped binary needs no
-// particular CPU. The two builds may differ in the last float bits (fused
-// multiply-add) after the element compression, which both share.
+// into the per-beam phasors, and, with the other per-sample loops, is
+// compiled twice (AVX2 with FMA, and baseline) with the choice made once
+// from the processor, so the shipped binary needs no particular CPU. The
+// two builds may differ in the last float bits (fused multiply-add) after
+// the element compression, which both share.
 //
 // Sections:
 //   [SECTION] State and buffers
@@ -39,11 +40,24 @@
 #include "head/switch_command.h"
 #include "settings/settings.h"
 
+// The hot loops are written once as always-inline bodies and compiled twice:
+// for the baseline x86-64 and for AVX2 with fused multiply-add. The choice
+// is made once, from the processor, through a small table of pointers.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(ORVALE_NO_TARGET_CLONES)
-#define ORVALE_HOT __attribute__((target_clones("arch=x86-64-v3", "default")))
-#else
-#define ORVALE_HOT
+#define ORVALE_FAST_KERNELS 1
+#define ORVALE_FAST_TARGET __attribute__((target("avx2,fma")))
 #endif
+#define ORVALE_KERNEL static inline __attribute__((always_inline))
+
+struct BeamKernels {
+  void (*sumBeamSpan)(const float (*)[kMaxSamples], const float (*)[kMaxSamples], const float*, const float*,
+                      float, int, int);
+  void (*sharpenSpan)(int, float, float*, int, int);
+  void (*smoothRow)(const float*, const float*, const float*, float*, int);
+  void (*subtractRow)(float*, const float*, int);
+  void (*averageRow)(float*, float*, float*, int, int, int, int, float);
+};
+static const BeamKernels& Kernels();
 
 //-----------------------------------------------------------------------------
 // [SECTION] State and buffers
@@ -502,24 +516,29 @@ double SharpenP15(double r) {
   return v;
 }
 
-typedef float v8f __attribute__((vector_size(32)));
+typedef float v8f __attribute__((vector_size(32)));  // AVX2 build
+typedef float v4f __attribute__((vector_size(16)));  // baseline build (SSE2)
 
-// One half aperture (elements e0..e0+7) over 16 samples from s: the steered,
-// windowed complex sum in two vectors of 8. The four products of each
-// complex multiply go to four separate sums, so eight independent chains of
-// fused multiply-adds keep the arithmetic units busy instead of waiting on
-// one long chain per output.
-static inline __attribute__((always_inline)) void HalfApertureSum(const float (*srcI)[kMaxSamples],
-                                                                  const float (*srcQ)[kMaxSamples],
-                                                                  const float* wc, const float* ws, int e0,
-                                                                  int s, v8f& r0, v8f& i0, v8f& r1, v8f& i1) {
-  v8f rc0 = {}, rs0 = {}, ic0 = {}, is0 = {}, rc1 = {}, rs1 = {}, ic1 = {}, is1 = {};
+template <typename V>
+ORVALE_KERNEL V LoadV(const float* p) {
+  V v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// One half aperture (elements e0..e0+7) over two vectors of samples from s:
+// the steered, windowed complex sum. The four products of each complex
+// multiply go to four separate sums, so eight independent chains of
+// multiply-adds keep the arithmetic units busy instead of waiting on one
+// long chain per output.
+template <typename V>
+ORVALE_KERNEL void HalfApertureSum(const float (*srcI)[kMaxSamples], const float (*srcQ)[kMaxSamples],
+                                   const float* wc, const float* ws, int e0, int s, V& r0, V& i0, V& r1, V& i1) {
+  constexpr int L = sizeof(V) / sizeof(float);
+  V rc0 = {}, rs0 = {}, ic0 = {}, is0 = {}, rc1 = {}, rs1 = {}, ic1 = {}, is1 = {};
   for (int e = e0; e < e0 + 8; ++e) {
-    v8f I0, I1, Q0, Q1;
-    __builtin_memcpy(&I0, &srcI[e][s], sizeof I0);
-    __builtin_memcpy(&I1, &srcI[e][s + 8], sizeof I1);
-    __builtin_memcpy(&Q0, &srcQ[e][s], sizeof Q0);
-    __builtin_memcpy(&Q1, &srcQ[e][s + 8], sizeof Q1);
+    const V I0 = LoadV<V>(&srcI[e][s]), I1 = LoadV<V>(&srcI[e][s + L]);
+    const V Q0 = LoadV<V>(&srcQ[e][s]), Q1 = LoadV<V>(&srcQ[e][s + L]);
     const float c = wc[e], sn = ws[e];
     rc0 += I0 * c;
     rs0 += Q0 * sn;
@@ -538,25 +557,28 @@ static inline __attribute__((always_inline)) void HalfApertureSum(const float (*
 
 // Split-aperture sum of beam b over samples s0..s1 (inclusive): elements 0..7
 // into A, 8..15 into B; c₁ = Re(A B*) g and ρ = c₁² / (c₁² + c₂² + 1) into
-// s_c1 / s_rho at the sample's index. Sixteen samples per step.
-ORVALE_HOT static void SumBeamSpan(const float (*srcI)[kMaxSamples], const float (*srcQ)[kMaxSamples],
-                                   const float* wc, const float* ws, float gain, int s0, int s1) {
+// s_c1 / s_rho at the sample's index. Two vectors of samples per step (16
+// samples with AVX2, 8 in the baseline build).
+template <typename V>
+ORVALE_KERNEL void SumBeamSpanK(const float (*srcI)[kMaxSamples], const float (*srcQ)[kMaxSamples],
+                                const float* wc, const float* ws, float gain, int s0, int s1) {
+  constexpr int L = sizeof(V) / sizeof(float);
   int s = s0;
-  for (; s + 16 <= s1 + 1; s += 16) {
-    v8f ar0, ai0, ar1, ai1, br0, bi0, br1, bi1;
-    HalfApertureSum(srcI, srcQ, wc, ws, 0, s, ar0, ai0, ar1, ai1);
-    HalfApertureSum(srcI, srcQ, wc, ws, 8, s, br0, bi0, br1, bi1);
-    const v8f c10 = (ar0 * br0 + ai0 * bi0) * gain;
-    const v8f c20 = (ai0 * br0 - ar0 * bi0) * gain;
-    const v8f c11 = (ar1 * br1 + ai1 * bi1) * gain;
-    const v8f c21 = (ai1 * br1 - ar1 * bi1) * gain;
-    const v8f q0 = c10 * c10, q1 = c11 * c11;
-    const v8f rho0 = q0 / (q0 + c20 * c20 + 1.0f);
-    const v8f rho1 = q1 / (q1 + c21 * c21 + 1.0f);
+  for (; s + 2 * L <= s1 + 1; s += 2 * L) {
+    V ar0, ai0, ar1, ai1, br0, bi0, br1, bi1;
+    HalfApertureSum<V>(srcI, srcQ, wc, ws, 0, s, ar0, ai0, ar1, ai1);
+    HalfApertureSum<V>(srcI, srcQ, wc, ws, 8, s, br0, bi0, br1, bi1);
+    const V c10 = (ar0 * br0 + ai0 * bi0) * gain;
+    const V c20 = (ai0 * br0 - ar0 * bi0) * gain;
+    const V c11 = (ar1 * br1 + ai1 * bi1) * gain;
+    const V c21 = (ai1 * br1 - ar1 * bi1) * gain;
+    const V q0 = c10 * c10, q1 = c11 * c11;
+    const V rho0 = q0 / (q0 + c20 * c20 + 1.0f);
+    const V rho1 = q1 / (q1 + c21 * c21 + 1.0f);
     __builtin_memcpy(&s_c1[s], &c10, sizeof c10);
-    __builtin_memcpy(&s_c1[s + 8], &c11, sizeof c11);
+    __builtin_memcpy(&s_c1[s + L], &c11, sizeof c11);
     __builtin_memcpy(&s_rho[s], &rho0, sizeof rho0);
-    __builtin_memcpy(&s_rho[s + 8], &rho1, sizeof rho1);
+    __builtin_memcpy(&s_rho[s + L], &rho1, sizeof rho1);
   }
   for (; s <= s1; ++s) {
     float ar = 0, ai = 0, br = 0, bi = 0;
@@ -580,7 +602,7 @@ ORVALE_HOT static void SumBeamSpan(const float (*srcI)[kMaxSamples], const float
 }
 
 // Step 8 for one span: the curve of the mode, negatives to 0.
-ORVALE_HOT static void SharpenSpan(int mode, float gainG, float* out, int s0, int s1) {
+ORVALE_KERNEL void SharpenSpanK(int mode, float gainG, float* out, int s0, int s1) {
   switch (mode) {
     case 0: {
       const float k = gainG * 0.02f;
@@ -696,6 +718,7 @@ static void FormBeams(int n) {
     nadirHi = c + h;
   }
 
+  const BeamKernels& k = Kernels();
   Zone zones[3];
   const int zoneCount = ZonesOf(mode, g_settings.StepSize, n, zones);
   for (int z = 0; z < zoneCount; ++z) {
@@ -709,9 +732,9 @@ static void FormBeams(int n) {
       const int t1 = t0 + kSampleBlock - 1 < s1 ? t0 + kSampleBlock - 1 : s1;
       for (int b = 0; b < N; b += stride) {
         const bool nadir = b > nadirLo && b <= nadirHi;
-        SumBeamSpan(nadir ? g_nadirI : g_elementI, nadir ? g_nadirQ : g_elementQ, s_weightedCos[b],
-                    s_weightedSin[b], g_beamGain[b], t0, t1);
-        SharpenSpan(mode, G, g_beamImage[b], t0, t1);
+        k.sumBeamSpan(nadir ? g_nadirI : g_elementI, nadir ? g_nadirQ : g_elementQ, s_weightedCos[b],
+                      s_weightedSin[b], g_beamGain[b], t0, t1);
+        k.sharpenSpan(mode, G, g_beamImage[b], t0, t1);
       }
     }
     if (limitRise) {
@@ -738,12 +761,12 @@ static void FormBeams(int n) {
 static int s_mirrorStart[kMaxBeams + 1];
 static int s_mirrorList[2 * kMaxBeams];
 
-ORVALE_HOT static void SmoothRow(const float* up, const float* mid, const float* down, float* out, int n) {
+ORVALE_KERNEL void SmoothRowK(const float* up, const float* mid, const float* down, float* out, int n) {
   for (int s = 0; s < n; ++s) s_colSum[s] = up[s] + mid[s] + down[s];
   for (int s = 1; s < n - 1; ++s) out[s] = 0.25f * (s_colSum[s - 1] + s_colSum[s] + s_colSum[s + 1]);
 }
 
-ORVALE_HOT static void SubtractRow(float* row, const float* minus, int n) {
+ORVALE_KERNEL void SubtractRowK(float* row, const float* minus, int n) {
   for (int s = 0; s < n; ++s) row[s] -= minus[s];
 }
 
@@ -756,7 +779,9 @@ static int ClampBeam(int b, int N) { return b < 0 ? 0 : b > N - 1 ? N - 1 : b; }
 static int PrepareCleanUp(int n) {
   const int N = g_beamGeom.beams;
   if (N < 3 || n < 3) return 0;
-  for (int b = 1; b < N - 1; ++b) SmoothRow(g_beamImage[b - 1], g_beamImage[b], g_beamImage[b + 1], s_smooth[b], n);
+  const BeamKernels& k = Kernels();
+  for (int b = 1; b < N - 1; ++b)
+    k.smoothRow(g_beamImage[b - 1], g_beamImage[b], g_beamImage[b + 1], s_smooth[b], n);
 
   const int step = g_settings.StepSize;
   const int W = step == 0 ? 20 : step == 2 ? 5 : 10;
@@ -784,7 +809,7 @@ static int PrepareCleanUp(int n) {
 // Step 10 for one row (after the clean-up's subtraction and clamp when
 // `clamp`): sum -= ring; sum >= 0; ring = value; sum += value; shown value
 // 1.3 x the mean when `show`. An empty slot counts as zeros.
-ORVALE_HOT static void AverageRow(float* value, float* ring, float* sum, int n, int clamp, int filled, int show,
+ORVALE_KERNEL void AverageRowK(float* value, float* ring, float* sum, int n, int clamp, int filled, int show,
                                   float scale) {
   for (int s = 0; s < n; ++s) {
     float v = value[s];
@@ -800,6 +825,68 @@ ORVALE_HOT static void AverageRow(float* value, float* ring, float* sum, int n, 
     }
     value[s] = v;
   }
+}
+
+// Each kernel twice: baseline and AVX2 with fused multiply-add.
+#ifdef ORVALE_FAST_KERNELS
+#define ORVALE_KERNEL_PAIR(name, params, args)          \
+  static void name##Base params { name##K args; }      \
+  ORVALE_FAST_TARGET static void name##Fast params { name##K args; }
+#else
+#define ORVALE_KERNEL_PAIR(name, params, args) \
+  static void name##Base params { name##K args; }
+#endif
+
+static void SumBeamSpanBase(const float (*srcI)[kMaxSamples], const float (*srcQ)[kMaxSamples], const float* wc,
+                            const float* ws, float gain, int s0, int s1) {
+  SumBeamSpanK<v4f>(srcI, srcQ, wc, ws, gain, s0, s1);
+}
+#ifdef ORVALE_FAST_KERNELS
+ORVALE_FAST_TARGET static void SumBeamSpanFast(const float (*srcI)[kMaxSamples], const float (*srcQ)[kMaxSamples],
+                                               const float* wc, const float* ws, float gain, int s0, int s1) {
+  SumBeamSpanK<v8f>(srcI, srcQ, wc, ws, gain, s0, s1);
+}
+#endif
+ORVALE_KERNEL_PAIR(SharpenSpan, (int mode, float gainG, float* out, int s0, int s1), (mode, gainG, out, s0, s1))
+ORVALE_KERNEL_PAIR(SmoothRow, (const float* up, const float* mid, const float* down, float* out, int n),
+                   (up, mid, down, out, n))
+ORVALE_KERNEL_PAIR(SubtractRow, (float* row, const float* minus, int n), (row, minus, n))
+ORVALE_KERNEL_PAIR(AverageRow,
+                   (float* value, float* ring, float* sum, int n, int clamp, int filled, int show, float scale),
+                   (value, ring, sum, n, clamp, filled, show, scale))
+
+static const BeamKernels kBaseKernels = {SumBeamSpanBase, SharpenSpanBase, SmoothRowBase, SubtractRowBase,
+                                         AverageRowBase};
+#ifdef ORVALE_FAST_KERNELS
+static const BeamKernels kFastKernels = {SumBeamSpanFast, SharpenSpanFast, SmoothRowFast, SubtractRowFast,
+                                         AverageRowFast};
+#endif
+static int s_forceBaseline = 0;
+
+static int FastKernelsAvailable() {
+#ifdef ORVALE_FAST_KERNELS
+  static const int available = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 1 : 0;
+  }();
+  return available;
+#else
+  return 0;
+#endif
+}
+
+static const BeamKernels& Kernels() {
+#ifdef ORVALE_FAST_KERNELS
+  if (!s_forceBaseline && FastKernelsAvailable()) return kFastKernels;
+#endif
+  return kBaseKernels;
+}
+
+int BeamformFastKernels() { return !s_forceBaseline && FastKernelsAvailable(); }
+
+int BeamformForceBaselineKernels(int on) {
+  s_forceBaseline = on ? 1 : 0;
+  return BeamformFastKernels();
 }
 
 static int AveragingDepth() {
@@ -828,11 +915,12 @@ static void CleanAndAverage(int n, int cleaned) {
   const int show = g_settings.AvgFilter == 1;
   const float scale = 1.3f / static_cast<float>(A);
   const int filled = s_slotFilled[slot];
+  const BeamKernels& k = Kernels();
   for (int b = 0; b < N; ++b) {
     if (cleaned)
       for (int i = s_mirrorStart[b]; i < s_mirrorStart[b + 1]; ++i)
-        SubtractRow(g_beamImage[b], s_smooth[s_mirrorList[i]], n);
-    AverageRow(g_beamImage[b], s_ring[slot][b], s_ringSum[b], n, cleaned, filled, show, scale);
+        k.subtractRow(g_beamImage[b], s_smooth[s_mirrorList[i]], n);
+    k.averageRow(g_beamImage[b], s_ring[slot][b], s_ringSum[b], n, cleaned, filled, show, scale);
   }
   s_slotFilled[slot] = 1;
   ++slot;

@@ -115,6 +115,14 @@ void BuildNadirTrace();
 // Moves SidescanAngle by deltaDeg within 15..75.
 void AdjustSidescanAngle(float deltaDeg);
 
+// The per-sample loops exist as a baseline build and an AVX2 + FMA build,
+// chosen once from the processor. BeamformFastKernels: 1 when the AVX2 build
+// is in use. BeamformForceBaselineKernels(1) forces the baseline build (tests
+// and benchmarks compare the two), (0) returns to the processor's choice;
+// returns BeamformFastKernels() afterwards.
+int BeamformFastKernels();
+int BeamformForceBaselineKernels(int on);
+
 // ---------------------------------------------------------------- helpers
 // BeamSpacingFactor for a beam spacing Δθ (radians), `previous` when Δθ is
 // below the smallest threshold.
