@@ -43,7 +43,7 @@
 // The hot loops are written once as always-inline bodies and compiled twice:
 // for the baseline x86-64 and for AVX2 with fused multiply-add. The choice
 // is made once, from the processor, through a small table of pointers.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(ORVALE_NO_TARGET_CLONES)
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(ORVALE_NO_FAST_KERNELS)
 #define ORVALE_FAST_KERNELS 1
 #define ORVALE_FAST_TARGET __attribute__((target("avx2,fma")))
 #endif
@@ -115,6 +115,7 @@ struct SteeringKey {
   double beamSpacingRad = 0, rollRad = 0, halfSectorRad = 0, spacing = 0, sound = 0, omega = 0;
   double sectorDeg = 0;
   int gainEqualization = -1;
+  bool operator==(const SteeringKey&) const = default;
 };
 static SteeringKey s_steerKey;
 
@@ -129,7 +130,7 @@ alignas(64) static float s_colSum[kMaxSamples];
 
 // Averaging ring and running sum. A slot counts as empty (all zero) until a
 // ping has been written into it since the last reset, so clearing the
-// histories costs no pass over the 58 MB ring.
+// histories costs no pass over the 65 MB ring.
 alignas(64) static float s_ring[kAvgRingSlots][kMaxBeams][kMaxSamples];
 alignas(64) static float s_ringSum[kMaxBeams][kMaxSamples];
 static int s_slotFilled[kAvgRingSlots];
@@ -342,7 +343,7 @@ void BuildSteering() {
   key.omega = g.omega;
   key.sectorDeg = g.sectorDeg;
   key.gainEqualization = g_settings.GainEqualization;
-  if (std::memcmp(&key, &s_steerKey, sizeof key) == 0) return;
+  if (key == s_steerKey) return;
   s_steerKey = key;
 
   const double phasePerElement = g.elementSpacingM / g.soundSpeed * g.omega;
