@@ -90,6 +90,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orvale-convert: %s\n", error);
     return status;
   }
+  if (summary.pointsWithoutDetection)
+    std::fprintf(stderr, "orvale-convert: ProfilePointDetection is 0 in the settings: the .K4P file holds no records\n");
   if (!quiet) {
     std::printf("orvale-convert: %d records read, %d pings converted, %d rejected, %.2f s (%.0f pings/s)\n",
                 summary.recordsRead, summary.pingsProcessed, summary.pingsRejected, summary.seconds,

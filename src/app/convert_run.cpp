@@ -149,6 +149,7 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
   s_summary = nullptr;
 
   summary->recordsRead = g_player.recordsRead;
+  summary->pointsWithoutDetection = g_commandLine.writePoints && g_settings.ProfilePointDetection != 1;
   summary->pingsProcessed = g_perPing.pingsProcessed;
   summary->pingsRejected = g_perPing.pingsRejected;
 

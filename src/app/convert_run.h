@@ -20,6 +20,7 @@ struct ConvertSummary {
   double maxDepthM = 0.0;
   double seconds = 0.0;
   int pictureSaved = 0;
+  int pointsWithoutDetection = 0;      // a .K4P was asked for with detection off: it stays empty
 };
 
 // Exit statuses of a run.

@@ -15,6 +15,7 @@
 #include "files/xtf.h"
 #include "platform/platform.h"
 #include "processing/outputs.h"
+#include "settings/settings.h"
 
 ConversionState g_conversion;
 
@@ -70,9 +71,16 @@ int OpenFileForConversion(const char* path) {
   char out[kConversionNameBytes];
   if (!ConversionOutputName(path, g_conversion.kind, out, sizeof out)) return 1;
   // A product that cannot be created is skipped; the file plays anyway.
-  if (g_conversion.kind == kConvertK4P) OpenPointFile(out);
-  else if (g_conversion.kind == kConvertK4B) OpenBeamFile(out);
-  else OpenXtfFile(out);
+  if (g_conversion.kind == kConvertK4P) {
+    OpenPointFile(out);
+  } else if (g_conversion.kind == kConvertK4B) {
+    // Beam records are only written while beam output is selected; a .K4B
+    // conversion selects it, as the command line's /b does, rather than end
+    // with "Conversion Complete!" and an empty file.
+    if (OpenBeamFile(out)) g_settings.DataOutputType = kOutputBeams;
+  } else {
+    OpenXtfFile(out);
+  }
   g_conversion.filesOpened++;
   return 1;
 }

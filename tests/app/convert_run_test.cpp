@@ -213,6 +213,7 @@ TEST_F(ConvertRun, DetectionOffSendsAKeepAlivePerPing) {
   udp.Stop();
   EXPECT_EQ(PingMessages(udp.datagrams()), "ZZZ");
   EXPECT_EQ(ReadAll(Path("quiet.K4P")).size(), 0u);
+  EXPECT_EQ(summary.pointsWithoutDetection, 1);
 }
 
 TEST_F(ConvertRun, PictureOfTheLastPingAndSavedSettings) {

@@ -160,6 +160,15 @@ TEST_F(Conversion, BatchOpensEachFileWithItsOutput) {
   if (b) std::fclose(b);
 }
 
+TEST_F(Conversion, BeamConversionSelectsBeamOutput) {
+  WriteFile(dir_, "a.K41", MakeRecords(2));
+  const std::string sel = Selection({dir_.File("a.K41")});
+  g_settings.DataOutputType = kOutputNone;
+  ASSERT_EQ(StartBatchWithSelection(kConvertK4B, sel.data(), static_cast<int>(sel.size())), 1);
+  EXPECT_EQ(g_outputs.beamFileOpen, 1);
+  EXPECT_EQ(g_settings.DataOutputType, kOutputBeams);
+}
+
 TEST_F(Conversion, ABadFileStopsTheBatchWhereItIs) {
   WriteFile(dir_, "a.K41", std::vector<uint8_t>(100, 'x'));
   WriteFile(dir_, "b.K41", MakeRecords(2));
