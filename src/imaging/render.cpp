@@ -129,15 +129,18 @@ static void WalkMap() {
   InterpolateSubBeams();
   const uint8_t* lines = &g_render.SubBeamLines[0][0];
   const uint32_t* w = g_scan.walk;
-  for (int r = 0; r < kImageHeight - 1; ++r) {
-    const int c0 = g_scan.SpanLeft[r], c1 = g_scan.SpanRight[r];
-    uint8_t* img = g_scan.ImageBuffer[r];
-    uint8_t* clean = g_scan.CleanImageBuffer[r];
-    for (int c = c0; c < c1; ++c) {
-      const uint8_t v = lines[*w++];
-      clean[c] = v;
-      img[c] = img[c] == kOverlayMarker ? kOverlayMarker : v;
-    }
+  uint8_t v[kWalkStrip];
+  for (int i = 0; i < g_scan.walkRunCount; ++i) {
+    const WalkRun& run = g_scan.walkRuns[i];
+    const int n = run.count;
+    uint8_t* img = &g_scan.ImageBuffer[run.row][run.column];
+    uint8_t* clean = &g_scan.CleanImageBuffer[run.row][run.column];
+    // Gather first, then write the run in one go: the two stores and the
+    // overlay test become vector operations.
+    for (int c = 0; c < n; ++c) v[c] = lines[w[c]];
+    std::memcpy(clean, v, n);
+    for (int c = 0; c < n; ++c) img[c] = img[c] == kOverlayMarker ? kOverlayMarker : v[c];
+    w += n;
   }
 }
 

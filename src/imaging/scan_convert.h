@@ -44,10 +44,22 @@ struct PixelEntry {
 };
 
 // The map in the order the per-ping walk reads it: one 32-bit word per pixel
-// inside the spans, row by row, the index (k + 1) * 500 + s of sample s of
-// sub-beam k in the renderer's interpolated sub-beam lines (render.h); 0, a
-// line that stays empty, for a pixel no sub-beam reached. Rebuilt with the map.
+// inside the spans, the index (k + 1) * 500 + s of sample s of sub-beam k in
+// the renderer's interpolated sub-beam lines (render.h); 0, a line that stays
+// empty, for a pixel no sub-beam reached. The pixels go in vertical strips
+// of kWalkStrip columns, row by row inside a strip: up a strip the sample
+// grows while the few sub-beams it crosses stay, so the lines it reads and
+// the picture rows it writes both stay in cache. Rebuilt with the map.
 constexpr int kMaxSubBeamLines = kMaxSubBeamsPerBeam * kMaxBeams + 1;
+constexpr int kWalkStrip = 16;
+constexpr int kMaxWalkRuns = kImageHeight * (kImageWidth / kWalkStrip + 1);
+
+// Pixels (row, column .. column + count - 1) of the walk.
+struct WalkRun {
+  int16_t row;
+  int16_t column;
+  int16_t count;
+};
 
 // Geometry the tables were last built with; Part of the state so that the
 // renderer and the overlays use exactly what the map used.
@@ -81,7 +93,9 @@ struct ScanState {
   int16_t SpanLeft[kImageHeight];   // row r is drawn for SpanLeft <= c < SpanRight
   int16_t SpanRight[kImageHeight];
   uint32_t walk[kImageHeight * kImageWidth];  // BuildWalkOrder
+  WalkRun walkRuns[kMaxWalkRuns];
   int walkCount = 0;
+  int walkRunCount = 0;
   uint8_t WeightTable[kWeightTriples][3];  // BuildWeightTable, once
   int SubBeamsPerBeam = 0;          // t, set by a Sector/Profile/Perspective build
   int SubBeamCount = 0;             // C = t * N
