@@ -25,6 +25,7 @@
 #include "files/sonar_file.h"
 #include "head/per_ping.h"
 #include "head/return_data.h"
+#include "imaging/overlay.h"
 #include "imaging/scan_convert.h"
 #include "platform/platform.h"
 #include "processing/beamform.h"
@@ -55,6 +56,13 @@ void TitleNoFile() {
 
 void CopyItemRead();
 
+// Clears the picture and puts the grid back: the overlay is drawn only when
+// the tables are built, and a looping file does not rebuild them.
+void ClearPicture() {
+  ClearImage();
+  if (g_scan.geom.mode >= 0) DrawGrid(plat::kWinMain);
+}
+
 }  // namespace
 
 void SetRecordProcessor(RecordProcessor fn) { s_processor = fn; }
@@ -82,7 +90,7 @@ static void ResetForNewFile() {
   g_playback.tiltDeg = 0.0;
   g_playback.operatorChangedTilt = 0;
   g_playback.operatorChangedSoundSpeed = 0;
-  ClearImage();
+  ClearPicture();
   ResetProcessing();
 }
 
@@ -143,7 +151,7 @@ static void HandleEndOfFile() {
   p.skipNext = 1;
   ResetSpeedFilter();
   CloseConversionOutputs();
-  ClearImage();
+  ClearPicture();
   ResetProcessing();
   if (p.commandLineRun) {
     p.quitRequested = 1;
@@ -309,7 +317,7 @@ int PositionBarClick(int x, int y, int left, int right, int top) {
   ScanForRecord(p.file, pos);
   const int64_t now = ftello(p.file);
   p.filePosition = now < 0 ? 0 : now;
-  ClearImage();
+  ClearPicture();
   ResetProcessing();
   if (p.hold) {
     // The held picture follows the jump: one record, or one averaged group.

@@ -18,6 +18,7 @@
 #include "head/per_ping.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
+#include "imaging/scan_convert.h"
 #include "nav/nav_state.h"
 #include "platform/net.h"
 #include "platform/recording.h"
@@ -186,6 +187,30 @@ TEST_F(PerPing, BeamTestDrawsTheRasterAndSendsOnlyTheKeepAlive) {
   EXPECT_EQ(g_outputs.outputCounter, 0u);
   EXPECT_EQ(g_xtf.pingsWritten, 0);
   EXPECT_EQ(g_beamform.pingsProcessed, 0);  // no beams formed
+}
+
+int OverlayPixels() {
+  int count = 0;
+  for (int r = 0; r < kImageHeight; ++r)
+    for (int c = 0; c < kImageWidth; ++c) count += g_scan.ImageBuffer[r][c] == kOverlayMarker;
+  return count;
+}
+
+TEST_F(PerPing, TheGridSurvivesTheEndOfTheFile) {
+  const std::string path = WriteBytes("loop.K41", Survey(2, 5, 12.0));
+  EnterFileMode();
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  g_player.skipNext = 0;
+  PlaybackStep();
+  const int grid = OverlayPixels();
+  ASSERT_GT(grid, 0);
+  PlaybackStep();
+  ASSERT_EQ(PlaybackStep(), kStepEndOfFile);
+  EXPECT_EQ(OverlayPixels(), grid);
+  // Only the echoes are gone.
+  for (int r = 0; r < kImageHeight; ++r)
+    for (int c = 0; c < kImageWidth; ++c)
+      ASSERT_TRUE(g_scan.ImageBuffer[r][c] == 0 || g_scan.ImageBuffer[r][c] >= 119) << r << "," << c;
 }
 
 TEST_F(PerPing, TheWholeChainAllocatesNothingPerPing) {
