@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -187,6 +188,40 @@ TEST_F(PerPing, BeamTestDrawsTheRasterAndSendsOnlyTheKeepAlive) {
   EXPECT_EQ(g_outputs.outputCounter, 0u);
   EXPECT_EQ(g_xtf.pingsWritten, 0);
   EXPECT_EQ(g_beamform.pingsProcessed, 0);  // no beams formed
+}
+
+TEST_F(PerPing, HeadModeTakesTheCycleStampAndNavigation) {
+  g_settings.RunMode = 0;
+  g_settings.ProfilePointDetection = 1;
+  g_settings.DataOutputType = kOutputPoints;
+  ASSERT_EQ(OpenPointFile(Path("live.K4P").c_str()), 1);
+  TakeTimeStampAt(plat::LocalTime{2026, 12, 7, 8, 9, 10, 456});
+  g_nav.speedKnots = 31.0;
+  std::memcpy(g_nav.latitude, " 47.30.00000 N", 14);
+  ApplyDataType(0);
+  SceneParams scene;
+  scene.depthM = 12.0;
+  int rebuildsAfterFirst = 0;
+  for (int i = 0; i < 2; ++i) {
+    // As packet assembly leaves a completed ping: the record and its end byte.
+    ASSERT_GT(SynthesizePing(scene, i, g_pingRecord), 0);
+    g_ping.endByte = kEndByte;
+    g_switch.pingInProgress.store(1);
+    ASSERT_EQ(ProcessDecodedRecord(), 1);
+    EXPECT_EQ(g_switch.pingInProgress.load(), 0);
+    if (i == 0) rebuildsAfterFirst = g_perPing.tableRebuilds;
+  }
+  // The first live ping reports the head type and may rebuild; the same
+  // head type again does not, and live pings bring no file settings.
+  EXPECT_EQ(g_perPing.tableRebuilds, rebuildsAfterFirst);
+  ClosePointFile();
+  const auto rec = ReadAll(Path("live.K4P"));
+  ASSERT_GT(rec.size(), 256u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(rec.data() + 8)), "07-DEC-2026");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(rec.data() + 20)), "08:09:10");
+  EXPECT_EQ(std::memcmp(rec.data() + 112, ".456", 4), 0);
+  EXPECT_EQ(std::memcmp(rec.data() + 33, " 47.30.00000 N", 14), 0);
+  EXPECT_EQ(rec[61], 255);
 }
 
 int OverlayPixels() {
