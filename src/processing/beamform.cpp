@@ -520,11 +520,11 @@ double SharpenP15(double r) {
 typedef float v8f __attribute__((vector_size(32)));  // AVX2 build
 typedef float v4f __attribute__((vector_size(16)));  // baseline build (SSE2)
 
+// Unaligned load; by reference, since passing wide vectors by value would
+// depend on the calling convention of the build.
 template <typename V>
-ORVALE_KERNEL V LoadV(const float* p) {
-  V v;
+ORVALE_KERNEL void LoadV(V& v, const float* p) {
   __builtin_memcpy(&v, p, sizeof v);
-  return v;
 }
 
 // One half aperture (elements e0..e0+7) over two vectors of samples from s:
@@ -538,8 +538,11 @@ ORVALE_KERNEL void HalfApertureSum(const float (*srcI)[kMaxSamples], const float
   constexpr int L = sizeof(V) / sizeof(float);
   V rc0 = {}, rs0 = {}, ic0 = {}, is0 = {}, rc1 = {}, rs1 = {}, ic1 = {}, is1 = {};
   for (int e = e0; e < e0 + 8; ++e) {
-    const V I0 = LoadV<V>(&srcI[e][s]), I1 = LoadV<V>(&srcI[e][s + L]);
-    const V Q0 = LoadV<V>(&srcQ[e][s]), Q1 = LoadV<V>(&srcQ[e][s + L]);
+    V I0, I1, Q0, Q1;
+    LoadV(I0, &srcI[e][s]);
+    LoadV(I1, &srcI[e][s + L]);
+    LoadV(Q0, &srcQ[e][s]);
+    LoadV(Q1, &srcQ[e][s + L]);
     const float c = wc[e], sn = ws[e];
     rc0 += I0 * c;
     rs0 += Q0 * sn;
