@@ -2,7 +2,8 @@
 // that turn a fan of beams into the 1012 x 542 picture of a display mode.
 //
 // The geometry is worked out once per mode change (BuildDisplayMode); per ping
-// the renderer only walks RowSpan and reads PixelMap.
+// the renderer only walks the pixels inside RowSpan, in the packed order of
+// `walk`, which BuildDisplayMode derives from PixelMap.
 #pragma once
 
 #include <atomic>
@@ -32,7 +33,7 @@ enum DisplayMode {
 
 // One pixel of the map. A pixel no sub-beam reaches keeps every field 0.
 // BeamIndex and SampleIndex are narrower than the sub-beam index: both stay
-// far below 32767 and a 12-byte entry keeps the per-ping walk in cache.
+// far below 32767, and 12 bytes a pixel keep the map at 6.6 MB.
 struct PixelEntry {
   int32_t SubBeamIndex;
   int16_t BeamIndex;      // beam slot: SubBeamIndex / SubBeamsPerBeam
