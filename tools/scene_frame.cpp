@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "files/byte_order.h"
 #include "imaging/bmp_writer.h"
 
 namespace {
@@ -47,11 +48,7 @@ int FormatSceneFrame(uint8_t* out, int outSize, int width, int height, int pingI
 
 int SceneFramePing(const uint8_t* frame, int length) {
   if (frame == nullptr || length < kBmpHeaderBytes || frame[0] != 'B' || frame[1] != 'M') return -1;
-  auto get32 = [&](int at) {
-    return static_cast<int>(frame[at] | (frame[at + 1] << 8) | (frame[at + 2] << 16) |
-                            (static_cast<uint32_t>(frame[at + 3]) << 24));
-  };
-  const int width = get32(18), height = get32(22);
+  const int width = static_cast<int>(GetLE32(frame + 18)), height = static_cast<int>(GetLE32(frame + 22));
   if (SceneFrameBytes(width, height) != length || frame[28] != 24) return -1;
   // The top picture row is the last stored row.
   const uint8_t* px = frame + kBmpHeaderBytes + (height - 1) * width * 3;

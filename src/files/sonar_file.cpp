@@ -17,7 +17,7 @@
 // makes the item damaged, and the scan resynchronises on the next record.
 //
 // Index:
-//   [SECTION] Byte helpers
+//   [SECTION] Layout constants
 //   [SECTION] Time stamp
 //   [SECTION] Record writer
 //   [SECTION] Record reader
@@ -29,6 +29,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "files/byte_order.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
 #include "nav/nav_state.h"
@@ -39,7 +40,7 @@ RecordWriterState g_recordWriter;
 PlaybackCopies g_playback;
 uint8_t g_videoFrame[kMaxVideoFrameBytes];
 
-// ============================================================ [SECTION] Byte helpers
+// ============================================================ [SECTION] Layout constants
 
 namespace {
 
@@ -48,77 +49,17 @@ constexpr char kMonths[12][4] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
 constexpr int kFlag = 0x8000;
 constexpr uint32_t kFrameFlag = 0x80000000u;
 
-void PutBE16(uint8_t* p, int v) {
-  p[0] = static_cast<uint8_t>((v >> 8) & 0xFF);
-  p[1] = static_cast<uint8_t>(v & 0xFF);
-}
-void PutBE32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-void PutFloatLE(uint8_t* p, float f) {
-  uint32_t v;
-  std::memcpy(&v, &f, 4);
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-int GetBE16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
-uint32_t GetLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-float GetFloatLE(const uint8_t* p) {
-  const uint32_t v = GetLE32(p);
-  float f;
-  std::memcpy(&f, &v, 4);
-  return f;
-}
-
-int Clamp(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
-double ClampD(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
-
-// Real to integer, truncating, with out-of-range values held at the limits
-// so the conversion is always defined.
-int TruncClamped(double v, int lo, int hi) {
-  if (!(v == v)) return lo;  // NaN
-  if (v <= lo) return lo;
-  if (v >= hi) return hi;
-  return static_cast<int>(std::trunc(v));
-}
-
-// Copies at most `bytes` bytes of a fixed field into a NUL-terminated text,
-// stopping at the field's own NUL.
-void FieldText(char* dst, int dstSize, const uint8_t* field, int bytes) {
-  int n = 0;
-  while (n < bytes && n < dstSize - 1 && field[n] != 0) {
-    dst[n] = static_cast<char>(field[n]);
-    ++n;
-  }
-  dst[n] = '\0';
-}
-
-// The decimal number in a fixed field; a non-digit ends it.
-int FieldNumber(const uint8_t* field, int bytes) {
-  int v = 0;
-  for (int i = 0; i < bytes && field[i] >= '0' && field[i] <= '9'; ++i) v = v * 10 + (field[i] - '0');
-  return v;
-}
-
 }  // namespace
 
 // ============================================================ [SECTION] Time stamp
 
 void FormatTimeStamp(const plat::LocalTime& t, TimeStamp* out) {
-  const int month = Clamp(t.month, 1, 12);
-  const int ms = Clamp(t.millisecond, 0, 999);
-  std::snprintf(out->date, sizeof out->date, "%02d-%s-%04d", Clamp(t.day, 0, 99), kMonths[month - 1],
-                Clamp(t.year, 0, 9999));
-  std::snprintf(out->time, sizeof out->time, "%02d:%02d:%02d", Clamp(t.hour, 0, 99),
-                Clamp(t.minute, 0, 99), Clamp(t.second, 0, 99));
+  const int month = ClampInt(t.month, 1, 12);
+  const int ms = ClampInt(t.millisecond, 0, 999);
+  std::snprintf(out->date, sizeof out->date, "%02d-%s-%04d", ClampInt(t.day, 0, 99), kMonths[month - 1],
+                ClampInt(t.year, 0, 9999));
+  std::snprintf(out->time, sizeof out->time, "%02d:%02d:%02d", ClampInt(t.hour, 0, 99),
+                ClampInt(t.minute, 0, 99), ClampInt(t.second, 0, 99));
   std::snprintf(out->dateTime, sizeof out->dateTime, "%s  %s", out->date, out->time);
   out->hundredthsValue = ms / 10;
   out->millisValue = ms;
@@ -212,8 +153,8 @@ int FormatRecord(uint8_t* out, int outSize, int frameLength) {
   out[76] = static_cast<uint8_t>(TruncClamped(g_nav.speedKnots * 10.0, 0, 255));
   PutBE16(out + 77, TruncClamped(g_nav.courseDeg * 10.0, 0, 0xFFFF));
   PutBE16(out + 80, FrequencyInUseKHz() & 0xFFFF);
-  PutBE16(out + 88, Clamp(g_ping.livePingPeriodMs, 0, 2000));
-  out[90] = static_cast<uint8_t>(Clamp(g_settings.DisplayGain, 0, 255));
+  PutBE16(out + 88, ClampInt(g_ping.livePingPeriodMs, 0, 2000));
+  out[90] = static_cast<uint8_t>(ClampInt(g_settings.DisplayGain, 0, 255));
   std::memcpy(out + 93, ts.millis, std::strlen(ts.millis) < 4 ? std::strlen(ts.millis) : 4);
 
   std::memcpy(out + kFileHeaderBytes, g_fileWriterRecord, n);
@@ -341,7 +282,7 @@ void TakeRecordValues(const uint8_t* raw, int n, int type) {
 
   const int heading = GetBE16(raw + 86);
   if (heading & kFlag) {
-    double h = ClampD((heading & 0x7FFF) * 0.1, 0.0, 359.9) + g_settings.HeadingOffset;
+    double h = ClampDouble((heading & 0x7FFF) * 0.1, 0.0, 359.9) + g_settings.HeadingOffset;
     h = std::fmod(h, 360.0);
     if (h < 0.0) h += 360.0;
     pb.headingDeg = h;
@@ -349,12 +290,12 @@ void TakeRecordValues(const uint8_t* raw, int n, int type) {
     pb.headingDeg = 0.0;
   }
   const int pitch = GetBE16(raw + 82);
-  pb.pitchDeg = (pitch & kFlag) ? ClampD(((pitch & 0x7FFF) - 900) * 0.1, -90.0, 90.0) : 0.0;
+  pb.pitchDeg = (pitch & kFlag) ? ClampDouble(((pitch & 0x7FFF) - 900) * 0.1, -90.0, 90.0) : 0.0;
   const int roll = GetBE16(raw + 84);
   double r = (roll & kFlag) ? ((roll & 0x7FFF) - 900) * 0.1 : 0.0;
   if (g_settings.IntegratedRoll == 1) r += g_settings.ProfileTiltAngle;
-  pb.rollDeg = ClampD(r, -90.0, 90.0);
-  pb.rollCorrectionDeg = ClampD(pb.rollDeg, -15.0, 15.0);
+  pb.rollDeg = ClampDouble(r, -90.0, 90.0);
+  pb.rollCorrectionDeg = ClampDouble(pb.rollDeg, -15.0, 15.0);
 
   const int period = GetBE16(raw + 88);
   pb.pingPeriodMs = period == 0 ? g_ping.pingPeriodMs : period;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files/byte_order.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
@@ -26,34 +27,6 @@ XtfState g_xtf;
 namespace {
 
 uint8_t s_ping[kXtfMaxPingBytes];
-
-void Put16(uint8_t* p, int v) {
-  p[0] = static_cast<uint8_t>(v & 0xFF);
-  p[1] = static_cast<uint8_t>((v >> 8) & 0xFF);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutFloat(uint8_t* p, float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, 4);
-  Put32(p, u);
-}
-void PutDouble(uint8_t* p, double d) {
-  uint64_t u;
-  std::memcpy(&u, &d, 8);
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
-}
-void PutText(uint8_t* p, const char* text, int bytes) {
-  std::memcpy(p, text, strnlen(text, static_cast<size_t>(bytes)));
-}
-
-// Reads `bytes` decimal digits; stops at the first non-digit.
-int Digits(const char* p, int bytes) {
-  int v = 0;
-  for (int i = 0; i < bytes && p[i] >= '0' && p[i] <= '9'; ++i) v = v * 10 + (p[i] - '0');
-  return v;
-}
 
 void RefreshStatus() {
   if (!g_xtf.open) {
@@ -109,9 +82,9 @@ int PositionDegrees(const char* text, int textBytes, float* degrees) {
   if (degDigits == 0 || i >= textBytes || text[i] != '.') return 0;
   ++i;
   if (i + 8 > textBytes) return 0;
-  const int wholeMin = Digits(text + i, 2);
+  const int wholeMin = FieldNumber(text + i, 2);
   if (text[i + 2] != '.') return 0;
-  const int fracMin = Digits(text + i + 3, 5);
+  const int fracMin = FieldNumber(text + i + 3, 5);
   const char hemi = text[textBytes - 1];
   float value = static_cast<float>(deg) + (static_cast<float>(wholeMin) + fracMin * 1e-5f) / 60.0f;
   if (hemi == 'S' || hemi == 'W') value = -value;
@@ -160,16 +133,16 @@ void BuildXtfFileHeader(uint8_t out[kXtfFileHeaderBytes], int sampleCount) {
   out[35] = 0x10;
   PutText(out + 36, "Cardovex Technology Corp.", 64);
   PutText(out + 100, "cardovex.xtf", 64);
-  Put16(out + 164, 3);
-  Put16(out + 166, 2);
+  PutLE16(out + 164, 3);
+  PutLE16(out + 166, 2);
   for (int ch = 0; ch < 2; ++ch) {
     uint8_t* c = out + 256 + 128 * ch;
     c[0] = static_cast<uint8_t>(ch + 1);
     c[1] = 0;
-    Put16(c + 2, 1);
-    Put16(c + 4, 1);
-    Put16(c + 6, 1);
-    Put32(c + 8, static_cast<uint32_t>(sampleCount));
+    PutLE16(c + 2, 1);
+    PutLE16(c + 4, 1);
+    PutLE16(c + 6, 1);
+    PutLE32(c + 8, static_cast<uint32_t>(sampleCount));
     PutText(c + 12, ch == 0 ? "PORT" : "STBD", 16);
   }
 }
@@ -207,43 +180,43 @@ int BuildXtfPing(uint8_t* out, int outSize, int sampleCount) {
   }
 
   uint8_t* h = out;
-  Put16(h + 0, 0xFACE);
+  PutLE16(h + 0, 0xFACE);
   h[2] = 0;
   h[3] = 0;
-  Put16(h + 4, 2);
-  Put32(h + 10, static_cast<uint32_t>(length));
-  const int day = Digits(ts.date, 2);
+  PutLE16(h + 4, 2);
+  PutLE32(h + 10, static_cast<uint32_t>(length));
+  const int day = FieldNumber(ts.date, 2);
   const int month = MonthOfText(ts.date + 3);
-  const int year = Digits(ts.date + 7, 4);
-  Put16(h + 14, year);
+  const int year = FieldNumber(ts.date + 7, 4);
+  PutLE16(h + 14, year);
   h[16] = static_cast<uint8_t>(month);
   h[17] = static_cast<uint8_t>(day);
-  h[18] = static_cast<uint8_t>(Digits(ts.time, 2));
-  h[19] = static_cast<uint8_t>(Digits(ts.time + 3, 2));
-  h[20] = static_cast<uint8_t>(Digits(ts.time + 6, 2));
-  h[21] = static_cast<uint8_t>(Digits(ts.hundredths + 1, 2));
-  Put16(h + 22, XtfDayOfYear(day, month, year));
-  Put32(h + 28, g_outputs.outputCounter);
+  h[18] = static_cast<uint8_t>(FieldNumber(ts.time, 2));
+  h[19] = static_cast<uint8_t>(FieldNumber(ts.time + 3, 2));
+  h[20] = static_cast<uint8_t>(FieldNumber(ts.time + 6, 2));
+  h[21] = static_cast<uint8_t>(FieldNumber(ts.hundredths + 1, 2));
+  PutLE16(h + 22, XtfDayOfYear(day, month, year));
+  PutLE32(h + 28, g_outputs.outputCounter);
   const double sv = g_settings.SoundVelocityMeters;
-  PutFloat(h + 32, static_cast<float>(sv * 0.5));
-  PutFloat(h + 120, static_cast<float>(speedKnots));
-  PutFloat(h + 124, static_cast<float>(headingDeg));
-  PutDouble(h + 128, static_cast<double>(g_xtf.latitudeDeg));
-  PutDouble(h + 136, static_cast<double>(g_xtf.longitudeDeg));
-  PutFloat(h + 152, static_cast<float>(speedKnots));
-  PutDouble(h + 160, static_cast<double>(g_xtf.latitudeDeg));
-  PutDouble(h + 168, static_cast<double>(g_xtf.longitudeDeg));
-  PutFloat(h + 216, static_cast<float>(heaveM));
+  PutFloatLE(h + 32, static_cast<float>(sv * 0.5));
+  PutFloatLE(h + 120, static_cast<float>(speedKnots));
+  PutFloatLE(h + 124, static_cast<float>(headingDeg));
+  PutDoubleLE(h + 128, static_cast<double>(g_xtf.latitudeDeg));
+  PutDoubleLE(h + 136, static_cast<double>(g_xtf.longitudeDeg));
+  PutFloatLE(h + 152, static_cast<float>(speedKnots));
+  PutDoubleLE(h + 160, static_cast<double>(g_xtf.latitudeDeg));
+  PutDoubleLE(h + 168, static_cast<double>(g_xtf.longitudeDeg));
+  PutFloatLE(h + 216, static_cast<float>(heaveM));
 
   const float rangeM = RangeMetersOfStep(g_settings.Range);
   const float duration = sv > 0.0 ? static_cast<float>(rangeM / (sv * 0.5)) : 0.0f;
   uint8_t* p = out + kXtfPingHeaderBytes;
   for (int ch = 0; ch < 2; ++ch) {
-    Put16(p + 0, ch);
-    Put16(p + 2, 2);
-    PutFloat(p + 4, rangeM);
-    PutFloat(p + 16, duration);
-    Put32(p + 42, static_cast<uint32_t>(sampleCount));
+    PutLE16(p + 0, ch);
+    PutLE16(p + 2, 2);
+    PutFloatLE(p + 4, rangeM);
+    PutFloatLE(p + 16, duration);
+    PutLE32(p + 42, static_cast<uint32_t>(sampleCount));
     p += kXtfChannelHeaderBytes;
     // Port is entries 0..S-1 of the sidescan line, starboard S..2S-1; an
     // entry the line does not have is written 0.

@@ -18,17 +18,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "files/byte_order.h"
 #include "imaging/palette.h"
 #include "imaging/scan_convert.h"
-
-static void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-static void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v & 0xFFFF);
-  Put16(p + 2, v >> 16);
-}
 
 int BmpRowBytes(int width, int bitsPerPixel) { return ((width * bitsPerPixel + 31) / 32) * 4; }
 
@@ -53,17 +45,17 @@ int FormatBmpHeader(uint8_t* out, size_t outSize, int width, int height, int bit
   const uint32_t pixelBytes = static_cast<uint32_t>(BmpRowBytes(width, bitsPerPixel)) * height;
   out[0] = 'B';
   out[1] = 'M';
-  Put32(out + 2, static_cast<uint32_t>(headerBytes + pixelBytes));
-  Put32(out + 10, static_cast<uint32_t>(headerBytes));
-  Put32(out + 14, kBmpInfoHeaderBytes);
-  Put32(out + 18, static_cast<uint32_t>(width));
-  Put32(out + 22, static_cast<uint32_t>(height));
-  Put16(out + 26, 1);
-  Put16(out + 28, static_cast<uint32_t>(bitsPerPixel));
-  Put32(out + 34, pixelBytes);
-  Put32(out + 38, 2835);
-  Put32(out + 42, 2835);
-  Put32(out + 46, static_cast<uint32_t>(paletteCount));
+  PutLE32(out + 2, static_cast<uint32_t>(headerBytes + pixelBytes));
+  PutLE32(out + 10, static_cast<uint32_t>(headerBytes));
+  PutLE32(out + 14, kBmpInfoHeaderBytes);
+  PutLE32(out + 18, static_cast<uint32_t>(width));
+  PutLE32(out + 22, static_cast<uint32_t>(height));
+  PutLE16(out + 26, 1);
+  PutLE16(out + 28, static_cast<uint32_t>(bitsPerPixel));
+  PutLE32(out + 34, pixelBytes);
+  PutLE32(out + 38, 2835);
+  PutLE32(out + 42, 2835);
+  PutLE32(out + 46, static_cast<uint32_t>(paletteCount));
   for (int i = 0; i < paletteCount; ++i) {
     uint8_t* e = out + kBmpHeaderBytes + 4 * i;
     e[0] = static_cast<uint8_t>(palette[i]);

@@ -13,7 +13,7 @@
 // output counter and the "Data Output Setup" dialog.
 //
 // Index
-//   [SECTION] Byte helpers and record sources
+//   [SECTION] Record sources
 //   [SECTION] Records
 //   [SECTION] Files
 //   [SECTION] Socket and datagrams
@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "files/byte_order.h"
 #include "files/sonar_file.h"
 #include "files/xtf.h"
 #include "head/return_data.h"
@@ -39,7 +40,7 @@
 
 OutputState g_outputs;
 
-// ============================================================ [SECTION] Byte helpers and record sources
+// ============================================================ [SECTION] Record sources
 
 namespace {
 
@@ -47,44 +48,6 @@ uint8_t s_pointRecord[kPointRecordMaxBytes];
 // Static rather than allocated per ping: a 480-beam record is half a megabyte
 // and is built at most once per ping for both the file and the datagrams.
 uint8_t s_beamRecord[kBeamRecordMaxBytes];
-
-void PutBE16(uint8_t* p, int v) {
-  p[0] = static_cast<uint8_t>((v >> 8) & 0xFF);
-  p[1] = static_cast<uint8_t>(v & 0xFF);
-}
-void PutBE24(uint8_t* p, int v) {
-  p[0] = static_cast<uint8_t>((v >> 16) & 0xFF);
-  p[1] = static_cast<uint8_t>((v >> 8) & 0xFF);
-  p[2] = static_cast<uint8_t>(v & 0xFF);
-}
-void PutBE32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-void PutFloatLE(uint8_t* p, float f) {
-  uint32_t u;
-  std::memcpy(&u, &f, 4);
-  p[0] = static_cast<uint8_t>(u);
-  p[1] = static_cast<uint8_t>(u >> 8);
-  p[2] = static_cast<uint8_t>(u >> 16);
-  p[3] = static_cast<uint8_t>(u >> 24);
-}
-// Copies at most `bytes` characters of a text, the rest of the field stays 0.
-void PutText(uint8_t* p, const char* text, int bytes) {
-  std::memcpy(p, text, strnlen(text, static_cast<size_t>(bytes)));
-}
-
-int RoundSigned(double v) { return static_cast<int>(v < 0.0 ? std::trunc(v - 0.5) : std::trunc(v + 0.5)); }
-int ClampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
-// Real to int without undefined behaviour for NaN or huge values.
-int SafeTrunc(double v, int lo, int hi) {
-  if (!(v == v)) return lo;
-  if (v <= lo) return lo;
-  if (v >= hi) return hi;
-  return static_cast<int>(v);
-}
 
 int FileMode() { return g_settings.RunMode == 1; }
 
@@ -183,23 +146,23 @@ void FillCommonHeader(uint8_t* r, int isPoint, int length, double startAngleDeg)
   PutText(r + 29, src.hundredths, 3);
   std::memcpy(r + 33, src.latitude, kPositionTextBytes);
   std::memcpy(r + 47, src.longitude, kPositionTextBytes);
-  r[61] = static_cast<uint8_t>(SafeTrunc(src.speedKnots * 10.0, 0, 255));
-  PutBE16(r + 62, SafeTrunc(src.courseDeg * 10.0, 0, 65535));
+  r[61] = static_cast<uint8_t>(TruncClamped(src.speedKnots * 10.0, 0, 255));
+  PutBE16(r + 62, TruncClamped(src.courseDeg * 10.0, 0, 65535));
   PutBE16(r + 64, Flagged(ClampInt(RoundSigned(src.pitchDeg * 10.0) + 900, 0, 1800)));
   PutBE16(r + 66, Flagged(ClampInt(RoundSigned(src.rollDeg * 10.0) + 900, 0, 1800)));
-  PutBE16(r + 68, Flagged(SafeTrunc(src.headingDeg * 10.0 + 0.5, 0, 3599)));
+  PutBE16(r + 68, Flagged(TruncClamped(src.headingDeg * 10.0 + 0.5, 0, 3599)));
   PutBE16(r + 70, n);
   PutBE16(r + 72, samples);
-  PutBE16(r + 74, SafeTrunc(g_beamGeom.sectorDeg + 0.5, 0, 65535));
+  PutBE16(r + 74, TruncClamped(g_beamGeom.sectorDeg + 0.5, 0, 65535));
   PutBE16(r + 76, ClampInt(RoundSigned((startAngleDeg + 180.0) * 100.0), 0, 65535));
-  r[78] = static_cast<uint8_t>(n > 0 ? SafeTrunc(g_beamGeom.sectorDeg / n * 100.0, 0, 255) : 0);
+  r[78] = static_cast<uint8_t>(n > 0 ? TruncClamped(g_beamGeom.sectorDeg / n * 100.0, 0, 255) : 0);
   const double rangeM = RangeMetersOfStep(g_settings.Range);
   PutBE16(r + 79, kRangeTable[ClampInt(g_settings.Range, 0, kRangeSteps - 1)].commandM);
   PutBE16(r + 81, FrequencyInUseKHz());
-  PutBE16(r + 83, Flagged(SafeTrunc(g_settings.SoundVelocityMeters * 10.0, 0, 0x7FFF)));
+  PutBE16(r + 83, Flagged(TruncClamped(g_settings.SoundVelocityMeters * 10.0, 0, 0x7FFF)));
   // Point records carry a range-unit flag of 1: centimetres per sample.
   const double perSample = samples > 0 ? (isPoint ? 100.0 : 1000.0) * rangeM / samples : 0.0;
-  PutBE16(r + 85, SafeTrunc(perSample, 0, 65535));
+  PutBE16(r + 85, TruncClamped(perSample, 0, 65535));
   PutBE16(r + 87, ClampInt(g_settings.PulseLength, 0, 65535));
   PutBE16(r + 89, ClampInt(RoundSigned(g_settings.ProfileTiltAngle) + 180, 0, 65535));
   PutBE16(r + 91, ClampInt(src.pingPeriodMs, 0, 65535));
@@ -234,16 +197,16 @@ int BuildPointRecord(uint8_t* out, int outSize) {
   GatherSource(&src);
   PutText(out + 112, src.millis, 4);
   out[117] = static_cast<uint8_t>(withIntensity);
-  PutBE16(out + 118, SafeTrunc(g_ping.angularConstantDeg * 10.0 + 0.5, 0, 65535));
+  PutBE16(out + 118, TruncClamped(g_ping.angularConstantDeg * 10.0 + 0.5, 0, 65535));
   if (!FileMode()) {
     const double latency = g_outputs.pingLatencyMs;
-    PutBE16(out + 120, latency > 5000.0 ? 0 : SafeTrunc(latency * 10.0 + 0.5, 0, 65535));
+    PutBE16(out + 120, latency > 5000.0 ? 0 : TruncClamped(latency * 10.0 + 0.5, 0, 65535));
   }
   out[122] = 1;
   out[123] = static_cast<uint8_t>((g_settings.RollCorrection ? 1 : 0) | (src.previousStamp ? 4 : 0));
   out[125] = static_cast<uint8_t>(g_settings.AvgFilter == 1 ? ClampInt(g_settings.AvgFilterIndex, 0, 255) : 0);
   const double lag = g_ping.outputLagMs;
-  PutBE16(out + 126, lag > 10000.0 ? 0 : SafeTrunc(lag * 10.0 + 0.5, 0, 65535));
+  PutBE16(out + 126, lag > 10000.0 ? 0 : TruncClamped(lag * 10.0 + 0.5, 0, 65535));
   out[132] = static_cast<uint8_t>(src.reserved45);
   PutFloatLE(out + 133, static_cast<float>(g_detect.altitudeM));
   if (g_outputs.eventMarkPending) {
@@ -258,7 +221,7 @@ int BuildPointRecord(uint8_t* out, int outSize) {
     int range = 0;
     int intensity = 0;
     if (e < have) {
-      range = SafeTrunc(g_pointRangeTenths[e] * factor + 0.5, 0, 65535);
+      range = TruncClamped(g_pointRangeTenths[e] * factor + 0.5, 0, 65535);
       if (g_pointRangeTenths[e] <= 0) range = 0;
       intensity = ClampInt(g_profileOutputBeam[e].Intensity, 0, 255);
     }
