@@ -94,6 +94,8 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
   plat::rec::Reset();
   plat::rec::Get().echoMessagesToStderr = 1;
   ResetSwitchState();
+  // The loader runs the follow-ups of the keys it reads; they must be in place first.
+  InstallSettingsFollowUps();
   LoadSettings(options.settingsPath);
 
   char text[kCommandLineMaxChars + 8];

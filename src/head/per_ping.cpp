@@ -21,6 +21,7 @@
 #include "processing/beamform.h"
 #include "processing/outputs.h"
 #include "processing/profile_detect.h"
+#include "processing/profile_filter.h"
 #include "settings/settings.h"
 
 PerPingState g_perPing;
@@ -76,7 +77,46 @@ void TakePlayedSettings() {
   if (reset) ResetChain();
 }
 
+// Settings follow-ups. A frequency read from the file must rebuild the
+// geometry and tables; before the pipeline exists a forced refresh is left
+// for InitPipeline to carry out.
+void FollowFrequency() {
+  ForceFrequencyRefresh();
+  if (g_perPing.pipelineReady) FrequencyAndHeadRefresh();
+}
+
+// Reading the dot size puts detection's blanking distance back to 0.1 m; the
+// blanking index derived from it is recomputed at the start of every ping.
+void FollowDotSize() { SetMinimumRange(0); }
+
+// Reading the short-outlier switch arms its companion, and deep-outlier
+// removal, which has no switch of its own, is on after every reading.
+void FollowShortOutliers() {
+  g_filter.shortOutlierCompanion = 1;
+  g_filter.deepOutlierSw = 1;
+}
+
+// Bottom Following holds a track when this ping's profile has a point; the
+// Profile picture then shows the points without mixing the echoes down.
+int BottomTrackHeld() {
+  if (g_settings.ProfilePointDetection != 1 || g_settings.ProfilePointFilter != 2) return 0;
+  const int beams = g_profilePoints.beams < kMaxBeams ? g_profilePoints.beams : kMaxBeams;
+  for (int b = 0; b < beams; ++b)
+    if (g_profilePoints.Range[b] > 0.0f) return 1;
+  return 0;
+}
+
 }  // namespace
+
+void InstallSettingsFollowUps() {
+  SetSettingsFollowUp(kFollowFrequency, FollowFrequency);
+  SetSettingsFollowUp(kFollowProfilePointDotSize, FollowDotSize);
+  SetSettingsFollowUp(kFollowShortOutliers, FollowShortOutliers);
+  // DataOutputType and SignalLevel need no follow-up: the outputs and the
+  // renderer read the keys themselves (type 2 is "beam output enabled", 1 the
+  // signal-level strip), so there are no companion flags to fall out of step.
+  // TrackPlotterZoom will rescale the track plotter once that module exists.
+}
 
 void ResetPerPing() { g_perPing = PerPingState{}; }
 
@@ -108,6 +148,7 @@ int FrequencyAndHeadRefresh() {
 }
 
 void InitPipeline() {
+  InstallSettingsFollowUps();
   ResetScanConvert();
   SelectColorTable(plat::kWinMain, g_settings.Colors);
   InstallProfileDetection();
@@ -148,12 +189,14 @@ int ProcessDecodedRecord() {
   const int mode = g_settings.DisplayType;
   double plotStart;
   if (mode == kDisplayBeamTest) {
+    g_render.bottomTrackActive = 0;
     plotStart = NowMs();
     pp.procTimeMs = 0.0;
     RenderPing(plat::kWinMain);
   } else {
     const double procStart = NowMs();
     ProcessPing();
+    g_render.bottomTrackActive = BottomTrackHeld();
     const int detection = g_settings.ProfilePointDetection == 1;
     if (g_settings.ProfilePointIntensityOutput == 1) ComputePointIntensity();
     if (detection) {

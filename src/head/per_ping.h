@@ -46,6 +46,12 @@ void ResetPerPing();
 // refresh (geometry, processing reset, display tables).
 void InitPipeline();
 
+// Hands the settings loader the work that follows some of its keys
+// (frequency refresh, detection's minimum range, the outlier filters'
+// switches). Must run before LoadSettings; InitPipeline repeats it, which is
+// harmless.
+void InstallSettingsFollowUps();
+
 // Playback opened a file: forget the last record's values so the first
 // record of the file reconfigures the tables.
 void ForgetPlayedSettings();

@@ -1,0 +1,168 @@
+// What the per-ping chain hands the settings loader and the renderer: the
+// follow-ups of the keys the loader reads (detection's blanking distance, the
+// outlier filters' switches, the frequency refresh) and the Bottom Following
+// track that keeps the Profile picture from being mixed down.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "files/conversion.h"
+#include "files/playback.h"
+#include "files/sonar_file.h"
+#include "files/xtf.h"
+#include "head/per_ping.h"
+#include "head/return_data.h"
+#include "head/switch_command.h"
+#include "imaging/render.h"
+#include "nav/nav_state.h"
+#include "platform/net.h"
+#include "platform/recording.h"
+#include "processing/beamform.h"
+#include "processing/outputs.h"
+#include "processing/profile_detect.h"
+#include "processing/profile_filter.h"
+#include "scene.h"
+#include "scene_file.h"
+#include "settings/settings.h"
+
+namespace {
+
+void ResetAll() {
+  plat::rec::Reset();
+  ResetSettings();
+  ResetSwitchState();
+  ResetReturnData();
+  ResetNavState();
+  ResetTimeStamps();
+  ResetPlaybackCopies();
+  ResetBeamform();
+  ResetProfileDetect();
+  ResetProfileFilter();
+  ResetOutputs();
+  ResetXtf();
+  ResetPlayback();
+  ResetConversion();
+  ResetPerPing();
+  net::ResetNet();
+}
+
+class SettingsWiring : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
+    char tmpl[] = "/tmp/orvale_wiring_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ResetAll();
+  }
+  void TearDown() override {
+    ResetAll();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  std::string WriteIni(const char* text) {
+    const std::string path = Path("Orvale.INI");
+    FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(f, nullptr);
+    if (f) {
+      std::fputs(text, f);
+      std::fclose(f);
+    }
+    return path;
+  }
+  // Plays every record of a recording of the scene through the whole chain.
+  void Play(const SceneParams& scene, int pings) {
+    SurveyParams survey;
+    survey.pingCount = pings;
+    const std::string path = Path("scene.K41");
+    ASSERT_EQ(WriteSceneFile(path.c_str(), scene, survey), pings);
+    g_settings.RunMode = 1;
+    SaveLiveHeadCopies();
+    ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+    for (int i = 0; i < pings; ++i) ASSERT_EQ(PlaybackStep(), kStepRecord);
+  }
+  std::string dir_;
+};
+
+TEST_F(SettingsWiring, LoadingRunsTheDetectionAndFilterFollowUps) {
+  const std::string ini = WriteIni(
+      "[Settings]\nProfilePointDotSize=1\n"
+      "[Filter Settings]\nProfilePointFilter_g_short_outliers_sw=0\n");
+  // What external control and the filter dialog may have left behind.
+  SetMinimumRange(12);
+  g_filter.deepOutlierSw = 0;
+  g_filter.shortOutlierCompanion = 0;
+  InstallSettingsFollowUps();
+  LoadSettings(ini.c_str());
+  EXPECT_FLOAT_EQ(g_detect.minimumRangeM, 0.1f);
+  EXPECT_EQ(g_filter.deepOutlierSw, 1);
+  EXPECT_EQ(g_filter.shortOutlierCompanion, 1);
+  EXPECT_EQ(g_settings.ProfilePointFilter_g_short_outliers_sw, 0);
+}
+
+TEST_F(SettingsWiring, AFrequencyReadBeforeTheChainExistsIsLeftForItsStart) {
+  const std::string ini = WriteIni("[Settings]\nFrequency=245\n");
+  InstallSettingsFollowUps();
+  g_perPing.refreshFrequencyKHz = 245;  // as if the tables were built for it
+  LoadSettings(ini.c_str());
+  EXPECT_EQ(g_settings.Frequency, 245);
+  EXPECT_EQ(g_perPing.refreshFrequencyKHz, -1);  // forced: InitPipeline rebuilds
+  EXPECT_EQ(g_perPing.frequencyRefreshes, 0);
+}
+
+TEST_F(SettingsWiring, AFrequencyReadWhileTheChainRunsRebuildsTheTables) {
+  InitPipeline();
+  const int rebuilds = g_perPing.frequencyRefreshes;
+  const int tables = g_perPing.tableRebuilds;
+  // The same frequency as the tables hold: the refresh is still forced.
+  const std::string ini = WriteIni("[Settings]\nFrequency=260\n");
+  LoadSettings(ini.c_str());
+  EXPECT_EQ(g_perPing.frequencyRefreshes, rebuilds + 1);
+  EXPECT_EQ(g_perPing.tableRebuilds, tables + 1);
+  EXPECT_EQ(g_perPing.refreshFrequencyKHz, 260);
+}
+
+TEST_F(SettingsWiring, BottomFollowingOnASeabedHoldsATrack) {
+  g_settings.ProfilePointDetection = 1;
+  g_settings.ProfilePointFilter = 2;
+  g_settings.DisplayType = 3;
+  SceneParams scene;
+  scene.depthM = 12.0;
+  Play(scene, 4);
+  EXPECT_GT(g_profilePoints.beams, 0);
+  EXPECT_EQ(g_render.bottomTrackActive, 1);
+}
+
+TEST_F(SettingsWiring, NoTrackWithoutPointsOrWithAnotherMethod) {
+  struct Case {
+    const char* legend;
+    int seabed, detection, method, display;
+  } cases[] = {
+      {"silent open water", 0, 1, 2, 3},
+      {"detection off", 1, 0, 2, 3},
+      {"Maximum Return", 1, 1, 1, 3},
+      {"First Return", 1, 1, 0, 3},
+      {"Beam Test", 1, 1, 2, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    TearDown();
+    SetUp();
+    g_settings.ProfilePointDetection = c.detection;
+    g_settings.ProfilePointFilter = c.method;
+    g_settings.DisplayType = c.display;
+    g_render.bottomTrackActive = 1;  // left over from an earlier ping
+    SceneParams scene;
+    scene.depthM = 12.0;
+    scene.seabed = c.seabed;
+    if (!c.seabed) scene.noise = 0.0;
+    Play(scene, 3);
+    EXPECT_EQ(g_render.bottomTrackActive, 0);
+  }
+}
+
+}  // namespace
