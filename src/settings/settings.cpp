@@ -29,6 +29,7 @@
 #include <cstring>
 
 #include "head/switch_command.h"
+#include "processing/profile_detect.h"
 #include "settings/profile_file.h"
 
 Settings g_settings;
@@ -37,9 +38,6 @@ RememberedValues g_remembered;
 SettingsFileState g_settingsFile;
 
 static void (*g_followUps[kFollowUpCount])() = {};
-
-// Depth the profile search window may reach, metres.
-static constexpr double kProfileDepthLimitM = 100.0;
 
 static const char kSection[] = "Settings";
 static const char kFilterSection[] = "Filter Settings";
@@ -88,8 +86,8 @@ enum KeySpecial {
   kOddAverage,       // odd values only
   kFrequencyInUse,   // head's frequency limits, fallback the current one, rounded to 5 kHz
   kAddress,          // any non-empty text
-  kMinDepth,         // 0.1 .. limit - 5 % of the range
-  kMaxDepth,         // minimum + 5 % of the range .. limit
+  kMinDepth,         // 0.1 .. limit - 5 % of the loading range
+  kMaxDepth,         // minimum + 5 % of the loading range .. limit
   kAlwaysLocalTime,  // read, then 1 whatever the file held
 };
 
@@ -360,7 +358,10 @@ struct CNumericLocale {
 
 // ============================================================ [SECTION] Load
 
-static double RangeNowM() { return RangeMetersOfStep(g_settings.Range); }
+// The depth window's limits are taken against the range in metres in force
+// while the file is read: the start-up one. The step just read from the file
+// comes into use only when the display tables are built after loading.
+static constexpr double kLoadingRangeM = 50.0;
 
 static void LoadInt(const ProfileFile& f, const KeyRow& row) {
   int& field = g_settings.*row.intField;
@@ -419,10 +420,18 @@ static void LoadReal(const ProfileFile& f, const KeyRow& row) {
   ProfileGetString(f, row.section, row.key, defText, text, sizeof text);
   double v = 0.0;
   const int finite = ParseReal(text, &v);
-  double lo = row.lo, hi = row.hi;
-  if (row.special == kMinDepth) hi = kProfileDepthLimitM - 0.05 * RangeNowM();
-  if (row.special == kMaxDepth) lo = g_settings.ProfileMinDepthBelowSonar + 0.05 * RangeNowM();
-  if (!finite || !InRange(v, lo, hi)) v = row.fallback;
+  if (!finite) v = row.fallback;
+  // The depth window follows the same rule as the detection's own dialog:
+  // the minimum first, then the maximum against that minimum.
+  if (row.special == kMinDepth) {
+    double max = kProfileDepthLimitM;
+    ApplyProfileDepthLimits(&v, &max, kLoadingRangeM);
+  } else if (row.special == kMaxDepth) {
+    double min = g_settings.ProfileMinDepthBelowSonar;
+    ApplyProfileDepthLimits(&min, &v, kLoadingRangeM);
+  } else if (!InRange(v, row.lo, row.hi)) {
+    v = row.fallback;
+  }
   field = v;
 }
 

@@ -248,19 +248,20 @@ TEST_F(SettingsTest, RealKeysRefuseOutOfRangeAndNonFiniteValues) {
        &Settings::ProfilePointFilter_g_bgd_lev, 1.0000005},
       {"background level 0.05", "[Filter Settings]\nProfilePointFilter_g_bgd_lev=0.05\n",
        &Settings::ProfilePointFilter_g_bgd_lev, 0.1},
-      // Depth window at 30 m (step 5): minimum up to 100 - 1.5 = 98.5.
-      {"min depth 98.4 kept", "[Settings]\nProfileMinDepthBelowSonar=98.4\n",
-       &Settings::ProfileMinDepthBelowSonar, 98.4},
-      {"min depth 98.6", "[Settings]\nProfileMinDepthBelowSonar=98.6\n",
+      // Depth window against the 50 m range in force while loading: minimum
+      // up to 100 - 2.5 = 97.5 (tests/settings/depth_window_test.cpp).
+      {"min depth 97.4 kept", "[Settings]\nProfileMinDepthBelowSonar=97.4\n",
+       &Settings::ProfileMinDepthBelowSonar, 97.4},
+      {"min depth 97.6", "[Settings]\nProfileMinDepthBelowSonar=97.6\n",
        &Settings::ProfileMinDepthBelowSonar, 0.2},
       {"min depth 0.05", "[Settings]\nProfileMinDepthBelowSonar=0.05\n",
        &Settings::ProfileMinDepthBelowSonar, 0.2},
       {"max depth closer than 5 % of the range",
        "[Settings]\nProfileMinDepthBelowSonar=10\nProfileMaxDepthBelowSonar=11\n",
        &Settings::ProfileMaxDepthBelowSonar, 100.0},
-      {"max depth 11.6 kept",
-       "[Settings]\nProfileMinDepthBelowSonar=10\nProfileMaxDepthBelowSonar=11.6\n",
-       &Settings::ProfileMaxDepthBelowSonar, 11.6},
+      {"max depth 12.6 kept",
+       "[Settings]\nProfileMinDepthBelowSonar=10\nProfileMaxDepthBelowSonar=12.6\n",
+       &Settings::ProfileMaxDepthBelowSonar, 12.6},
       {"max depth missing is the limit", "[Settings]\n", &Settings::ProfileMaxDepthBelowSonar, 100.0},
   };
   for (const RealCase& c : cases) {
