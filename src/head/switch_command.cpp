@@ -276,6 +276,19 @@ int ApplyReportedHeadType(int headTypeIndex) {
       g_settings.Frequency = row->defaultKHz;
     }
   }
+  // A head whose longest range is shorter than the one in use must not be
+  // sent that range: the step comes down to the head's last one through the
+  // usual range-change handshake.
+  if (g_settings.RunMode == 0 && g_settings.Range > g_switch.maxStep) {
+    const int s = ClampStep(g_switch.maxStep);
+    g_settings.Range = s;
+    const int maxOffset = kRangeTable[s].maxRangeOffset;
+    if (g_switch.rangeOffset > maxOffset) g_switch.rangeOffset = maxOffset;
+    if (g_switch.autoPulseLength) g_settings.PulseLength = AutoPulseLength(s);
+    g_switch.pendingStep = s;
+    g_switch.rangeChangeSent = 0;
+    g_switch.rangeChangePending = 1;
+  }
   RequestProcessingReset();
   return 1;
 }
