@@ -160,6 +160,9 @@ static void HandleEndOfFile() {
   if (BatchRunning()) NextConversionFile();
 }
 
+// A conversion output is being written: a command-line run, or a batch.
+static int ConversionRunning() { return g_player.commandLineRun || BatchRunning(); }
+
 // Reads the next record; shows it unless skip next is set. Returns
 // kStepRecord, or kStepEndOfFile when the end was met and handled.
 static int ReadOne() {
@@ -173,7 +176,10 @@ static int ReadOne() {
   p.recordsRead++;
   p.lastPingPeriodMs = g_playback.pingPeriodMs;
   if (p.copying) CopyItemRead();
-  if (!p.skipNext) {
+  // Looping playback passes over the first record after start-up and each
+  // rewind, but a conversion must put every record of the file into its
+  // product: N pings in, N point records, beam records or XTF pings out.
+  if (!p.skipNext || ConversionRunning()) {
     ProcessRecord();
     p.recordsProcessed++;
     MovePositionMarker();

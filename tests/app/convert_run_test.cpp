@@ -113,9 +113,9 @@ TEST_F(ConvertRun, XtfAndPointsOfAFlatSeabed) {
   ConvertSummary summary;
   ASSERT_EQ(Run("survey", 'x', &summary), kConvertOk) << error_;
   udp.Stop();
-  // The first record after start-up is read but not processed.
+  // A conversion puts every record of the file into its products.
   EXPECT_EQ(summary.recordsRead, pings);
-  const int converted = pings - 1;
+  const int converted = pings;
   EXPECT_EQ(summary.pingsProcessed, converted);
 
   // XTF: one file header, then fixed-size pings with valid headers.
@@ -193,14 +193,14 @@ TEST_F(ConvertRun, BeamRecordsAndTheirDatagrams) {
   udp.Stop();
   const auto k4b = ReadAll(Path("beams.K4B"));
   const int recordBytes = 256 + 120 * 500;
-  ASSERT_EQ(k4b.size(), size_t(4 * recordBytes));
-  for (int k = 0; k < 4; ++k) {
+  ASSERT_EQ(k4b.size(), size_t(5 * recordBytes));
+  for (int k = 0; k < 5; ++k) {
     const uint8_t* r = k4b.data() + k * recordBytes;
     EXPECT_EQ(std::memcmp(r, "K4B", 3), 0);
     EXPECT_EQ(BE24(r + 4), recordBytes);
     EXPECT_EQ(BE16(r + 76), 12050);  // first beam centre -60 + 0.5
   }
-  EXPECT_EQ(PingMessages(udp.datagrams()), "BBBB");
+  EXPECT_EQ(PingMessages(udp.datagrams()), "BBBBB");
   EXPECT_FALSE(std::filesystem::exists(Path("beams.K4P")));
 }
 
@@ -211,7 +211,7 @@ TEST_F(ConvertRun, DetectionOffSendsAKeepAlivePerPing) {
   ConvertSummary summary;
   ASSERT_EQ(Run("quiet", 'p', &summary), kConvertOk) << error_;
   udp.Stop();
-  EXPECT_EQ(PingMessages(udp.datagrams()), "ZZZ");
+  EXPECT_EQ(PingMessages(udp.datagrams()), "ZZZZ");
   EXPECT_EQ(ReadAll(Path("quiet.K4P")).size(), 0u);
   EXPECT_EQ(summary.pointsWithoutDetection, 1);
 }

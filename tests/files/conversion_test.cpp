@@ -150,8 +150,8 @@ TEST_F(Conversion, BatchOpensEachFileWithItsOutput) {
   EXPECT_EQ(plat::rec::Get().messages[0].text, "Conversion Complete!");
   EXPECT_EQ(plat::rec::Get().messages[0].caption, "Convert .K41 Sonar File(s) To .K4P Format");
   EXPECT_EQ(g_outputs.pointFileOpen, 0);
-  // First record of each file is read but not shown: 1 + 2.
-  EXPECT_EQ(g_processed, 3);
+  // Every record of each converted file is processed: 2 + 3.
+  EXPECT_EQ(g_processed, 5);
   FILE* a = std::fopen(dir_.File("a.K4P").c_str(), "rb");
   FILE* b = std::fopen(dir_.File("b.K4P").c_str(), "rb");
   EXPECT_NE(a, nullptr);
