@@ -6,13 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "imaging/bmp_writer.h"
 #include "platform/platform.h"
 #include "settings/constants.h"
 
 constexpr int kFileHeaderBytes = 100;    // record header before the PingRecord
 constexpr int kTrailerBytes = 145;       // trailer bytes that carry values, after the PingRecord
-constexpr int kBmpHeaderBytes = 54;      // BMP file header + information header
-// Largest video frame the reader takes: a 1920 x 1080 24-bit capture.
+// Largest video frame the reader takes: a 1920 x 1080 24-bit capture, a
+// whole BMP file.
 constexpr int kMaxVideoFrameBytes = 1920 * 1080 * 3 + kBmpHeaderBytes;
 constexpr int kFastSkipBytes = 163840;   // fast playback moves this far between records
 
