@@ -10,6 +10,8 @@
 // playback pacing reads.
 #include "head/per_ping.h"
 
+#include <cstring>
+
 #include "files/sonar_file.h"
 #include "files/xtf.h"
 #include "head/return_data.h"
@@ -38,8 +40,24 @@ void RebuildDisplayTables() {
   g_perPing.tableRebuilds++;
 }
 
+// Between decoding and beamforming the element samples belong to the ping
+// being processed; a reset there (a played record's new range, a new head
+// type) must clear the histories but not the ping itself, or the first ping
+// of every new setting would be formed from silence.
+int s_holdDecodedPing = 0;
+float s_heldSamples[kElements][kMaxSamples];
+
+void HoldDecodedPing() {
+  if (s_holdDecodedPing) std::memcpy(s_heldSamples, g_elementSamples, sizeof s_heldSamples);
+}
+void RestoreDecodedPing() {
+  if (s_holdDecodedPing) std::memcpy(g_elementSamples, s_heldSamples, sizeof s_heldSamples);
+}
+
 void ResetChain() {
+  HoldDecodedPing();
   ResetProcessing();
+  RestoreDecodedPing();
   g_perPing.processingResets++;
 }
 
@@ -138,7 +156,9 @@ int FrequencyAndHeadRefresh() {
   if (frequency == pp.refreshFrequencyKHz && g_switch.rangeOffset == pp.refreshRangeOffset) return 0;
   pp.refreshFrequencyKHz = frequency;
   pp.refreshRangeOffset = g_switch.rangeOffset;
+  HoldDecodedPing();
   SetupBeamGeometry();
+  RestoreDecodedPing();
   CentreProfile();
   ClearImage();
   ResetChain();
@@ -176,6 +196,7 @@ int ProcessDecodedRecord() {
   pp.pingsDecoded++;
 
   // 3. Follow the head type the ping reports.
+  s_holdDecodedPing = 1;
   ApplyReportedHeadType(g_ping.headType);
   if (g_switch.processingResetRequested.exchange(0)) {
     ForceFrequencyRefresh();
@@ -184,6 +205,7 @@ int ProcessDecodedRecord() {
 
   // 4. File mode: the played record's settings.
   if (fileMode) TakePlayedSettings();
+  s_holdDecodedPing = 0;
 
   // 5. Beams and profile, then the picture.
   const int mode = g_settings.DisplayType;
