@@ -47,7 +47,7 @@ echo "$report"
 echo "== Summary"
 converted="$(sed -n 's/.* \([0-9]*\) pings converted.*/\1/p' <<<"$report")"
 range="$(sed -n 's/.*depth below the sonar \([0-9.]* \.\. [0-9.]*\) m.*/\1/p' <<<"$report")"
-echo "pings:          $converted of $pings recorded (the first record after start-up is read, not shown)"
+echo "pings:          $converted converted of $pings recorded"
 echo "seabed:         ${depth} m generated, ${range:-none} m found under the sonar"
 echo "files written:"
 for f in survey.K41 survey.K4P survey_sss.XTF sector.bmp Orvale.INI; do
