@@ -16,6 +16,9 @@
 
 #include "app/command_line.h"
 #include "app/convert_run.h"
+#include "common/field_bytes.h"
+#include "common/reset_all.h"
+#include "common/test_files.h"
 #include "files/conversion.h"
 #include "files/playback.h"
 #include "files/sonar_file.h"
@@ -35,49 +38,14 @@
 
 namespace apptest {
 
-inline int BE16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
-inline int BE24(const uint8_t* p) { return (p[0] << 16) | (p[1] << 8) | p[2]; }
-inline int LE16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-inline uint32_t LE32(const uint8_t* p) {
-  return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
+using testutil::BE16;
+using testutil::BE24;
+using testutil::LE16;
+using testutil::LE32;
+using testutil::ReadAll;
+using testutil::WriteText;
 
-inline std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::vector<uint8_t> v;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return v;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) v.insert(v.end(), buf, buf + n);
-  std::fclose(f);
-  return v;
-}
-
-inline void WriteText(const std::string& path, const std::string& text) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
-}
-
-inline void ResetEverything() {
-  plat::rec::Reset();
-  ResetSettings();
-  ResetSwitchState();
-  ResetReturnData();
-  ResetNavState();
-  ResetTimeStamps();
-  ResetPlaybackCopies();
-  ResetBeamform();
-  ResetProfileDetect();
-  ResetOutputs();
-  ResetXtf();
-  ResetPlayback();
-  ResetConversion();
-  ResetPerPing();
-  ResetCommandLine();
-  net::ResetNet();
-}
+inline void ResetEverything() { testutil::ResetAllModules(); }
 
 class AppFixture : public ::testing::Test {
  protected:
@@ -86,17 +54,14 @@ class AppFixture : public ::testing::Test {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     oldCwd_ = cwd;
-    char tmpl[] = "/tmp/orvale_app_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
     ASSERT_EQ(chdir(dir_.c_str()), 0);
     ResetEverything();
   }
   void TearDown() override {
     ResetEverything();
     (void)!chdir(oldCwd_.c_str());
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
@@ -115,6 +80,7 @@ class AppFixture : public ::testing::Test {
     ResetEverything();
   }
 
+  testutil::TempDir tmp_{"orvale_app"};  // removed after TearDown has left it
   std::string dir_;
   std::string oldCwd_;
 };

@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "common/test_files.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
@@ -82,35 +82,11 @@ inline std::vector<uint8_t> MakeBmp(int width, int height, uint32_t declaredLeng
   return b;
 }
 
-// A private directory for the files a test writes, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/orvale_k41_XXXXXX";
-    const char* made = mkdtemp(tmpl);
-    EXPECT_NE(nullptr, made);
-    path_ = made ? made : "/tmp";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const char* name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using testutil::TempDir;
 
 inline std::string WriteFile(const TempDir& dir, const char* name, const std::vector<uint8_t>& bytes) {
   const std::string path = dir.File(name);
-  FILE* f = std::fopen(path.c_str(), "wb");
-  EXPECT_NE(nullptr, f);
-  if (f) {
-    if (!bytes.empty()) {
-      EXPECT_EQ(bytes.size(), std::fwrite(bytes.data(), 1, bytes.size(), f));
-    }
-    std::fclose(f);
-  }
+  testutil::WriteAll(path, bytes);
   return path;
 }
 

@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+#include "common/field_bytes.h"
+#include "common/test_files.h"
 #include "files/sonar_file.h"
 #include "files/xtf.h"
 #include "head/return_data.h"
@@ -22,23 +24,10 @@
 
 namespace {
 
-int LE16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t LE32(const uint8_t* p) {
-  return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-float LEFloat(const uint8_t* p) {
-  const uint32_t u = LE32(p);
-  float f;
-  std::memcpy(&f, &u, 4);
-  return f;
-}
-double LEDouble(const uint8_t* p) {
-  uint64_t u = 0;
-  for (int i = 7; i >= 0; --i) u = (u << 8) | p[i];
-  double d;
-  std::memcpy(&d, &u, 8);
-  return d;
-}
+using testutil::LE16;
+using testutil::LE32;
+using testutil::LEDouble;
+using testutil::LEFloat;
 
 class Xtf : public ::testing::Test {
  protected:
@@ -209,9 +198,9 @@ TEST_F(Xtf, RecordsWithoutPositionKeepTheLastCoordinates) {
 }
 
 TEST_F(Xtf, FileGetsOneHeaderThenFixedSizePings) {
-  char tmpl[] = "/tmp/orvale_xtf_XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  const std::string path = std::string(tmpl) + "/run_sss.XTF";
+  testutil::TempDir dir("orvale_xtf");
+  ASSERT_TRUE(dir.ok());
+  const std::string path = dir.File("run_sss.XTF");
   FillSidescan(500);
   ASSERT_EQ(OpenXtfFile(path.c_str()), 1);
   for (int i = 0; i < 3; ++i) ASSERT_EQ(WriteXtfPing(), 1);
@@ -232,8 +221,6 @@ TEST_F(Xtf, FileGetsOneHeaderThenFixedSizePings) {
     EXPECT_EQ(LE32(ping + 10), 1384u);
   }
   WriteXtfPing();  // closed: nothing happens
-  std::remove(path.c_str());
-  rmdir(tmpl);
 }
 
 TEST_F(Xtf, AShortSidescanLineIsPaddedWithZeros) {

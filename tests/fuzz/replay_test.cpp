@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test_files.h"
 #include "fuzz/fuzz_entries.h"
 
 namespace {
@@ -32,17 +33,6 @@ std::vector<std::string> ListFiles(const std::string& dir) {
   return files;
 }
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return bytes;
-  uint8_t buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-  std::fclose(f);
-  return bytes;
-}
-
 using Entry = int (*)(const uint8_t*, size_t, FuzzStats*);
 
 FuzzStats ReplayAll(const char* name, Entry entry) {
@@ -52,7 +42,7 @@ FuzzStats ReplayAll(const char* name, Entry entry) {
   EXPECT_LE(files.size(), 120u) << "corpus should stay small; minimise it with scripts/fuzz.sh merge";
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
-    const std::vector<uint8_t> bytes = ReadFile(path);
+    const std::vector<uint8_t> bytes = testutil::ReadAll(path);
     EXPECT_EQ(0, entry(bytes.data(), bytes.size(), &total));
   }
   return total;

@@ -4,11 +4,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "common/field_bytes.h"
+#include "common/test_files.h"
 #include "imaging/bmp_writer.h"
 #include "imaging_fixture.h"
 
@@ -18,22 +18,13 @@ class BmpWriter : public ImagingTest {
  protected:
   void SetUp() override {
     ImagingTest::SetUp();
-    char tmpl[] = "/tmp/orvale_bmp_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    dir_ = tmpl;
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
   }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(0, std::system(cmd.c_str()));
-  }
-  static std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
-  }
-  static uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-  }
-  static uint32_t U16(const std::vector<uint8_t>& b, size_t at) { return b[at] | (b[at + 1] << 8); }
+  static std::vector<uint8_t> ReadAll(const std::string& path) { return testutil::ReadAll(path); }
+  static uint32_t U32(const std::vector<uint8_t>& b, size_t at) { return testutil::LE32(&b.at(at)); }
+  static uint32_t U16(const std::vector<uint8_t>& b, size_t at) { return testutil::LE16(&b.at(at)); }
+  testutil::TempDir tmp_{"orvale_bmp"};
   std::string dir_;
 };
 

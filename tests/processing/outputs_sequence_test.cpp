@@ -10,17 +10,6 @@ using namespace outtest;
 
 class OutputSequence : public OutputsFixture {};
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::vector<uint8_t> v;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return v;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) v.insert(v.end(), buf, buf + n);
-  std::fclose(f);
-  return v;
-}
-
 TEST_F(OutputSequence, NoOutputTypeStillSendsAKeepAlivePerPing) {
   Listener l;
   PointSocketAt(l);
@@ -69,8 +58,8 @@ TEST_F(OutputSequence, BeamTestSendsOnlyTheKeepAlive) {
   EXPECT_EQ(g_outputs.outputCounter, 0u);
   ClosePointFile();
   CloseXtfFile();
-  EXPECT_EQ(ReadFile(Path("bt.K4P")).size(), 0u);
-  EXPECT_EQ(ReadFile(Path("bt_sss.XTF")).size(), 0u);
+  EXPECT_EQ(ReadAll(Path("bt.K4P")).size(), 0u);
+  EXPECT_EQ(ReadAll(Path("bt_sss.XTF")).size(), 0u);
 }
 
 TEST_F(OutputSequence, PointOutputSendsOneDatagramAndWritesTheSameRecord) {
@@ -89,7 +78,7 @@ TEST_F(OutputSequence, PointOutputSendsOneDatagramAndWritesTheSameRecord) {
   EXPECT_EQ(BE32(got[0].data() + 93), 1u);
   EXPECT_EQ(BE32(got[1].data() + 93), 2u);
   ClosePointFile();
-  const auto file = ReadFile(Path("p.K4P"));
+  const auto file = ReadAll(Path("p.K4P"));
   ASSERT_EQ(file.size(), 2u * 736u);
   EXPECT_TRUE(std::equal(got[0].begin(), got[0].end(), file.begin()));
   EXPECT_TRUE(std::equal(got[1].begin(), got[1].end(), file.begin() + 736));
@@ -110,14 +99,16 @@ TEST_F(OutputSequence, BeamRecordsAreSplitIntoDatagramsOfAtMost64000Bytes) {
   std::vector<uint8_t> joined;
   for (size_t i = 0; i < got.size(); ++i) {
     EXPECT_LE(got[i].size(), 64000u);
-    if (i + 1 < got.size()) EXPECT_EQ(got[i].size(), 64000u);
+    if (i + 1 < got.size()) {
+      EXPECT_EQ(got[i].size(), 64000u);
+    }
     joined.insert(joined.end(), got[i].begin(), got[i].end());
   }
   ASSERT_EQ(static_cast<int>(joined.size()), total);
   EXPECT_EQ(g_outputs.bytesOut, total);
   EXPECT_EQ(g_outputs.outputCounter, 1u);  // counted once, detection off
   CloseBeamFile();
-  const auto file = ReadFile(Path("b.K4B"));
+  const auto file = ReadAll(Path("b.K4B"));
   ASSERT_EQ(file.size(), joined.size());
   EXPECT_EQ(file, joined);
 }

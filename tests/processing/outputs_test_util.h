@@ -15,6 +15,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/field_bytes.h"
+#include "common/test_files.h"
 #include "files/sonar_file.h"
 #include "files/xtf.h"
 #include "head/return_data.h"
@@ -29,28 +31,14 @@
 
 namespace outtest {
 
-inline int BE16(const uint8_t* p) { return (p[0] << 8) | p[1]; }
-inline int BE24(const uint8_t* p) { return (p[0] << 16) | (p[1] << 8) | p[2]; }
-inline uint32_t BE32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline int LE16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-inline uint32_t LE32(const uint8_t* p) {
-  return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline float LEFloat(const uint8_t* p) {
-  const uint32_t u = LE32(p);
-  float f;
-  std::memcpy(&f, &u, 4);
-  return f;
-}
-inline double LEDouble(const uint8_t* p) {
-  uint64_t u = 0;
-  for (int i = 7; i >= 0; --i) u = (u << 8) | p[i];
-  double d;
-  std::memcpy(&d, &u, 8);
-  return d;
-}
+using testutil::BE16;
+using testutil::BE24;
+using testutil::BE32;
+using testutil::LE16;
+using testutil::LE32;
+using testutil::LEDouble;
+using testutil::LEFloat;
+using testutil::ReadAll;
 
 // A datagram listener on 127.0.0.1 with a receive buffer large enough for a
 // whole 480-beam record.
@@ -101,15 +89,12 @@ class OutputsFixture : public ::testing::Test {
     ResetOutputs();
     ResetXtf();
     net::ResetNet();
-    char tmpl[] = "/tmp/orvale_out_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
   }
   void TearDown() override {
     ResetOutputs();
     ResetXtf();
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    (void)!std::system(cmd.c_str());
   }
   std::string Path(const char* name) const { return dir_ + "/" + name; }
   void PointSocketAt(const Listener& l) {
@@ -133,6 +118,7 @@ class OutputsFixture : public ::testing::Test {
     for (int b = 0; b < n; ++b)
       for (int i = 0; i < s; ++i) g_beamImage[b][i] = static_cast<float>((b + i) % 256);
   }
+  testutil::TempDir tmp_{"orvale_out"};
   std::string dir_;
 };
 
