@@ -7,11 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "common/alloc_counter.h"
+#include "common/reset_all.h"
+#include "common/test_files.h"
 #include "files/conversion.h"
 #include "files/playback.h"
 #include "files/sonar_file.h"
@@ -32,50 +33,18 @@
 
 namespace {
 
-void ResetAll() {
-  plat::rec::Reset();
-  ResetSettings();
-  ResetSwitchState();
-  ResetReturnData();
-  ResetNavState();
-  ResetTimeStamps();
-  ResetPlaybackCopies();
-  ResetBeamform();
-  ResetProfileDetect();
-  ResetOutputs();
-  ResetXtf();
-  ResetPlayback();
-  ResetConversion();
-  ResetPerPing();
-  net::ResetNet();
-}
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::vector<uint8_t> v;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return v;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) v.insert(v.end(), buf, buf + n);
-  std::fclose(f);
-  return v;
-}
+using testutil::ReadAll;
+using testutil::ResetAllModules;
 
 class PerPing : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
-    char tmpl[] = "/tmp/orvale_ping_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ResetAll();
+    ASSERT_TRUE(dir_.ok());
+    ResetAllModules();
   }
-  void TearDown() override {
-    ResetAll();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  void TearDown() override { ResetAllModules(); }
+  std::string Path(const char* name) const { return dir_.File(name); }
   std::vector<uint8_t> Survey(int pings, int rangeStep, double depthM, double tiltDeg = 0.0) {
     SceneParams scene;
     scene.rangeStep = rangeStep;
@@ -91,17 +60,14 @@ class PerPing : public ::testing::Test {
   }
   std::string WriteBytes(const char* name, const std::vector<uint8_t>& bytes) {
     const std::string path = Path(name);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    testutil::WriteAll(path, bytes);
     return path;
   }
   void EnterFileMode() {
     g_settings.RunMode = 1;
     SaveLiveHeadCopies();
   }
-  std::string dir_;
+  testutil::TempDir dir_{"orvale_ping"};
 };
 
 TEST_F(PerPing, PlayedRangeAndTiltChangesRebuildAndResetButKeepTheOperatorsCopies) {
