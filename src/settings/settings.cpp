@@ -110,19 +110,27 @@ struct KeyRow {
   double LiveHeadCopies::*liveReal;
 };
 
-static KeyRow Int(const char* key, int Settings::*field, double def, double lo, double hi,
-                  double fallback, int special = kPlain, int followUp = -1) {
+// What every row of the table sets: a key of the main section, its kind, a
+// default, a range and the value taken when the file gives one outside it.
+static KeyRow BaseRow(const char* key, int kind, int special, double def, double lo, double hi,
+                      double fallback) {
   KeyRow r{};
   r.section = kSection;
   r.key = key;
-  r.kind = kInt;
+  r.kind = kind;
   r.special = special;
-  r.intField = field;
   r.def = def;
   r.ranged = 1;
   r.lo = lo;
   r.hi = hi;
   r.fallback = fallback;
+  r.followUp = -1;
+  return r;
+}
+static KeyRow Int(const char* key, int Settings::*field, double def, double lo, double hi,
+                  double fallback, int special = kPlain, int followUp = -1) {
+  KeyRow r = BaseRow(key, kInt, special, def, lo, hi, fallback);
+  r.intField = field;
   r.followUp = followUp;
   return r;
 }
@@ -149,30 +157,16 @@ static KeyRow AnyInt(const char* key, int Settings::*field, double def) {
 }
 static KeyRow Real(const char* key, double Settings::*field, double def, double lo, double hi,
                    double fallback, const char* format, int special = kPlain) {
-  KeyRow r{};
-  r.section = kSection;
-  r.key = key;
-  r.kind = kReal;
-  r.special = special;
+  KeyRow r = BaseRow(key, kReal, special, def, lo, hi, fallback);
   r.realField = field;
-  r.def = def;
-  r.ranged = 1;
-  r.lo = lo;
-  r.hi = hi;
-  r.fallback = fallback;
   r.format = format;
-  r.followUp = -1;
   return r;
 }
 static KeyRow Text(const char* key, char (Settings::*field)[kSettingsTextChars + 1]) {
-  KeyRow r{};
-  r.section = kSection;
-  r.key = key;
-  r.kind = kText;
-  r.special = kAddress;
+  KeyRow r = BaseRow(key, kText, kAddress, 0, 0, 0, 0);
+  r.ranged = 0;
   r.textField = field;
   r.current = 1;
-  r.followUp = -1;
   return r;
 }
 
