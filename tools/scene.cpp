@@ -250,6 +250,13 @@ inline double EnvelopeAt(double delta, double h) {
   return 0.5 * (1.0 + std::cos(kPi * delta / h));
 }
 
+// Distance along a plane seabed from the foot of the perpendicular (at
+// `nearestM`) to where the range circle `r` meets it; 0 inside the nearest
+// distance.
+inline double SeabedAlong(double nearestM, double r) {
+  return r > nearestM ? std::sqrt(r * r - nearestM * nearestM) : 0.0;
+}
+
 // Amplitude factor of an echo from slant range r.
 inline double RangeGain(const SceneParams& p, double r, double fullRangeM) {
   if (p.rangeFalloffDb <= 0.0 || fullRangeM <= 0.0) return 1.0;
@@ -297,12 +304,21 @@ void BuildTables(const SceneParams& p) {
     const double spread = std::acos(nearestM / r);
     const double angles[kPatchesPerSample] = {-alpha - spread, -alpha + spread};
     const int count = spread > 0.0 ? 2 : 1;
+    // A patch stands for every scatterer of the seabed strip that this sample
+    // cuts out; the strip is wide near the foot of the perpendicular and
+    // narrows to one sample towards grazing. Its scatterers add in power, so
+    // the patch amplitude goes with the square root of the strip's width.
+    // Without this the seabed would be brighter per degree the further out
+    // it lies, and dark under the sonar.
+    const double stripM = SeabedAlong(nearestM, r + 0.5 * s.metresPerSample) -
+                          SeabedAlong(nearestM, r - 0.5 * s.metresPerSample);
+    const double areaGain = std::sqrt(stripM / s.metresPerSample);
     for (int j = 0; j < count; ++j) {
       const double theta = angles[j];
       if (std::fabs(theta) > kMaxSeabedAngleRad) continue;
       const double incidence = theta + alpha;  // from the seabed normal
       const double c = std::fabs(std::cos(incidence));
-      const double a = p.seabedStrength * s.seabedNorm * std::pow(c, p.angleFalloff) *
+      const double a = p.seabedStrength * s.seabedNorm * areaGain * std::pow(c, p.angleFalloff) *
                        RangeGain(p, r, fullRangeM);
       s.patchAmp[i][j] = static_cast<float>(a);
       ElementPhasors(PhaseStepOf(p, theta), s.patchRe[i][j], s.patchIm[i][j]);

@@ -29,6 +29,12 @@
 //    image response. The echo envelope is a raised cosine whose half-power
 //    width is the pulse length in samples (at least 1.5 samples), centred on
 //    the scatterer's range.
+//  - The seabed is a sheet of evenly spread scatterers. Each sample's patch
+//    stands for the strip of seabed that the sample's range interval cuts
+//    out (wide under the sonar, one sample wide towards grazing); its
+//    amplitude goes with the square root of that width, times
+//    cos(incidence)^angleFalloff (1: Lambert). Under the sonar the seabed is
+//    therefore several times louder than seabedStrength.
 #pragma once
 
 #include <cstdint>
@@ -67,7 +73,7 @@ struct SceneParams {
   int seabed = 1;            // 0: open water
   double depthM = 10.0;      // seabed distance below the sonar along the boresight
   double slopeDeg = 0.0;     // across-track slope, positive: deeper to starboard
-  double seabedStrength = 40.0;  // carrier amplitude of the seabed at normal incidence, counts
+  double seabedStrength = 8.0;   // seabed echo amplitude, counts, before the angle and strip-width terms
   double angleFalloff = 1.0;     // seabed echo falls as cos(incidence)^angleFalloff
   double rangeFalloffDb = 0.0;   // every echo loses this many dB from zero to full range
   int speckle = 0;           // seabed speckle (Rayleigh amplitude, random phase), new each ping

@@ -108,7 +108,7 @@ const Option<SceneParams> kSceneOptions[] = {
      [](SceneParams* p, const char* v) { return StoreDouble(&p->depthM, v); }},
     {"slope", "DEG", "across-track seabed slope, positive deeper to starboard; default 0",
      [](SceneParams* p, const char* v) { return StoreDouble(&p->slopeDeg, v); }},
-    {"seabed-strength", "COUNTS", "seabed echo amplitude at normal incidence; default 40",
+    {"seabed-strength", "COUNTS", "seabed echo amplitude, counts; default 8",
      [](SceneParams* p, const char* v) { return StoreDouble(&p->seabedStrength, v); }},
     {"angle-falloff", "X", "seabed echo falls as cos(incidence)^X; default 1",
      [](SceneParams* p, const char* v) { return StoreDouble(&p->angleFalloff, v); }},

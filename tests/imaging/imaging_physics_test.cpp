@@ -28,20 +28,23 @@ class ImagingPhysics : public ImagingTest {
     g_settings.ProfilePointDetection = 1;
     g_settings.ProfilePointFilter = 2;
     g_settings.AvgFilter = 0;
-    // Low display gain keeps the seabed below full scale, so that the
-    // strongest echo of a column is a peak and not a clipped band.
-    g_settings.DisplayGain = 3;
+    // A seabed without speckle returns the same strong echo from every
+    // patch; at the default gain of 50 it fills the top of the colour scale
+    // over a band whose middle the picture cannot place to a pixel. Gain 10
+    // keeps it a peak.
+    g_settings.DisplayGain = 10;
     InstallProfileDetection();
   }
 
   // One ping of a flat seabed `depthM` below the sonar on range step `step`,
   // through decode, beamforming and detection, drawn in `mode`.
-  void RenderSeabed(int mode, double depthM, int step) {
+  void RenderSeabed(int mode, double depthM, int step, int speckle = 0) {
     SceneParams p;
     p.dataType = 0;
     p.rangeStep = step;
     p.depthM = depthM;
     p.noise = 1.0;
+    p.speckle = speckle;
     g_settings.Range = step;
     g_settings.Frequency = p.frequencyKHz;
     g_settings.Xdcr = p.xdcr;
@@ -69,15 +72,28 @@ class ImagingPhysics : public ImagingTest {
     }
   }
 
-  // Row of the strongest echo in column c between rows r0 and r1 (sum over
-  // three columns, so a single bright pixel does not decide).
+  // Row of the strongest echo in column c between rows r0 and r1, summed
+  // over three columns and five rows so that a thin streak does not decide:
+  // the seabed echo is a band as deep as the pulse and the beam's footprint.
+  // The middle of the part of that band above half its level is returned, so
+  // an echo that fills the top of the colour scale is taken at its centre.
   static int BrightestRow(int c, int r0, int r1) {
+    auto sumAt = [c, r0, r1](int r) {
+      int sum = 0;
+      for (int k = std::max(r0, r - 2); k <= std::min(r1, r + 2); ++k)
+        sum += Clean(k, c - 1) + Clean(k, c) + Clean(k, c + 1);
+      return sum;
+    };
     int best = -1, bestSum = -1;
     for (int r = r0; r <= r1; ++r) {
-      const int sum = Clean(r, c - 1) + Clean(r, c) + Clean(r, c + 1);
+      const int sum = sumAt(r);
       if (sum > bestSum) bestSum = sum, best = r;
     }
-    return best;
+    if (best < 0) return best;
+    int top = best, bottom = best;
+    while (top > r0 && 2 * sumAt(top - 1) >= bestSum) --top;
+    while (bottom < r1 && 2 * sumAt(bottom + 1) >= bestSum) ++bottom;
+    return (top + bottom) / 2;
   }
 };
 

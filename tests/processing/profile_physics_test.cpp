@@ -41,8 +41,9 @@ SceneParams FlatScene(const Case& c) {
   return p;
 }
 
-// Runs `pings` pings of the scene through decode, beamforming and detection.
-void RunScene(const SceneParams& p, int stepSize, int method, int pings) {
+// Runs `pings` pings of the scene through decode, beamforming and detection,
+// at the console's default display gain unless told otherwise.
+void RunScene(const SceneParams& p, int stepSize, int method, int pings, int displayGain = 50) {
   pdtest::ResetAll(stepSize, method);
   // The product's filter defaults for Bottom Following.
   g_settings.ProfilePointFilter_g_main_filter_sw = 1;
@@ -51,9 +52,7 @@ void RunScene(const SceneParams& p, int stepSize, int method, int pings) {
   g_filter.deepOutlierSw = 1;
   g_settings.ProcessingMode = 3;
   g_settings.AvgFilter = 1;
-  // Keeps the seabed on the display scale (a few hundred at most), as an
-  // operator sets the gain; at 50 the scene's echoes run into the thousands.
-  g_settings.DisplayGain = 10;
+  g_settings.DisplayGain = displayGain;
   bftest::ApplyScene(p);
   InstallProfileDetection();
   for (int i = 0; i < pings; ++i) {
@@ -96,15 +95,33 @@ class ProfilePhysics : public ::testing::Test {
   void SetUp() override { ResetScene(); }
 };
 
+// Figures at display gain 50, ten pings of a speckled seabed, the last one
+// measured (printed by this test; seeds 1..3 tried while setting the limits):
+//  - Bottom Following, 15 m at 30 m and 60 m at 100 m: 99-100 % of the beams
+//    within +-55 degrees carry a point; 87-100 % of them lie within 2 %, the
+//    worst 2.3-4.9 % deep; within +-45 the worst is 1.2-2.8 %. At 50
+//    degrees the beam's footprint spans about +-8 % in range and a speckle
+//    run off the beam axis can win the strongest-segment choice.
+//  - Bottom Following, 8 m at 10 m (only beams within 33 degrees see the
+//    seabed inside 0.95 of the range): 74-99 % carry a point, 69-95 % of
+//    those within 2 %. At this gain the compression turns the noise of the
+//    first samples into runs above the threshold, and the multiple-echo
+//    rule takes such a run for the seabed when it is the third segment of a
+//    beam. At gain 10 the same scene gives 98 % of the points within 2 %.
+//  - Maximum Return is one ping of speckle: 88-100 % of the beams carry a
+//    point, 79-92 % of those within 2 %, the worst about 11 % deep.
+//  - First Return takes the first run above the threshold, at gain 50 that
+//    near-range noise in every beam; it is held at gain 10.
 TEST_F(ProfilePhysics, FlatSeabedAtItsDepth) {
   for (const Case& c : kCases) {
+    const bool shallow = c.rangeM < 20.0;
     for (int step = 0; step < 3; ++step) {
       for (int method = 0; method < 3; ++method) {
         char legend[96];
         std::snprintf(legend, sizeof legend, "%.0f m at %.0f m, %d beams, %s", c.depthM, c.rangeM,
                       480 >> step, MethodName(method));
         SCOPED_TRACE(legend);
-        RunScene(FlatScene(c), step, method, 4);
+        RunScene(FlatScene(c), step, method, 10, method == 0 ? 10 : 50);
         const Figures f = Measure(c.depthM, 0.0, c.rangeM);
         const Figures f45 = Measure(c.depthM, 0.0, c.rangeM, 45.0);
         std::printf("[ figures  ] %-44s +-55: points %3d/%3d, %3d within 2 %%, worst %5.2f %%;"
@@ -113,22 +130,21 @@ TEST_F(ProfilePhysics, FlatSeabedAtItsDepth) {
                     f45.withinTol, f45.inside, 100.0 * f45.worstErr);
         ASSERT_GT(f.inside, 0);
         if (method == 0) {
-          // First Return finds the seabed; its figures are reported, not held.
-          EXPECT_GT(f.withinTol, 0);
-          continue;
-        }
-        // Bottom Following (averaged over pings, filtered) holds the depth
-        // tightly; Maximum Return is a single ping of speckle and scatters more.
-        // Beyond 45 degrees the beam footprint is long enough that the echo
-        // centre lies several per cent deep: reported above, not held.
-        if (method == 2) {
-          EXPECT_GE(f.withPoint, 0.9 * f.inside);
-          EXPECT_GE(f45.withinTol, 0.97 * f45.withPoint);
-          EXPECT_LT(f45.worstErr, 0.04);
-        } else {
+          EXPECT_GE(f.withPoint, 0.65 * f.inside);
+          EXPECT_GE(f.withinTol, 0.6 * f.withPoint);
+        } else if (method == 1) {
           EXPECT_GE(f.withPoint, 0.85 * f.inside);
-          EXPECT_GE(f45.withinTol, 0.85 * f45.withPoint);
-          EXPECT_LT(f45.worstErr, 0.07);
+          EXPECT_GE(f.withinTol, 0.75 * f.withPoint);
+          EXPECT_LT(f.worstErr, 0.12);
+        } else if (shallow) {
+          EXPECT_GE(f.withPoint, 0.7 * f.inside);
+          EXPECT_GE(f.withinTol, 0.65 * f.withPoint);
+        } else {
+          EXPECT_GE(f.withPoint, 0.95 * f.inside);
+          EXPECT_GE(f45.withinTol, 0.95 * f45.withPoint);
+          EXPECT_GE(f.withinTol, 0.85 * f.withPoint);
+          EXPECT_LT(f45.worstErr, 0.03);
+          EXPECT_LT(f.worstErr, 0.055);
         }
       }
     }

@@ -3,6 +3,7 @@
 // convention gives, for either transducer mounting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -118,14 +119,28 @@ TEST_F(SceneBeamform, SeabedSlopeShowsDeeperOnItsOwnSide) {
     return best;
   };
   const double a = p.slopeDeg * M_PI / 180.0;
+  const double lambda = g_beamGeom.soundSpeed / g_beamGeom.carrierHz;
+  // Slant range to the seabed along scene angle θ: D cos α / cos(θ + α).
+  auto seabedSample = [&](double thetaRad) {
+    return SceneSampleOfRange(p, p.depthM * std::cos(a) / std::cos(thetaRad + a));
+  };
   for (double off : {20.0, 35.0}) {
     SCOPED_TRACE(off);
-    // Slant range to the seabed along scene angle θ: D cos α / cos(θ + α).
-    const double starboardM = p.depthM * std::cos(a) / std::cos((off * M_PI / 180.0) + a);
-    const double portM = p.depthM * std::cos(a) / std::cos((-off * M_PI / 180.0) + a);
-    ASSERT_GT(starboardM, portM);
-    EXPECT_NEAR(SceneSampleOfRange(p, starboardM), peakSample(beamOf(off)), 12.0);
-    EXPECT_NEAR(SceneSampleOfRange(p, portM), peakSample(beamOf(-off)), 12.0);
+    const double theta = off * M_PI / 180.0;
+    // The beam hears the seabed across its main lobe (half-width to the
+    // first null λ / (M d cos θ)); the peak lies where that lobe meets it,
+    // which on the steep side spans tens of samples.
+    const double lobe = lambda / (kElements * g_beamGeom.elementSpacingM * std::cos(theta));
+    const int starboard = peakSample(beamOf(off));
+    const int port = peakSample(beamOf(-off));
+    for (double side : {1.0, -1.0}) {
+      const int peak = side > 0 ? starboard : port;
+      const double r1 = seabedSample(side * theta - lobe), r2 = seabedSample(side * theta + lobe);
+      EXPECT_GT(peak, std::min(r1, r2)) << (side > 0 ? "starboard" : "port");
+      EXPECT_LT(peak, std::max(r1, r2)) << (side > 0 ? "starboard" : "port");
+    }
+    // Deeper to starboard by the slope, far beyond either beam's spread.
+    EXPECT_GT(starboard - port, 0.5 * (seabedSample(theta) - seabedSample(-theta)));
   }
 }
 

@@ -303,6 +303,42 @@ TEST_F(ScenePhysics, SeabedFirstReturnIsAtItsPerpendicularDistance) {
   }
 }
 
+// A seabed of evenly spread scatterers: the power one element hears from
+// range r is the seabed strip that the sample cuts out, r dr / x wide (x the
+// distance from the foot of the perpendicular), times the backscatter. With
+// no angle fall-off the power per metre of strip is the same under the
+// sonar and far out; a seabed of one equal patch per sample would instead be
+// as loud at 60 degrees as at 10.
+TEST_F(ScenePhysics, SeabedPowerFollowsTheWidthOfTheStripEachSampleCuts) {
+  SceneParams p;
+  p.dataType = 1;
+  p.rangeStep = 5;  // 30 m, 1000 samples
+  p.depthM = 10.0;
+  p.noise = 0.0;
+  p.speckle = 1;
+  p.angleFalloff = 0.0;
+  p.seabedStrength = 4.0;
+  const int pings = 300;
+  const double anglesDeg[] = {12.0, 30.0, 45.0, 60.0};
+  double perMetre[4] = {};
+  for (int a = 0; a < 4; ++a) {
+    const double theta = anglesDeg[a] * kPi / 180.0;
+    const double r = p.depthM / std::cos(theta);
+    const int s = static_cast<int>(std::lround(SceneSampleOfRange(p, r)));
+    double power = 0.0;
+    for (int ping = 0; ping < pings; ++ping) {
+      Decode(p, ping);
+      for (int e = 0; e < kElements; e += 5) power += std::norm(Baseband(g_elementSamples[e], g_sampleCount, s));
+    }
+    // Strip width per metre of range: r / x = 1 / sin θ.
+    perMetre[a] = power * std::sin(theta);
+  }
+  for (int a = 1; a < 4; ++a) {
+    SCOPED_TRACE(anglesDeg[a]);
+    EXPECT_NEAR(perMetre[a] / perMetre[0], 1.0, 0.3);
+  }
+}
+
 TEST_F(ScenePhysics, SpeckleChangesFromPingToPingAndRepeatsForTheSameSeed) {
   SceneParams p;
   p.dataType = 0;
