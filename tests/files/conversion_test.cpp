@@ -3,13 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "files/conversion.h"
-#include "files/playback.h"
-#include "files/sonar_file_test_util.h"
-#include "files/xtf.h"
-#include "head/per_ping.h"
-#include "platform/recording.h"
-#include "processing/outputs.h"
+#include "files/playback_test_util.h"
 
 namespace {
 
@@ -22,14 +16,7 @@ int CountingProcessor() {
   return 1;
 }
 
-std::vector<uint8_t> MakeRecords(int count) {
-  std::vector<uint8_t> bytes;
-  for (int i = 0; i < count; ++i) {
-    FillWriterRecord(0, 7 + i);
-    Append(bytes, FormatToVector());
-  }
-  return bytes;
-}
+std::vector<uint8_t> MakeRecords(int count) { return MakeSeededRecords(count, 7); }
 
 std::string Selection(const std::vector<std::string>& parts) {
   std::string s;
@@ -41,32 +28,13 @@ std::string Selection(const std::vector<std::string>& parts) {
   return s;
 }
 
-class Conversion : public ::testing::Test {
+class Conversion : public PlayedFileTest {
  protected:
+  Conversion() : PlayedFileTest(CountingProcessor) {}
   void SetUp() override {
-    ResetAllState();
-    plat::rec::Reset();
-    ResetPlayback();
-    ResetConversion();
-    ResetOutputs();
-    ResetXtf();
-    ResetPerPing();
-    SetRecordProcessor(CountingProcessor);
+    PlayedFileTest::SetUp();
     g_processed = 0;
-    g_settings.RunMode = 1;
   }
-  void TearDown() override {
-    SetRecordProcessor(nullptr);
-    ResetPlayback();
-    ResetOutputs();
-    ResetXtf();
-  }
-  // Plays until `ends` ends of file have passed.
-  void PlayEnds(int ends) {
-    int guard = 0;
-    while (g_player.endsOfFile < ends && ++guard < 1000) PlaybackStep();
-  }
-  TempDir dir_;
 };
 
 TEST_F(Conversion, SelectionListParsing) {

@@ -5,12 +5,7 @@
 // what is tested.
 #include <vector>
 
-#include "files/conversion.h"
-#include "files/playback.h"
-#include "files/sonar_file_test_util.h"
-#include "head/per_ping.h"
-#include "platform/recording.h"
-#include "processing/outputs.h"
+#include "files/playback_test_util.h"
 
 namespace {
 
@@ -35,26 +30,14 @@ std::vector<uint8_t> MakeRecords(int count, int type = 0, int frameEvery = 0) {
   return bytes;
 }
 
-class Playback : public ::testing::Test {
+class Playback : public PlayedFileTest {
  protected:
+  Playback() : PlayedFileTest(CountingProcessor) {}
   void SetUp() override {
-    ResetAllState();
-    plat::rec::Reset();
-    ResetPlayback();
-    ResetConversion();
-    ResetOutputs();
-    ResetPerPing();
-    SetRecordProcessor(CountingProcessor);
+    PlayedFileTest::SetUp();
     g_shown.clear();
-    g_settings.RunMode = 1;
-  }
-  void TearDown() override {
-    SetRecordProcessor(nullptr);
-    ResetPlayback();
-    ResetOutputs();
   }
   std::string Write(const char* name, const std::vector<uint8_t>& bytes) { return WriteFile(dir_, name, bytes); }
-  TempDir dir_;
 };
 
 TEST_F(Playback, OpenRefusesWrongExtensionAndKeepsThePreviousFile) {
