@@ -5,13 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "files/conversion.h"
-#include "files/playback.h"
-#include "files/sonar_file_test_util.h"
-#include "files/xtf.h"
-#include "head/per_ping.h"
-#include "platform/recording.h"
-#include "processing/outputs.h"
+#include "files/playback_test_util.h"
 
 namespace {
 
@@ -28,39 +22,12 @@ int RecordingProcessor() {
   return 1;
 }
 
-std::vector<uint8_t> MakeRecords(int count, unsigned firstSeed) {
-  std::vector<uint8_t> bytes;
-  for (int i = 0; i < count; ++i) {
-    FillWriterRecord(0, firstSeed + i);
-    Append(bytes, FormatToVector());
-  }
-  return bytes;
-}
-
-class PlaybackConversionRecords : public ::testing::Test {
+class PlaybackConversionRecords : public PlayedFileTest {
  protected:
+  PlaybackConversionRecords() : PlayedFileTest(RecordingProcessor) {}
   void SetUp() override {
-    ResetAllState();
-    plat::rec::Reset();
-    ResetPlayback();
-    ResetConversion();
-    ResetOutputs();
-    ResetXtf();
-    ResetPerPing();
-    SetRecordProcessor(RecordingProcessor);
+    PlayedFileTest::SetUp();
     g_seen.clear();
-    g_settings.RunMode = 1;
-  }
-  void TearDown() override {
-    SetRecordProcessor(nullptr);
-    ResetPlayback();
-    ResetConversion();
-    ResetOutputs();
-    ResetXtf();
-  }
-  void PlayEnds(int ends) {
-    int guard = 0;
-    while (g_player.endsOfFile < ends && ++guard < 1000) PlaybackStep();
   }
   // The key of each record of a file, in file order.
   static std::vector<int> FirstBytes(const std::vector<uint8_t>& file) {
@@ -70,11 +37,10 @@ class PlaybackConversionRecords : public ::testing::Test {
     if (f) std::fclose(f);
     return out;
   }
-  TempDir dir_;
 };
 
 TEST_F(PlaybackConversionRecords, LoopingPlaybackPassesOverTheFirstRecordOfEachPass) {
-  const auto bytes = MakeRecords(4, 11);
+  const auto bytes = MakeSeededRecords(4, 11);
   const std::vector<int> order = FirstBytes(bytes);
   ASSERT_EQ(order.size(), 4u);
   ASSERT_EQ(OpenPlaybackFile(WriteFile(dir_, "loop.K41", bytes).c_str()), 1);
@@ -85,8 +51,8 @@ TEST_F(PlaybackConversionRecords, LoopingPlaybackPassesOverTheFirstRecordOfEachP
 }
 
 TEST_F(PlaybackConversionRecords, ABatchConvertsEveryRecordOfEveryFile) {
-  const auto a = MakeRecords(3, 21);
-  const auto b = MakeRecords(4, 41);
+  const auto a = MakeSeededRecords(3, 21);
+  const auto b = MakeSeededRecords(4, 41);
   WriteFile(dir_, "a.K41", a);
   WriteFile(dir_, "b.K41", b);
   std::string sel = dir_.File("");
@@ -110,7 +76,7 @@ TEST_F(PlaybackConversionRecords, ABatchConvertsEveryRecordOfEveryFile) {
 }
 
 TEST_F(PlaybackConversionRecords, ACommandLineRunConvertsTheFirstRecordToo) {
-  const auto bytes = MakeRecords(5, 61);
+  const auto bytes = MakeSeededRecords(5, 61);
   ASSERT_EQ(OpenPlaybackFile(WriteFile(dir_, "one.K41", bytes).c_str()), 1);
   g_player.commandLineRun = 1;
   int guard = 0;
