@@ -17,6 +17,7 @@
 #include "processing/beamform.h"
 #include "processing/outputs.h"
 #include "processing/profile_detect.h"
+#include "processing/profile_filter.h"
 #include "settings/settings.h"
 
 namespace testutil {
@@ -31,6 +32,7 @@ inline void ResetAllModules() {
   ResetPlaybackCopies();
   ResetBeamform();
   ResetProfileDetect();
+  ResetProfileFilter();
   ResetOutputs();
   ResetXtf();
   ResetPlayback();
