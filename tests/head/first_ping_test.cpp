@@ -5,10 +5,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "common/reset_all.h"
+#include "common/test_files.h"
 #include "files/conversion.h"
 #include "files/playback.h"
 #include "files/sonar_file.h"
@@ -28,23 +29,8 @@
 
 namespace {
 
-void ResetAll() {
-  plat::rec::Reset();
-  ResetSettings();
-  ResetSwitchState();
-  ResetReturnData();
-  ResetNavState();
-  ResetTimeStamps();
-  ResetPlaybackCopies();
-  ResetBeamform();
-  ResetProfileDetect();
-  ResetOutputs();
-  ResetXtf();
-  ResetPlayback();
-  ResetConversion();
-  ResetPerPing();
-  net::ResetNet();
-}
+using testutil::ReadAll;
+using testutil::ResetAllModules;
 
 std::vector<float> g_peaks;      // strongest formed sample of each processed ping
 std::vector<int> g_resets;       // processing resets seen by then
@@ -58,33 +44,19 @@ int PeakRecordingProcessor() {
   return ok;
 }
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::vector<uint8_t> v;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return v;
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) v.insert(v.end(), buf, buf + n);
-  std::fclose(f);
-  return v;
-}
-
 class FirstPing : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
-    char tmpl[] = "/tmp/orvale_first_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ResetAll();
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
+    ResetAllModules();
     g_peaks.clear();
     g_resets.clear();
   }
   void TearDown() override {
     SetRecordProcessor(nullptr);
-    ResetAll();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    ResetAllModules();
   }
   std::vector<uint8_t> Survey(int pings, int rangeStep, double depthM) {
     SceneParams scene;
@@ -96,6 +68,7 @@ class FirstPing : public ::testing::Test {
     EXPECT_EQ(WriteSceneFile(tmp.c_str(), scene, survey), pings);
     return ReadAll(tmp);
   }
+  testutil::TempDir tmp_{"orvale_first"};
   std::string dir_;
 };
 

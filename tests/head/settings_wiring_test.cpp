@@ -6,9 +6,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
+#include "common/reset_all.h"
+#include "common/test_files.h"
 #include "files/conversion.h"
 #include "files/playback.h"
 #include "files/sonar_file.h"
@@ -30,38 +31,18 @@
 
 namespace {
 
-void ResetAll() {
-  plat::rec::Reset();
-  ResetSettings();
-  ResetSwitchState();
-  ResetReturnData();
-  ResetNavState();
-  ResetTimeStamps();
-  ResetPlaybackCopies();
-  ResetBeamform();
-  ResetProfileDetect();
-  ResetProfileFilter();
-  ResetOutputs();
-  ResetXtf();
-  ResetPlayback();
-  ResetConversion();
-  ResetPerPing();
-  net::ResetNet();
-}
+using testutil::ResetAllModules;
 
 class SettingsWiring : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
-    char tmpl[] = "/tmp/orvale_wiring_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ResetAll();
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
+    ResetAllModules();
   }
   void TearDown() override {
-    ResetAll();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    ResetAllModules();
   }
   std::string Path(const char* name) const { return dir_ + "/" + name; }
   std::string WriteIni(const char* text) {
@@ -85,6 +66,7 @@ class SettingsWiring : public ::testing::Test {
     ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
     for (int i = 0; i < pings; ++i) ASSERT_EQ(PlaybackStep(), kStepRecord);
   }
+  testutil::TempDir tmp_{"orvale_wiring"};
   std::string dir_;
 };
 
