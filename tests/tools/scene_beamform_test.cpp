@@ -12,40 +12,23 @@
 #include "processing/beamform.h"
 #include "scene.h"
 #include "settings/settings.h"
+#include "tools/scene_test_util.h"
 
 namespace {
 
 class SceneBeamform : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_settings = Settings{};
-    ResetSwitchState();
-    ResetReturnData();
-    ResetBeamform();
-    ResetScene();
-    g_settings.DisplayType = 0;
-    g_settings.ProfilePointDetection = 0;
-    g_settings.ProfilePointFilter = 0;  // no rise limit: the true peak, not a plateau
-    g_settings.AvgFilter = 0;
-    g_settings.ProcessingMode = 0;  // Wide: every beam formed over the whole range
-    g_settings.StepSize = 1;        // 240 beams
-    g_settings.SectorSize = 3;      // 120 degrees
-    g_settings.Range = 5;           // 30 m
+    scenetest::ResetForScenePings();  // Wide: every beam formed over the whole range, 30 m
+    g_settings.StepSize = 1;          // 240 beams
+    g_settings.SectorSize = 3;        // 120 degrees
     g_settings.Frequency = 260;
-    g_switch.headTypeSetting = 4;
     SetupBeamGeometry();
   }
 
   // Beam with the most energy within a few samples of the target's range.
   int StrongestBeam(const SceneParams& p, double rangeM) {
-    std::vector<uint8_t> rec(kRecordBufferBytes);
-    const int length = SynthesizePing(p, 0, rec.data());
-    EXPECT_GT(length, 0);
-    g_settings.Xdcr = p.xdcr;
-    g_settings.PulseLength = ScenePulseUs(p);
-    EXPECT_EQ(1, LoadPingRecord(rec.data(), length));
-    EXPECT_EQ(1, DecodePingAt(1.0));
-    EXPECT_EQ(1, ProcessPing());
+    scenetest::FormScenePing(p);
     const int s0 = static_cast<int>(SceneSampleOfRange(p, rangeM));
     int best = -1;
     float bestValue = 0.f;

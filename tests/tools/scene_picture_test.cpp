@@ -13,43 +13,26 @@
 #include "processing/beamform.h"
 #include "scene.h"
 #include "settings/settings.h"
+#include "tools/scene_test_util.h"
 
 namespace {
 
 class ScenePicture : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_settings = Settings{};
-    ResetSwitchState();
-    ResetReturnData();
-    ResetBeamform();
+    scenetest::ResetForScenePings();  // Sector display, 30 m
     ResetScanConvert();
     ResetRender();
-    ResetScene();
-    g_settings.DisplayType = 0;  // Sector
-    g_settings.ProfilePointDetection = 0;
-    g_settings.ProfilePointFilter = 0;
-    g_settings.AvgFilter = 0;
-    g_settings.ProcessingMode = 0;
     g_settings.Persistence = 0;
     g_settings.Grid = 0;
     g_settings.DisplayGain = 1;  // the target alone reaches the top of the colour scale
-    g_settings.Range = 5;
-    g_switch.headTypeSetting = 4;
     SetupBeamGeometry();
     ASSERT_NE(0, BuildMode(plat::kWinMain, 0));
   }
 
   // Mean column of the brightest echo pixels after one ping of the scene.
   double BrightColumn(const SceneParams& p) {
-    std::vector<uint8_t> rec(kRecordBufferBytes);
-    const int length = SynthesizePing(p, 0, rec.data());
-    EXPECT_GT(length, 0);
-    g_settings.Xdcr = p.xdcr;
-    g_settings.PulseLength = ScenePulseUs(p);
-    EXPECT_EQ(1, LoadPingRecord(rec.data(), length));
-    EXPECT_EQ(1, DecodePingAt(1.0));
-    EXPECT_EQ(1, ProcessPing());
+    scenetest::FormScenePing(p);
     EXPECT_NE(0, RenderPing(plat::kWinMain));
     double sum = 0.0;
     int count = 0;
