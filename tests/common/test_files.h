@@ -57,6 +57,12 @@ inline std::vector<uint8_t> ReadAll(const std::string& path) {
   return v;
 }
 
+// The whole file as text, empty when it cannot be opened.
+inline std::string ReadText(const std::string& path) {
+  const std::vector<uint8_t> v = ReadAll(path);
+  return std::string(v.begin(), v.end());
+}
+
 // Writes `bytes` as the whole file; the test fails when that does not work.
 inline void WriteAll(const std::string& path, const void* bytes, size_t size) {
   FILE* f = std::fopen(path.c_str(), "wb");
