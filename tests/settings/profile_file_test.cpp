@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "common/test_files.h"
 
 namespace {
 
@@ -18,23 +18,13 @@ namespace fs = std::filesystem;
 class ProfileFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/orvale_profile_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
     path_ = dir_ + "/test.ini";
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  void Write(const std::string& bytes) {
-    std::ofstream out(path_, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-  std::string Read() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  void Write(const std::string& bytes) { testutil::WriteText(path_, bytes); }
+  std::string Read() const { return testutil::ReadText(path_); }
   std::string Get(const ProfileFile& f, const char* section, const char* key, int* found = nullptr) {
     char out[kProfileValueChars + 1];
     int r = ProfileGetString(f, section, key, "<default>", out, sizeof out);
@@ -42,6 +32,7 @@ class ProfileFileTest : public ::testing::Test {
     return out;
   }
 
+  testutil::TempDir tmp_{"orvale_profile"};
   std::string dir_, path_;
 };
 

@@ -7,12 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/test_files.h"
 #include "head/switch_command.h"
 #include "settings/profile_file.h"
 
@@ -25,27 +24,17 @@ class SettingsTest : public ::testing::Test {
   void SetUp() override {
     ResetSettings();
     ResetSwitchState();
-    char tmpl[] = "/tmp/orvale_settings_XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
     path_ = dir_ + "/Orvale.INI";
   }
   void TearDown() override {
-    fs::remove_all(dir_);
     ResetSettings();
     ResetSwitchState();
   }
 
-  void Write(const std::string& bytes) {
-    std::ofstream out(path_, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-  std::string Read() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  void Write(const std::string& bytes) { testutil::WriteText(path_, bytes); }
+  std::string Read() const { return testutil::ReadText(path_); }
   // The value text the saved file holds for a key, "<none>" when absent.
   std::string Saved(const char* key, const char* section = "Settings") {
     ProfileFile f;
@@ -62,6 +51,7 @@ class SettingsTest : public ::testing::Test {
     return LoadSettings(path_.c_str());
   }
 
+  testutil::TempDir tmp_{"orvale_settings"};
   std::string dir_, path_;
 };
 
