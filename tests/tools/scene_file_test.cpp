@@ -17,6 +17,7 @@
 #include "scene.h"
 #include "scene_file.h"
 #include "scene_frame.h"
+#include "common/test_files.h"
 #include "settings/settings.h"
 
 namespace {
@@ -31,13 +32,10 @@ class SceneFile : public ::testing::Test {
     ResetTimeStamps();
     ResetPlaybackCopies();
     ResetScene();
-    char pattern[] = "/tmp/orvale-scene-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    dir = pattern;
+    ASSERT_TRUE(dir.ok());
   }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-  std::string Path(const char* name) const { return dir + "/" + name; }
-  std::string dir;
+  std::string Path(const char* name) const { return dir.File(name); }
+  testutil::TempDir dir{"orvale-scene"};
 };
 
 std::string Text(const char* p, int n) { return std::string(p, static_cast<size_t>(n)); }
