@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/test_files.h"
 #include "head/switch_command.h"
 #include "processing/profile_detect.h"
 #include "settings/settings.h"
@@ -18,9 +19,8 @@ namespace {
 class DepthWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/orvale_depth_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
     path_ = dir_ + "/Orvale.INI";
     ResetSettings();
     ResetSwitchState();
@@ -28,18 +28,14 @@ class DepthWindow : public ::testing::Test {
   void TearDown() override {
     ResetSettings();
     ResetSwitchState();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
   void Load(const std::string& text) {
     ResetSettings();
     ResetSwitchState();
-    FILE* f = std::fopen(path_.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
+    ASSERT_NO_FATAL_FAILURE(testutil::WriteText(path_, text));
     ASSERT_EQ(LoadSettings(path_.c_str()), 1);
   }
+  testutil::TempDir tmp_{"orvale_depth"};
   std::string dir_, path_;
 };
 
