@@ -16,9 +16,8 @@
 
 #include "app/command_line.h"
 #include "app/convert_run.h"
+#include "common/chain_fixture.h"
 #include "common/field_bytes.h"
-#include "common/reset_all.h"
-#include "common/test_files.h"
 #include "files/conversion.h"
 #include "files/playback.h"
 #include "files/sonar_file.h"
@@ -47,23 +46,21 @@ using testutil::WriteText;
 
 inline void ResetEverything() { testutil::ResetAllModules(); }
 
-class AppFixture : public ::testing::Test {
+// Runs in its private directory as the working directory.
+class AppFixture : public testutil::ChainTest {
  protected:
+  AppFixture() : ChainTest("orvale_app") {}
   void SetUp() override {
-    setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
+    ChainTest::SetUp();
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     oldCwd_ = cwd;
-    ASSERT_TRUE(tmp_.ok());
-    dir_ = tmp_.path();
     ASSERT_EQ(chdir(dir_.c_str()), 0);
-    ResetEverything();
   }
   void TearDown() override {
-    ResetEverything();
+    ChainTest::TearDown();
     (void)!chdir(oldCwd_.c_str());
   }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
   // A recording of a flat seabed, written with default console state.
   void WriteSurvey(const std::string& name, double depthM, int pings, int rangeStep = 5) {
@@ -80,8 +77,6 @@ class AppFixture : public ::testing::Test {
     ResetEverything();
   }
 
-  testutil::TempDir tmp_{"orvale_app"};  // removed after TearDown has left it
-  std::string dir_;
   std::string oldCwd_;
 };
 

@@ -15,8 +15,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/chain_fixture.h"
 #include "common/field_bytes.h"
-#include "common/test_files.h"
 #include "files/sonar_file.h"
 #include "files/xtf.h"
 #include "head/return_data.h"
@@ -73,30 +73,9 @@ struct Listener {
   }
 };
 
-class OutputsFixture : public ::testing::Test {
+class OutputsFixture : public testutil::ChainTest {
  protected:
-  void SetUp() override {
-    setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
-    plat::rec::Reset();
-    g_settings = Settings{};
-    ResetSwitchState();
-    ResetReturnData();
-    ResetNavState();
-    ResetTimeStamps();
-    ResetPlaybackCopies();
-    ResetBeamform();
-    ResetProfileDetect();
-    ResetOutputs();
-    ResetXtf();
-    net::ResetNet();
-    ASSERT_TRUE(tmp_.ok());
-    dir_ = tmp_.path();
-  }
-  void TearDown() override {
-    ResetOutputs();
-    ResetXtf();
-  }
-  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  OutputsFixture() : ChainTest("orvale_out") {}
   void PointSocketAt(const Listener& l) {
     std::snprintf(g_settings.IPAddress_Output1, sizeof g_settings.IPAddress_Output1, "127.0.0.1");
     g_settings.RemotePort_Output1 = l.port;
@@ -118,8 +97,6 @@ class OutputsFixture : public ::testing::Test {
     for (int b = 0; b < n; ++b)
       for (int i = 0; i < s; ++i) g_beamImage[b][i] = static_cast<float>((b + i) % 256);
   }
-  testutil::TempDir tmp_{"orvale_out"};
-  std::string dir_;
 };
 
 }  // namespace outtest

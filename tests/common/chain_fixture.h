@@ -1,0 +1,32 @@
+// Base fixture of the tests that run the whole chain (playback, per-ping
+// processing, outputs, conversion): sockets held to loopback, every module
+// reset before and after each test, and a private directory for its files.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "common/reset_all.h"
+#include "common/test_files.h"
+
+namespace testutil {
+
+class ChainTest : public ::testing::Test {
+ protected:
+  explicit ChainTest(const char* dirPrefix) : tmp_(dirPrefix) {}
+  void SetUp() override {
+    setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
+    ASSERT_TRUE(tmp_.ok());
+    dir_ = tmp_.path();
+    ResetAllModules();
+  }
+  void TearDown() override { ResetAllModules(); }
+  std::string Path(const std::string& name) const { return tmp_.File(name); }
+
+  TempDir tmp_;
+  std::string dir_;  // the directory's path, for the tests that build paths themselves
+};
+
+}  // namespace testutil
