@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/reset_all.h"
-#include "common/test_files.h"
+#include "common/chain_fixture.h"
 #include "files/conversion.h"
 #include "files/playback.h"
 #include "files/sonar_file.h"
@@ -30,7 +29,6 @@
 namespace {
 
 using testutil::ReadAll;
-using testutil::ResetAllModules;
 
 std::vector<float> g_peaks;      // strongest formed sample of each processed ping
 std::vector<int> g_resets;       // processing resets seen by then
@@ -44,19 +42,17 @@ int PeakRecordingProcessor() {
   return ok;
 }
 
-class FirstPing : public ::testing::Test {
+class FirstPing : public testutil::ChainTest {
  protected:
+  FirstPing() : ChainTest("orvale_first") {}
   void SetUp() override {
-    setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
-    ASSERT_TRUE(tmp_.ok());
-    dir_ = tmp_.path();
-    ResetAllModules();
+    ChainTest::SetUp();
     g_peaks.clear();
     g_resets.clear();
   }
   void TearDown() override {
     SetRecordProcessor(nullptr);
-    ResetAllModules();
+    ChainTest::TearDown();
   }
   std::vector<uint8_t> Survey(int pings, int rangeStep, double depthM) {
     SceneParams scene;
@@ -68,8 +64,6 @@ class FirstPing : public ::testing::Test {
     EXPECT_EQ(WriteSceneFile(tmp.c_str(), scene, survey), pings);
     return ReadAll(tmp);
   }
-  testutil::TempDir tmp_{"orvale_first"};
-  std::string dir_;
 };
 
 TEST_F(FirstPing, EveryPingOfANewRangeShowsItsSeabed) {

@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "common/alloc_counter.h"
-#include "common/reset_all.h"
-#include "common/test_files.h"
+#include "common/chain_fixture.h"
 #include "files/conversion.h"
 #include "files/playback.h"
 #include "files/sonar_file.h"
@@ -34,17 +33,10 @@
 namespace {
 
 using testutil::ReadAll;
-using testutil::ResetAllModules;
 
-class PerPing : public ::testing::Test {
+class PerPing : public testutil::ChainTest {
  protected:
-  void SetUp() override {
-    setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
-    ASSERT_TRUE(dir_.ok());
-    ResetAllModules();
-  }
-  void TearDown() override { ResetAllModules(); }
-  std::string Path(const char* name) const { return dir_.File(name); }
+  PerPing() : ChainTest("orvale_ping") {}
   std::vector<uint8_t> Survey(int pings, int rangeStep, double depthM, double tiltDeg = 0.0) {
     SceneParams scene;
     scene.rangeStep = rangeStep;
@@ -67,7 +59,6 @@ class PerPing : public ::testing::Test {
     g_settings.RunMode = 1;
     SaveLiveHeadCopies();
   }
-  testutil::TempDir dir_{"orvale_ping"};
 };
 
 TEST_F(PerPing, PlayedRangeAndTiltChangesRebuildAndResetButKeepTheOperatorsCopies) {

@@ -8,8 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/reset_all.h"
-#include "common/test_files.h"
+#include "common/chain_fixture.h"
 #include "files/conversion.h"
 #include "files/playback.h"
 #include "files/sonar_file.h"
@@ -31,20 +30,10 @@
 
 namespace {
 
-using testutil::ResetAllModules;
 
-class SettingsWiring : public ::testing::Test {
+class SettingsWiring : public testutil::ChainTest {
  protected:
-  void SetUp() override {
-    setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
-    ASSERT_TRUE(tmp_.ok());
-    dir_ = tmp_.path();
-    ResetAllModules();
-  }
-  void TearDown() override {
-    ResetAllModules();
-  }
-  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  SettingsWiring() : ChainTest("orvale_wiring") {}
   std::string WriteIni(const char* text) {
     const std::string path = Path("Orvale.INI");
     FILE* f = std::fopen(path.c_str(), "wb");
@@ -66,8 +55,6 @@ class SettingsWiring : public ::testing::Test {
     ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
     for (int i = 0; i < pings; ++i) ASSERT_EQ(PlaybackStep(), kStepRecord);
   }
-  testutil::TempDir tmp_{"orvale_wiring"};
-  std::string dir_;
 };
 
 TEST_F(SettingsWiring, LoadingRunsTheDetectionAndFilterFollowUps) {
