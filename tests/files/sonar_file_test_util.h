@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/reset_records.h"
 #include "common/test_files.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
@@ -20,15 +21,7 @@
 
 namespace k41test {
 
-inline void ResetAllState() {
-  g_settings = Settings{};
-  ResetSwitchState();
-  ResetReturnData();
-  ResetNavState();
-  ResetTimeStamps();
-  ResetPlaybackCopies();
-  g_recordWriter = RecordWriterState{};
-}
+inline void ResetAllState() { testutil::ResetRecordModules(); }
 
 // A complete ping record of `type` in the file writer's buffer, element data
 // drawn from `seed`.

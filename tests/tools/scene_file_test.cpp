@@ -17,6 +17,7 @@
 #include "scene.h"
 #include "scene_file.h"
 #include "scene_frame.h"
+#include "common/reset_records.h"
 #include "common/test_files.h"
 #include "settings/settings.h"
 
@@ -25,12 +26,7 @@ namespace {
 class SceneFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_settings = Settings{};
-    ResetSwitchState();
-    ResetReturnData();
-    ResetNavState();
-    ResetTimeStamps();
-    ResetPlaybackCopies();
+    testutil::ResetRecordModules();
     ResetScene();
     ASSERT_TRUE(dir.ok());
   }
