@@ -57,9 +57,14 @@ void EndDialog(Dialog& dialog, int result) {
 
 // ---------------------------------------------------------------- controls
 
+// Copies a text into a fixed field, cut to fit. memmove: a control's text
+// may be set from one of its own items.
 static void CopyText(char* dst, size_t size, const char* src) {
+  if (!dst || size == 0) return;
   if (!src) src = "";
-  std::snprintf(dst, size, "%s", src);
+  size_t n = strnlen(src, size - 1);
+  std::memmove(dst, src, n);
+  dst[n] = 0;
 }
 
 Control* AddControl(Dialog& d, int id, int kind, const char* label) {

@@ -104,7 +104,9 @@ TEST_F(ProfileDetect, FarLimitRemovesOnlyForMaximumReturnAndBottomFollowing) {
     RunMethod(c.method);
     const int mid = Beams() / 2;
     EXPECT_EQ(g_profilePoints.Range[mid] > 0.0f, c.kept);
-    if (!c.kept) EXPECT_EQ(g_profilePoints.PeakLevel[mid], 0);
+    if (!c.kept) {
+      EXPECT_EQ(g_profilePoints.PeakLevel[mid], 0);
+    }
   }
 }
 

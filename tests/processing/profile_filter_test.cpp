@@ -106,7 +106,9 @@ TEST_F(ProfileFilter, DeepOutlierLimitFollowsTheModeDepth) {
       ASSERT_EQ(g_filter.modeDepth[0], static_cast<int>(dm));
       const bool removed = extra > 0.0f;
       EXPECT_EQ(g_profilePoints.Range[b] == 0.0f, removed);
-      if (removed) EXPECT_GT(g_profilePoints.RemovedRange[b], 0);
+      if (removed) {
+        EXPECT_GT(g_profilePoints.RemovedRange[b], 0);
+      }
     }
   }
 }
