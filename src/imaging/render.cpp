@@ -102,7 +102,9 @@ void FillBeamSamples(int foldPairs) {
 // Each displayed value is (wL A[b-1][s] + wC A[b][s] + wR A[b+1][s]) >> 8 for
 // the pixel's sub-beam; many pixels share a sub-beam sample near the apex and
 // none needs more than its own, so the sums are formed per sub-beam and sample.
-void InterpolateSubBeams() {
+// Integer arithmetic only, so the AVX2 clone gives the same bytes as the
+// baseline; it doubles the lanes of this, the largest loop of a Sector ping.
+__attribute__((target_clones("avx2", "default"))) void InterpolateSubBeams() {
   const int count = g_scan.SubBeamCount;
   const int t = g_scan.SubBeamsPerBeam;
   if (t <= 0) return;
