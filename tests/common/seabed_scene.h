@@ -11,7 +11,7 @@
 //  - the pulse the console's "Auto Pulse Length" sets for the range, which
 //    keeps the pulse about two samples long on every range;
 //  - a display gain at which the seabed reads about two thirds of full scale
-//    in most beams, as an operator sets it (SeabedDisplayLevels measures it).
+//    in most beams, as an operator sets it (SeabedDisplayLevel measures it).
 //    Where the flat-bottom test's beams, some 40 degrees out, see no seabed
 //    (8 m on the 10 m range) the mirror-beam clean-up stays on and takes
 //    most of a symmetric seabed away: it then reads about 50 at this gain,
@@ -36,7 +36,7 @@ constexpr double kStrength = 32.0;  // seabed echo, counts per element, before t
 constexpr int kSurveyGain = 4;  // display gain that puts that seabed at about 170 of 255 (below)
 constexpr float kSurveyLevel = 170.0f;
 
-inline SceneParams SurveySeabed(double depthM, int rangeStep, uint32_t seed = 1) {
+inline SceneParams SurveySeabed(double depthM, int rangeStep) {
   SceneParams p;
   p.dataType = 0;
   p.rangeStep = rangeStep;
@@ -45,17 +45,12 @@ inline SceneParams SurveySeabed(double depthM, int rangeStep, uint32_t seed = 1)
   p.speckle = 1;
   p.seabedStrength = kStrength;
   p.pulseUs = AutoPulseLengthWith(rangeStep, 1.0);
-  p.seed = seed;
   return p;
 }
 
-struct Levels {
-  float p10 = 0.0f, p50 = 0.0f, p90 = 0.0f;  // of the beams' peak values
-};
-
-// Percentiles of the largest BeamImage value of each beam within `maxDeg` of
-// nadir: how bright the seabed shows at the gain in use.
-inline Levels SeabedDisplayLevels(double maxDeg = 55.0) {
+// Median over the beams within `maxDeg` of nadir of each beam's largest
+// BeamImage value: how bright the seabed shows at the gain in use.
+inline float SeabedDisplayLevel(double maxDeg = 55.0) {
   float peaks[kMaxBeams];
   int count = 0;
   for (int b = 0; b < g_beamGeom.beams; ++b) {
@@ -64,13 +59,9 @@ inline Levels SeabedDisplayLevels(double maxDeg = 55.0) {
     for (int s = 0; s < g_beamGeom.samples; ++s) m = std::max(m, g_beamImage[b][s]);
     peaks[count++] = m;
   }
-  Levels l;
-  if (count == 0) return l;
-  std::sort(peaks, peaks + count);
-  l.p10 = peaks[count / 10];
-  l.p50 = peaks[count / 2];
-  l.p90 = peaks[count * 9 / 10];
-  return l;
+  if (count == 0) return 0.0f;
+  std::nth_element(peaks, peaks + count / 2, peaks + count);
+  return peaks[count / 2];
 }
 
 }  // namespace seabed

@@ -117,20 +117,20 @@ TEST_F(ProfilePhysics, FlatSeabedAtItsDepth) {
                       MethodName(method));
         SCOPED_TRACE(legend);
         RunScene(FlatScene(c), step, method, 12);
-        const seabed::Levels level = seabed::SeabedDisplayLevels();
+        const float level = seabed::SeabedDisplayLevel();
         const Figures f = Measure(c.depthM, 0.0, c.rangeM);
         const Figures f45 = Measure(c.depthM, 0.0, c.rangeM, 45.0);
         std::printf("[ figures  ] %-44s level %3.0f; +-55: points %3d/%3d, %3d within 2 %%, worst %5.2f %%;"
                     " +-45: %3d/%3d, worst %5.2f %%\n",
-                    legend, level.p50, f.withPoint, f.inside, f.withinTol, 100.0 * f.worstErr,
+                    legend, level, f.withPoint, f.inside, f.withinTol, 100.0 * f.worstErr,
                     f45.withinTol, f45.inside, 100.0 * f45.worstErr);
         ASSERT_GT(f.inside, 0);
         if (method == 2) {
           // The survey gain shows the seabed bright, not saturated (except
           // where the mirror clean-up stays on, see seabed_scene.h).
           if (c.rangeM > 20.0) {
-            EXPECT_GT(level.p50, 0.7f * seabed::kSurveyLevel);
-            EXPECT_LT(level.p50, 1.3f * seabed::kSurveyLevel);
+            EXPECT_GT(level, 0.7f * seabed::kSurveyLevel);
+            EXPECT_LT(level, 1.3f * seabed::kSurveyLevel);
           }
           EXPECT_GE(f.withPoint, 0.95 * f.inside);
           EXPECT_EQ(f45.withinTol, f45.withPoint);
