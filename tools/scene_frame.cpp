@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "files/byte_order.h"
+#include "platform/byte_order.h"
 #include "imaging/bmp_writer.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <strings.h>
 
 #include "files/playback.h"
-#include "files/xtf.h"
+#include "processing/xtf.h"
 #include "processing/outputs.h"
 #include "settings/settings.h"
 

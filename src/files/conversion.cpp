@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "files/playback.h"
-#include "files/xtf.h"
+#include "processing/xtf.h"
 #include "platform/platform.h"
 #include "processing/outputs.h"
 #include "settings/settings.h"

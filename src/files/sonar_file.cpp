@@ -29,7 +29,7 @@
 #include <cstring>
 #include <strings.h>
 
-#include "files/byte_order.h"
+#include "platform/byte_order.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
 #include "nav/nav_state.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "imaging/bmp_writer.h"
+#include "files/bmp_layout.h"
 #include "platform/platform.h"
 #include "settings/constants.h"
 

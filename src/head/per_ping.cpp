@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "files/sonar_file.h"
-#include "files/xtf.h"
+#include "processing/xtf.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
 #include "imaging/palette.h"

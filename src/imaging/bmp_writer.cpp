@@ -18,7 +18,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "files/byte_order.h"
+#include "platform/byte_order.h"
 #include "imaging/palette.h"
 #include "imaging/scan_convert.h"
 

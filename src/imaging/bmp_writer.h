@@ -5,9 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int kBmpFileHeaderBytes = 14;
-constexpr int kBmpInfoHeaderBytes = 40;
-constexpr int kBmpHeaderBytes = kBmpFileHeaderBytes + kBmpInfoHeaderBytes;  // 54
+#include "files/bmp_layout.h"
+
 
 // Bytes of one stored pixel row: rows are padded to a multiple of 4.
 int BmpRowBytes(int width, int bitsPerPixel);

@@ -26,9 +26,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "files/byte_order.h"
+#include "platform/byte_order.h"
 #include "files/sonar_file.h"
-#include "files/xtf.h"
+#include "processing/xtf.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
 #include "nav/nav_state.h"

@@ -1,7 +1,7 @@
 // The shared field helpers against bytes written out by hand: every record
 // layout in the console depends on them, so each width and order is checked
 // on values whose bytes all differ, on negative values and at the limits.
-#include "files/byte_order.h"
+#include "platform/byte_order.h"
 
 #include <gtest/gtest.h>
 

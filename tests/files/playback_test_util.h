@@ -9,7 +9,7 @@
 #include "files/conversion.h"
 #include "files/playback.h"
 #include "files/sonar_file_test_util.h"
-#include "files/xtf.h"
+#include "processing/xtf.h"
 #include "head/per_ping.h"
 #include "platform/recording.h"
 #include "processing/outputs.h"

@@ -15,7 +15,7 @@
 #include "files/conversion.h"
 #include "files/playback.h"
 #include "files/sonar_file.h"
-#include "files/xtf.h"
+#include "processing/xtf.h"
 #include "head/per_ping.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"

@@ -18,7 +18,7 @@
 #include "common/chain_fixture.h"
 #include "common/field_bytes.h"
 #include "files/sonar_file.h"
-#include "files/xtf.h"
+#include "processing/xtf.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
 #include "nav/nav_state.h"

@@ -13,7 +13,7 @@
 #include "common/field_bytes.h"
 #include "common/test_files.h"
 #include "files/sonar_file.h"
-#include "files/xtf.h"
+#include "processing/xtf.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
 #include "nav/nav_state.h"

@@ -6,13 +6,13 @@
 // being played (File mode) or of the acquisition cycle (Head mode),
 // navigation from the played record's copies or the GPS state.
 // Owns: the XTF file, its byte count, the last coordinates and its status line.
-#include "files/xtf.h"
+#include "processing/xtf.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include "files/byte_order.h"
+#include "platform/byte_order.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
