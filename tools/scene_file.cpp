@@ -63,7 +63,7 @@ struct Borrowed {
 void Borrow(Borrowed* b, std::vector<uint8_t>* writerCopy) {
   b->settings = g_settings;
   b->headTypeSetting = g_switch.headTypeSetting;
-  b->frequencyCoefficient = g_switch.FrequencyCoefficient;
+  b->frequencyCoefficient = g_headLimits.FrequencyCoefficient;
   b->rangeOffset = g_switch.rangeOffset;
   b->playbackFrequencyKHz = g_switch.playbackFrequencyKHz;
   std::memcpy(b->latitude, g_nav.latitude, kPositionTextBytes);
@@ -85,7 +85,7 @@ void Borrow(Borrowed* b, std::vector<uint8_t>* writerCopy) {
 void GiveBack(const Borrowed& b, const std::vector<uint8_t>& writerCopy) {
   g_settings = b.settings;
   g_switch.headTypeSetting = b.headTypeSetting;
-  g_switch.FrequencyCoefficient = b.frequencyCoefficient;
+  g_headLimits.FrequencyCoefficient = b.frequencyCoefficient;
   g_switch.rangeOffset = b.rangeOffset;
   g_switch.playbackFrequencyKHz = b.playbackFrequencyKHz;
   std::memcpy(g_nav.latitude, b.latitude, kPositionTextBytes);
@@ -115,7 +115,7 @@ void SetUpConsole(const SceneParams& scene, const SurveyParams& s) {
   g_settings.Gain = s.gainDb;
   g_settings.DisplayGain = s.displayGain;
   g_switch.headTypeSetting = scene.headTypeSetting;
-  g_switch.FrequencyCoefficient = FrequencyCoefficientOfSetting(scene.headTypeSetting);
+  g_headLimits.FrequencyCoefficient = FrequencyCoefficientOfSetting(scene.headTypeSetting);
   g_switch.rangeOffset = 0;
   const double periodMs = std::trunc(1000.0 / s.pingRateHz + 0.5);
   g_ping.livePingPeriodMs = static_cast<int>(periodMs > 2000.0 ? 2000.0 : periodMs);

@@ -144,7 +144,7 @@ int FormatRecord(uint8_t* out, int outSize, int frameLength) {
   out[38] = static_cast<uint8_t>(g_settings.Gain & 0xFF);
   PutBE16(out + 39, kFlag | TruncClamped(g_settings.ProfileTiltAngle * 10.0 + 1800.0, 0, 0x7FFF));
   out[41] = static_cast<uint8_t>(g_switch.rangeOffset & 0xFF);
-  out[42] = static_cast<uint8_t>(g_switch.FrequencyCoefficient & 0xFF);
+  out[42] = static_cast<uint8_t>(g_headLimits.FrequencyCoefficient & 0xFF);
   out[43] = static_cast<uint8_t>(g_settings.AvgFilter == 1 ? (g_settings.AvgFilterIndex & 0xFF) : 0);
   out[44] = static_cast<uint8_t>((g_settings.PulseLength / 10) & 0xFF);
   PutBE16(out + 46, kFlag | TruncClamped(g_settings.SoundVelocityMeters * 10.0, 0, 0x7FFF));
@@ -233,7 +233,7 @@ void TakeRecordValues(const uint8_t* raw, int n, int type) {
   pb.reserved45 = raw[45];
   g_settings.Gain = pb.gain;
   g_switch.rangeOffset = pb.rangeOffset;
-  g_switch.FrequencyCoefficient = pb.frequencyCoefficient;
+  g_headLimits.FrequencyCoefficient = pb.frequencyCoefficient;
   g_settings.PulseLength = pb.pulseLengthUs;
 
   const int sound = GetBE16(raw + 46);

@@ -12,7 +12,7 @@
 // (which builds the command). It also owns the "SETSWITCHES" and
 // "DISPLAYSWITCHES" dialogs.
 //
-// Index: [SECTION] State and tables, Command, Range requests, Head type,
+// Index: [SECTION] State and tables, Command, Range requests, Head type, Run-mode copies,
 // Frequency, Set Switches dialog, Display Switches dialog.
 #include "head/switch_command.h"
 
@@ -77,19 +77,19 @@ struct SetSwitchesWork {
 static SetSwitchesWork g_work;
 
 void SetStartupHeadLimits() {
-  g_switch.minStep = 2;
-  g_switch.maxStep = 11;
-  g_switch.maxGain = 20;
-  g_switch.minPulse = 30;
-  g_switch.freqMinKHz = 240;
-  g_switch.freqMaxKHz = 260;
-  g_switch.headDefaultFreqKHz = 260;
+  g_headLimits.minStep = 2;
+  g_headLimits.maxStep = 11;
+  g_headLimits.maxGain = 20;
+  g_headLimits.minPulse = 30;
+  g_headLimits.freqMinKHz = 240;
+  g_headLimits.freqMaxKHz = 260;
+  g_headLimits.headDefaultFreqKHz = 260;
   g_switch.headTypeSetting = 4;
 }
 
 void ResetSwitchState() {
   SetStartupHeadLimits();
-  g_switch.FrequencyCoefficient = 10;
+  g_headLimits.FrequencyCoefficient = 10;
   g_switch.lastReportedHeadType = -1;
   g_switch.rangeOffset = 0;
   g_switch.transmitDisabled = 0;
@@ -190,7 +190,7 @@ void BuildSwitchCommand(uint8_t out[kSwitchCommandBytes]) {
   out[7] = 0;
   out[8] = static_cast<uint8_t>(g_settings.Gain & 0xFF);
   out[9] = 1;
-  out[10] = static_cast<uint8_t>(g_switch.FrequencyCoefficient & 0xFF);
+  out[10] = static_cast<uint8_t>(g_headLimits.FrequencyCoefficient & 0xFF);
   out[11] = 0;
   out[12] = 0;
   out[13] = static_cast<uint8_t>(g_switch.packetIndex & 0xFF);
@@ -213,7 +213,7 @@ void BuildSwitchCommand(uint8_t out[kSwitchCommandBytes]) {
 
 int RequestRangeStep(int s) {
   if (g_settings.RunMode != 0) return g_settings.Range;
-  const int minStep = g_switch.minStep;
+  const int minStep = g_headLimits.minStep;
   // Half range: below the smallest step of a short-range head the head works
   // at half that step's range; any step above it leaves half range at the
   // smallest step (the caller decides whether to switch half range off).
@@ -225,7 +225,7 @@ int RequestRangeStep(int s) {
   } else {
     g_settings.HalfRange = 0;
   }
-  if (s > g_switch.maxStep) s = g_switch.maxStep;
+  if (s > g_headLimits.maxStep) s = g_headLimits.maxStep;
   if (s < minStep) s = minStep;
   s = ClampStep(s);
 
@@ -262,15 +262,15 @@ int ApplyReportedHeadType(int headTypeIndex) {
     if (r.reported == headTypeIndex) row = &r;
 
   g_switch.headTypeSetting = row->setting;
-  g_switch.FrequencyCoefficient = row->coefficient;
-  g_switch.headDefaultFreqKHz = row->defaultKHz;
-  if (row->setting == 4) g_switch.maxStep = 11;
-  if (row->setting == 5) g_switch.maxStep = 14;
-  if (row->setting == 7) g_switch.maxStep = 8;
+  g_headLimits.FrequencyCoefficient = row->coefficient;
+  g_headLimits.headDefaultFreqKHz = row->defaultKHz;
+  if (row->setting == 4) g_headLimits.maxStep = 11;
+  if (row->setting == 5) g_headLimits.maxStep = 14;
+  if (row->setting == 7) g_headLimits.maxStep = 8;
 
   if (g_settings.RunMode == 0) {
     if (row->setting == 4) {
-      if (g_settings.Frequency < g_switch.freqMinKHz || g_settings.Frequency > g_switch.freqMaxKHz)
+      if (g_settings.Frequency < g_headLimits.freqMinKHz || g_settings.Frequency > g_headLimits.freqMaxKHz)
         g_settings.Frequency = 260;
     } else if (row->setting != 7) {
       g_settings.Frequency = row->defaultKHz;
@@ -279,8 +279,8 @@ int ApplyReportedHeadType(int headTypeIndex) {
   // A head whose longest range is shorter than the one in use must not be
   // sent that range: the step comes down to the head's last one through the
   // usual range-change handshake.
-  if (g_settings.RunMode == 0 && g_settings.Range > g_switch.maxStep) {
-    const int s = ClampStep(g_switch.maxStep);
+  if (g_settings.RunMode == 0 && g_settings.Range > g_headLimits.maxStep) {
+    const int s = ClampStep(g_headLimits.maxStep);
     g_settings.Range = s;
     const int maxOffset = kRangeTable[s].maxRangeOffset;
     if (g_switch.rangeOffset > maxOffset) g_switch.rangeOffset = maxOffset;
@@ -296,18 +296,18 @@ int ApplyReportedHeadType(int headTypeIndex) {
 // ============================================================ [SECTION] Frequency
 
 int AcceptFrequencyEntry(int c, int* storedKHz) {
-  if (c < g_switch.freqMinKHz || c > g_switch.freqMaxKHz) return 0;
+  if (c < g_headLimits.freqMinKHz || c > g_headLimits.freqMaxKHz) return 0;
   *storedKHz = 5 * static_cast<int>(std::trunc(c * 0.2 + 0.5));
   return 1;
 }
 
 void FrequencyRangeMessage(char* out, size_t size) {
-  if (g_switch.freqMinKHz == g_switch.freqMaxKHz)
+  if (g_headLimits.freqMinKHz == g_headLimits.freqMaxKHz)
     std::snprintf(out, size, "Frequency is out of range!\nFrequency must be %d kHz.",
-                  g_switch.headDefaultFreqKHz);
+                  g_headLimits.headDefaultFreqKHz);
   else
-    std::snprintf(out, size, "Frequency is out of range!\nUse %d to %d kHz.", g_switch.freqMinKHz,
-                  g_switch.freqMaxKHz);
+    std::snprintf(out, size, "Frequency is out of range!\nUse %d to %d kHz.", g_headLimits.freqMinKHz,
+                  g_headLimits.freqMaxKHz);
 }
 
 // ============================================================ [SECTION] Set Switches dialog
@@ -319,7 +319,7 @@ static constexpr int kIdSwUnitKHz = 1192;
 
 static int SelectedStep(plat::Dialog& d) {
   const int sel = plat::GetSelection(d, kIdSwRange);
-  return sel < 0 ? g_settings.Range : g_switch.minStep + sel;
+  return sel < 0 ? g_settings.Range : g_headLimits.minStep + sel;
 }
 
 static void ShowMultiplier(plat::Dialog& d, double m) {
@@ -348,8 +348,8 @@ static void SetAutoPulseMode(plat::Dialog& d, int on) {
 }
 
 static void SelectStep(plat::Dialog& d, int step) {
-  int index = step - g_switch.minStep;
-  const int count = g_switch.maxStep - g_switch.minStep + 1;
+  int index = step - g_headLimits.minStep;
+  const int count = g_headLimits.maxStep - g_headLimits.minStep + 1;
   if (index < 0) index = 0;
   if (index >= count) index = count - 1;
   plat::SetSelection(d, kIdSwRange, index);
@@ -377,7 +377,7 @@ static void InitSetSwitches(plat::Dialog& d) {
   plat::AddControl(d, plat::kIdCancel, plat::kButton, "Cancel");
   plat::AddControl(d, kIdSwDefaults, plat::kButton, "Defaults");
 
-  for (int s = g_switch.minStep; s <= g_switch.maxStep && s < kRangeSteps; ++s)
+  for (int s = g_headLimits.minStep; s <= g_headLimits.maxStep && s < kRangeSteps; ++s)
     plat::AddItem(d, kIdSwRange, RangeLabel(s));
   SelectStep(d, g_settings.Range);
   plat::SetInt(d, kIdSwGain, g_settings.Gain);
@@ -403,10 +403,10 @@ static void SpinInt(plat::Dialog& d, int id, int fallback, int step, int lo, int
 
 static void SpinSetSwitches(plat::Dialog& d, int id, int delta) {
   if (id == kIdSwGainSpin) {
-    SpinInt(d, kIdSwGain, g_settings.Gain, delta, 0, g_switch.maxGain);
+    SpinInt(d, kIdSwGain, g_settings.Gain, delta, 0, g_headLimits.maxGain);
   } else if (id == kIdSwPulseSpin) {
     if (!g_work.autoPulse)
-      SpinInt(d, kIdSwPulse, g_settings.PulseLength, 10 * delta, g_switch.minPulse, kMaxPulseUs);
+      SpinInt(d, kIdSwPulse, g_settings.PulseLength, 10 * delta, g_headLimits.minPulse, kMaxPulseUs);
   } else if (id == kIdSwMultiplierSpin) {
     // Counted in tenths so that repeated presses land on 1.0 .. 2.0 exactly.
     int tenths = static_cast<int>(std::trunc(ShownMultiplier(d) * 10.0 + 0.5)) + delta;
@@ -416,8 +416,8 @@ static void SpinSetSwitches(plat::Dialog& d, int id, int delta) {
     if (g_work.autoPulse) ShowAutoPulse(d);
   } else if (id == kIdSwFrequencySpin) {
     const int step = g_switch.headTypeSetting == 9 ? 50 : 5;
-    SpinInt(d, kIdSwFrequency, g_settings.Frequency, step * delta, g_switch.freqMinKHz,
-            g_switch.freqMaxKHz);
+    SpinInt(d, kIdSwFrequency, g_settings.Frequency, step * delta, g_headLimits.freqMinKHz,
+            g_headLimits.freqMaxKHz);
   }
 }
 
@@ -427,7 +427,7 @@ static void DefaultsSetSwitches(plat::Dialog& d) {
   plat::SetInt(d, kIdSwGain, kDefaultGain);
   ShowMultiplier(d, 1.0);
   SetAutoPulseMode(d, 1);
-  plat::SetInt(d, kIdSwFrequency, g_switch.headDefaultFreqKHz);
+  plat::SetInt(d, kIdSwFrequency, g_headLimits.headDefaultFreqKHz);
   plat::SetSelection(d, kIdSwTransmit, 0);
 }
 
@@ -438,15 +438,15 @@ static void OkSetSwitches(plat::Dialog& d) {
   if (step != g_settings.Range) {
     // Picking a longer range from the list is an explicit choice: it must not
     // be folded back into half range at the smallest step.
-    if (step > g_switch.minStep) g_settings.HalfRange = 0;
+    if (step > g_headLimits.minStep) g_settings.HalfRange = 0;
     RequestRangeStep(step);
   }
   int gain = 0;
-  if (plat::GetInt(d, kIdSwGain, &gain) && gain >= 0 && gain <= g_switch.maxGain)
+  if (plat::GetInt(d, kIdSwGain, &gain) && gain >= 0 && gain <= g_headLimits.maxGain)
     g_settings.Gain = gain;
   g_switch.autoPulseLength = g_work.autoPulse;
   int pulse = 0;
-  if (!g_work.autoPulse && plat::GetInt(d, kIdSwPulse, &pulse) && pulse >= g_switch.minPulse &&
+  if (!g_work.autoPulse && plat::GetInt(d, kIdSwPulse, &pulse) && pulse >= g_headLimits.minPulse &&
       pulse <= kMaxPulseUs)
     g_settings.PulseLength = pulse;
 
@@ -562,4 +562,36 @@ int RunDisplaySwitchesDialog() {
   plat::Dialog d;
   PrepareDisplaySwitchesDialog(d);
   return plat::RunDialog(d, DisplaySwitchesHandler);
+}
+
+// ============================================================ [SECTION] Run-mode copies
+
+void SaveLiveHeadCopies() {
+  g_liveHead.Xdcr = g_settings.Xdcr;
+  g_liveHead.Range = g_settings.Range;
+  g_liveHead.Gain = g_settings.Gain;
+  g_liveHead.RangeOffset = g_switch.rangeOffset;
+  g_liveHead.FrequencyCoefficient = g_headLimits.FrequencyCoefficient;
+  g_liveHead.PulseLength = g_settings.PulseLength;
+  g_liveHead.ProfileTiltAngle = g_settings.ProfileTiltAngle;
+  g_liveHead.SoundVelocityMeters = g_settings.SoundVelocityMeters;
+  g_liveHead.SonarXOffsetMeters = g_settings.SonarXOffsetMeters;
+  g_liveHead.SonarYOffsetMeters = g_settings.SonarYOffsetMeters;
+  g_liveHead.SonarDepthMeters = g_settings.SonarDepthMeters;
+}
+
+void RestoreLiveHeadCopies() {
+  g_settings.Xdcr = g_liveHead.Xdcr;
+  g_settings.Range = g_liveHead.Range;
+  g_settings.Gain = g_liveHead.Gain;
+  g_switch.rangeOffset = g_liveHead.RangeOffset;
+  g_headLimits.FrequencyCoefficient = g_liveHead.FrequencyCoefficient;
+  g_settings.PulseLength = g_liveHead.PulseLength;
+  g_settings.ProfileTiltAngle = g_liveHead.ProfileTiltAngle;
+  g_settings.SoundVelocityMeters = g_liveHead.SoundVelocityMeters;
+  g_settings.SonarXOffsetMeters = g_liveHead.SonarXOffsetMeters;
+  g_settings.SonarYOffsetMeters = g_liveHead.SonarYOffsetMeters;
+  g_settings.SonarDepthMeters = g_liveHead.SonarDepthMeters;
+  g_settings.HalfRange = 0;
+  ClearRangeChangeMarks();
 }

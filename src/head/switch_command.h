@@ -24,16 +24,10 @@ extern const RangeEntry kRangeTable[kRangeSteps];
 // Switch state beside g_settings (which holds Range, Gain, PulseLength,
 // PulseLengthMultiplier, Frequency, SwitchDelay, ExternalTrigger*, HalfRange).
 struct SwitchState {
-  // Head-dependent limits, set at start-up and on a change of head type.
-  int minStep = 2;
-  int maxStep = 11;
-  int maxGain = 20;
-  int minPulse = 30;
-  int freqMinKHz = 240;
-  int freqMaxKHz = 260;
-  int headDefaultFreqKHz = 260;
+  // The head-dependent limits are g_headLimits (settings), which the loader
+  // checks keys against; this module sets them at start-up and on a change
+  // of head type.
   int headTypeSetting = 4;        // head configuration index (0..13)
-  int FrequencyCoefficient = 10;  // hundredths
   int lastReportedHeadType = -1;  // HeadTypeIndex of the last return, -1 before any
   int rangeOffset = 0;            // display units
   int transmitDisabled = 0;       // command byte 22 bit 0
@@ -108,6 +102,14 @@ int ApplyReportedHeadType(int headTypeIndex);
 int AcceptFrequencyEntry(int c, int* storedKHz);
 // The operator's message for a refused frequency ("Frequency is out of ...").
 void FrequencyRangeMessage(char* out, size_t size);
+
+// ---------------------------------------------------------------- run mode
+// The run-mode switch: entering File mode keeps the operator's head values
+// (settings and the switch state's range offset and frequency coefficient)
+// in g_liveHead; returning to Head mode puts them back, switches half-range
+// off and clears the range-change marks.
+void SaveLiveHeadCopies();
+void RestoreLiveHeadCopies();
 
 // ---------------------------------------------------------------- dialogs
 // Control identifiers of "SETSWITCHES" and "DISPLAYSWITCHES".

@@ -47,29 +47,29 @@ const char* RangeText(int step, int units) {
 }
 
 int HalfRangeActive() {
-  return g_settings.HalfRange == 1 && g_settings.Range == g_switch.minStep;
+  return g_settings.HalfRange == 1 && g_settings.Range == g_headLimits.minStep;
 }
 
 const char* HalfRangeText(int units) {
   static const char* const kSmall[3] = {"0.75 M", "2.25 FT", "0.75 YDS"};
   static const char* const kFive[3] = {"2.5 M", "7.5 FT", "2.5 YDS"};
   const int u = (units == 1 || units == 2) ? units : 0;
-  if (g_switch.minStep == 0) return kSmall[u];
-  if (g_switch.minStep == 2) return kFive[u];
-  return RangeText(g_switch.minStep, units);
+  if (g_headLimits.minStep == 0) return kSmall[u];
+  if (g_headLimits.minStep == 2) return kFive[u];
+  return RangeText(g_headLimits.minStep, units);
 }
 
 int RangeTitleText(char* out, int size) {
   if (!out || size <= 0) return 0;
   const int offset = g_switch.rangeOffset;
   const float r = RangeMetersOfStep(g_settings.Range);
-  const int smallest = g_settings.Range == g_switch.minStep;
+  const int smallest = g_settings.Range == g_headLimits.minStep;
   int n;
   if (offset == 0) {
     n = std::snprintf(out, size, "%s", HalfRangeActive() ? HalfRangeText(g_settings.Units)
                                                           : RangeText(g_settings.Range, g_settings.Units));
   } else if (HalfRangeActive()) {
-    n = std::snprintf(out, size, "%d to %4.2f M", offset, offset + (g_switch.minStep == 0 ? 0.75 : 2.5));
+    n = std::snprintf(out, size, "%d to %4.2f M", offset, offset + (g_headLimits.minStep == 0 ? 0.75 : 2.5));
   } else if (smallest) {
     n = std::snprintf(out, size, "%d to %3.1f M", offset, offset + r);
   } else {

@@ -567,15 +567,3 @@ int SetMinimumRange(int metres) {
   return 1;
 }
 
-int ProfileMinDepthValid(double minM, double rangeM) {
-  return minM >= 0.1 && minM <= kProfileDepthLimitM - 0.05 * rangeM;
-}
-
-int ProfileMaxDepthValid(double maxM, double minM, double rangeM) {
-  return maxM >= minM + 0.05 * rangeM && maxM <= kProfileDepthLimitM;
-}
-
-void ApplyProfileDepthLimits(double* minM, double* maxM, double rangeM) {
-  if (!ProfileMinDepthValid(*minM, rangeM)) *minM = 0.2;
-  if (!ProfileMaxDepthValid(*maxM, *minM, rangeM)) *maxM = kProfileDepthLimitM;
-}

@@ -119,13 +119,3 @@ double DetectionRangeM();
 int SetDetectionLevel(int percent);
 int SetMinimumRange(int metres);
 
-// Depth search window limits in metres. The deepest allowed maximum depth is
-// the profile depth limit; the minimum must leave 5 % of the range below it.
-constexpr double kProfileDepthLimitM = 100.0;
-// Minimum depth check: 1 when minM lies in [0.1, limit - 0.05 R].
-int ProfileMinDepthValid(double minM, double rangeM);
-// Maximum depth check: 1 when maxM lies in [minM + 0.05 R, limit].
-int ProfileMaxDepthValid(double maxM, double minM, double rangeM);
-// The settings loader's rule for the two keys: a minimum outside its limits
-// becomes 0.2, then a maximum outside its limits becomes the depth limit.
-void ApplyProfileDepthLimits(double* minM, double* maxM, double rangeM);

@@ -28,35 +28,23 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "head/switch_command.h"
-#include "processing/profile_detect.h"
 #include "settings/profile_file.h"
 
 Settings g_settings;
 LiveHeadCopies g_liveHead;
+HeadLimits g_headLimits;
 RememberedValues g_remembered;
 SettingsFileState g_settingsFile;
-
-static void (*g_followUps[kFollowUpCount])() = {};
 
 static const char kSection[] = "Settings";
 static const char kFilterSection[] = "Filter Settings";
 static const char kSettingsFileName[] = "Orvale.INI";
-
-void SetSettingsFollowUp(int which, void (*hook)()) {
-  if (which >= 0 && which < kFollowUpCount) g_followUps[which] = hook;
-}
-
-static void FollowUp(int which) {
-  if (which >= 0 && which < kFollowUpCount && g_followUps[which]) g_followUps[which]();
-}
 
 void ResetSettings() {
   g_settings = Settings{};
   g_liveHead = LiveHeadCopies{};
   g_remembered = RememberedValues{};
   g_settingsFile = SettingsFileState{};
-  for (auto& hook : g_followUps) hook = nullptr;
 }
 
 int FormSettingsPath() {
@@ -104,7 +92,6 @@ struct KeyRow {
   int ranged;        // 0: any value
   double lo, hi, fallback;
   const char* format;  // reals: save format
-  int followUp;        // SettingsFollowUp, -1 for none
   // File mode writes these from the operator's copies; loading seeds them.
   int LiveHeadCopies::*liveInt;
   double LiveHeadCopies::*liveReal;
@@ -124,14 +111,12 @@ static KeyRow BaseRow(const char* key, int kind, int special, double def, double
   r.lo = lo;
   r.hi = hi;
   r.fallback = fallback;
-  r.followUp = -1;
   return r;
 }
 static KeyRow Int(const char* key, int Settings::*field, double def, double lo, double hi,
-                  double fallback, int special = kPlain, int followUp = -1) {
+                  double fallback, int special = kPlain) {
   KeyRow r = BaseRow(key, kInt, special, def, lo, hi, fallback);
   r.intField = field;
-  r.followUp = followUp;
   return r;
 }
 static KeyRow Current(KeyRow r) {
@@ -207,7 +192,7 @@ static const KeyRow kKeys[] = {
     Int("AltitudeWindow", &S::AltitudeWindow, 1, 0, 1, 1),
     Int("AvgFilter", &S::AvgFilter, 1, 0, 1, 1),
     Current(Int("AvgFilterIndex", &S::AvgFilterIndex, 5, 3, 25, 3, kOddAverage)),
-    Current(Int("Frequency", &S::Frequency, 260, 240, 260, 260, kFrequencyInUse, kFollowFrequency)),
+    Current(Int("Frequency", &S::Frequency, 260, 240, 260, 260, kFrequencyInUse)),
     Current(Int("ProcessingMode", &S::ProcessingMode, 3, 0, 3, 3)),
     Int("RecordVideo", &S::RecordVideo, 1, 0, 1, 1),
     Real("RecordVideoRate", &S::RecordVideoRate, 3.0, 0.1, 20.0, 3.0, "%f"),
@@ -227,8 +212,7 @@ static const KeyRow kKeys[] = {
          &L::ProfileTiltAngle),
     Current(Int("ProfilePointDetection", &S::ProfilePointDetection, 0, 0, 1, 0)),
     Int("ProfilePointType", &S::ProfilePointType, 0, 0, 1, 0),
-    Int("ProfilePointDotSize", &S::ProfilePointDotSize, 0, 0, 1, 0, kPlain,
-        kFollowProfilePointDotSize),
+    Int("ProfilePointDotSize", &S::ProfilePointDotSize, 0, 0, 1, 0),
     Real("ProfileMinDepthBelowSonar", &S::ProfileMinDepthBelowSonar, 0.1, 0.1, 0, 0.2, "%f",
          kMinDepth),
     Real("ProfileMaxDepthBelowSonar", &S::ProfileMaxDepthBelowSonar, kProfileDepthLimitM, 0,
@@ -245,7 +229,7 @@ static const KeyRow kKeys[] = {
          &L::SonarDepthMeters),
     Current(Int("StepSize", &S::StepSize, 1, 0, 2, 2)),
     Int("SectorSize", &S::SectorSize, 3, 0, 5, 3),
-    Int("SignalLevel", &S::SignalLevel, 0, 0, 1, 1, kPlain, kFollowSignalLevel),
+    Int("SignalLevel", &S::SignalLevel, 0, 0, 1, 1),
     Current(Int("Persistence", &S::Persistence, 0, 0, 600, 3)),
     Int("ProfileGrid", &S::ProfileGrid, 1, 0, 1, 1),
     Current(Int("GainEqualization", &S::GainEqualization, 0, 0, 1, 0)),
@@ -254,7 +238,7 @@ static const KeyRow kKeys[] = {
     Real("RollOffset", &S::RollOffset, 0.0, -30.0, 30.0, 0.0, "%3.1f"),
     Real("HeadingOffset", &S::HeadingOffset, 0.0, -180.0, 180.0, 0.0, "%3.1f"),
     Int("AutoFilenameType", &S::AutoFilenameType, 0, 0, 1, 0),
-    Current(Int("DataOutputType", &S::DataOutputType, 0, 0, 2, 0, kPlain, kFollowDataOutputType)),
+    Current(Int("DataOutputType", &S::DataOutputType, 0, 0, 2, 0)),
     Int("ExternalTriggerControl", &S::ExternalTriggerControl, 0, 0, 3, 0),
     Int("ExternalTriggerXmitDelay", &S::ExternalTriggerXmitDelay, 0, 0, 10000, 0),
     Current(Int("ProfilePointFilter", &S::ProfilePointFilter, 2, 0, 2, 2)),
@@ -266,8 +250,7 @@ static const KeyRow kKeys[] = {
     Filter(Int("ProfilePointFilter_g_main_filter_sw", &S::ProfilePointFilter_g_main_filter_sw, 1,
                0, 1, 1)),
     Filter(Int("ProfilePointFilter_g_short_outliers_sw",
-               &S::ProfilePointFilter_g_short_outliers_sw, 1, 0, 1, 1, kPlain,
-               kFollowShortOutliers)),
+               &S::ProfilePointFilter_g_short_outliers_sw, 1, 0, 1, 1)),
     Filter(Int("ProfilePointFilter_g_show_outliers_sw", &S::ProfilePointFilter_g_show_outliers_sw,
                0, 0, 1, 0)),
     Filter(Int("ProfilePointFilter_g_fill_beams_sw", &S::ProfilePointFilter_g_fill_beams_sw, 1, 0,
@@ -283,7 +266,7 @@ static const KeyRow kKeys[] = {
     Int("DisplaySwathCoverage", &S::DisplaySwathCoverage, 0, 0, 1, 0),
     Int("SwathCoverageHeading", &S::SwathCoverageHeading, 1, 0, 1, 1),
     Int("IntegratedRoll", &S::IntegratedRoll, 0, 0, 1, 0),
-    Int("TrackPlotterZoom", &S::TrackPlotterZoom, 5, 0, 11, 5, kPlain, kFollowTrackPlotterZoom),
+    Int("TrackPlotterZoom", &S::TrackPlotterZoom, 5, 0, 11, 5),
     Int("MaximumFilesize", &S::MaximumFilesize, 500, 100, 1000, 500),
     Int("UseInternalPitchRollHeading", &S::UseInternalPitchRollHeading, 0, 0, 1, 0),
     Int("DisplayLocalTime", &S::DisplayLocalTime, 0, 0, 0, 0, kAlwaysLocalTime),
@@ -373,24 +356,24 @@ static void LoadInt(const ProfileFile& f, const KeyRow& row) {
       // Only the 120 kHz head is recognised here; the value itself is read
       // again, against the head's limits, further down.
       if (readable && v == 120) {
-        g_switch.headDefaultFreqKHz = 120;
-        g_switch.maxStep = 14;
-        g_switch.FrequencyCoefficient = 3;
+        g_headLimits.headDefaultFreqKHz = 120;
+        g_headLimits.maxStep = 14;
+        g_headLimits.FrequencyCoefficient = 3;
       }
       return;
     case kRangeStep:
-      lo = g_switch.minStep;
-      hi = g_switch.maxStep;
+      lo = g_headLimits.minStep;
+      hi = g_headLimits.maxStep;
       break;
     case kGainLimit:
-      hi = g_switch.maxGain;
+      hi = g_headLimits.maxGain;
       break;
     case kPulseLimit:
-      lo = g_switch.minPulse;
+      lo = g_headLimits.minPulse;
       break;
     case kFrequencyInUse:
-      lo = g_switch.freqMinKHz;
-      hi = g_switch.freqMaxKHz;
+      lo = g_headLimits.freqMinKHz;
+      hi = g_headLimits.freqMaxKHz;
       fallback = def;
       break;
     default:
@@ -451,11 +434,24 @@ int LoadSettings(const char* path) {
     if (row.intField == &S::DisplayType) g_remembered.previousDisplayType = g_settings.DisplayType;
     if (row.intField == &S::AltitudeWindow)
       g_remembered.previousAltitudeWindow = g_settings.AltitudeWindow;
-    FollowUp(row.followUp);
   }
-  g_liveHead.RangeOffset = g_switch.rangeOffset;
-  g_liveHead.FrequencyCoefficient = g_switch.FrequencyCoefficient;
+  g_liveHead.FrequencyCoefficient = g_headLimits.FrequencyCoefficient;
   return read;
+}
+
+// ============================================================ [SECTION] Depth window
+
+int ProfileMinDepthValid(double minM, double rangeM) {
+  return minM >= 0.1 && minM <= kProfileDepthLimitM - 0.05 * rangeM;
+}
+
+int ProfileMaxDepthValid(double maxM, double minM, double rangeM) {
+  return maxM >= minM + 0.05 * rangeM && maxM <= kProfileDepthLimitM;
+}
+
+void ApplyProfileDepthLimits(double* minM, double* maxM, double rangeM) {
+  if (!ProfileMinDepthValid(*minM, rangeM)) *minM = 0.2;
+  if (!ProfileMaxDepthValid(*maxM, *minM, rangeM)) *maxM = kProfileDepthLimitM;
 }
 
 // ============================================================ [SECTION] Save
@@ -483,36 +479,4 @@ int SaveSettings(const char* path) {
     ProfileSetString(f, row.section, row.key, text);
   }
   return ProfileSave(f, path);
-}
-
-// ============================================================ [SECTION] Run-mode copies
-
-void SaveLiveHeadCopies() {
-  g_liveHead.Xdcr = g_settings.Xdcr;
-  g_liveHead.Range = g_settings.Range;
-  g_liveHead.Gain = g_settings.Gain;
-  g_liveHead.RangeOffset = g_switch.rangeOffset;
-  g_liveHead.FrequencyCoefficient = g_switch.FrequencyCoefficient;
-  g_liveHead.PulseLength = g_settings.PulseLength;
-  g_liveHead.ProfileTiltAngle = g_settings.ProfileTiltAngle;
-  g_liveHead.SoundVelocityMeters = g_settings.SoundVelocityMeters;
-  g_liveHead.SonarXOffsetMeters = g_settings.SonarXOffsetMeters;
-  g_liveHead.SonarYOffsetMeters = g_settings.SonarYOffsetMeters;
-  g_liveHead.SonarDepthMeters = g_settings.SonarDepthMeters;
-}
-
-void RestoreLiveHeadCopies() {
-  g_settings.Xdcr = g_liveHead.Xdcr;
-  g_settings.Range = g_liveHead.Range;
-  g_settings.Gain = g_liveHead.Gain;
-  g_switch.rangeOffset = g_liveHead.RangeOffset;
-  g_switch.FrequencyCoefficient = g_liveHead.FrequencyCoefficient;
-  g_settings.PulseLength = g_liveHead.PulseLength;
-  g_settings.ProfileTiltAngle = g_liveHead.ProfileTiltAngle;
-  g_settings.SoundVelocityMeters = g_liveHead.SoundVelocityMeters;
-  g_settings.SonarXOffsetMeters = g_liveHead.SonarXOffsetMeters;
-  g_settings.SonarYOffsetMeters = g_liveHead.SonarYOffsetMeters;
-  g_settings.SonarDepthMeters = g_liveHead.SonarDepthMeters;
-  g_settings.HalfRange = 0;
-  ClearRangeChangeMarks();
 }

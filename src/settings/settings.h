@@ -128,6 +128,34 @@ struct LiveHeadCopies {
 extern Settings g_settings;
 extern LiveHeadCopies g_liveHead;
 
+// The limits of the connected head that the head-dependent keys are checked
+// against while the file is read. The switch-command module owns their
+// meaning: it sets the start-up limits and those of every reported head type;
+// the loader itself raises them once, when the stored frequency names the
+// 120 kHz head, so that the range read after it is taken against that head.
+struct HeadLimits {
+  int minStep = 2;
+  int maxStep = 11;
+  int maxGain = 20;
+  int minPulse = 30;
+  int freqMinKHz = 240;
+  int freqMaxKHz = 260;
+  int headDefaultFreqKHz = 260;
+  int FrequencyCoefficient = 10;  // hundredths
+};
+extern HeadLimits g_headLimits;
+
+// Depth search window limits in metres. The deepest allowed maximum depth is
+// the profile depth limit; the minimum must leave 5 % of the range below it.
+constexpr double kProfileDepthLimitM = 100.0;
+// Minimum depth check: 1 when minM lies in [0.1, limit - 0.05 R].
+int ProfileMinDepthValid(double minM, double rangeM);
+// Maximum depth check: 1 when maxM lies in [minM + 0.05 R, limit].
+int ProfileMaxDepthValid(double maxM, double minM, double rangeM);
+// The settings loader's rule for the two keys: a minimum outside its limits
+// becomes 0.2, then a maximum outside its limits becomes the depth limit.
+void ApplyProfileDepthLimits(double* minM, double* maxM, double rangeM);
+
 // Values the loader remembers beside the settings: the run mode, display mode
 // and altitude-window flag in force at the last change, so that the first
 // change after start-up is compared against what the file held.
@@ -146,21 +174,8 @@ struct SettingsFileState {
 };
 extern SettingsFileState g_settingsFile;
 
-// Work other modules do right after the loader stored one of these keys; each
-// is a hook that the owning module registers, called in file order.
-enum SettingsFollowUp {
-  kFollowFrequency = 0,        // operating frequency read: menus and display tables refresh
-  kFollowProfilePointDotSize,  // detection's minimum range back to 0.1 m, dependants recomputed
-  kFollowSignalLevel,          // the three signal-level flags from SignalLevel
-  kFollowDataOutputType,       // the data output's companion flag (set for type 2)
-  kFollowShortOutliers,        // the short-outlier filter's companion flag set
-  kFollowTrackPlotterZoom,     // the track plotter's scale recomputed
-  kFollowUpCount
-};
-void SetSettingsFollowUp(int which, void (*hook)());
-
 // Back to the built-in start-up values: g_settings, g_liveHead, g_remembered,
-// the recorded paths and the follow-up hooks.
+// the recorded paths.
 void ResetSettings();
 
 // Records the working directory and forms "<dir>/Orvale.INI" in
@@ -180,8 +195,3 @@ int LoadSettings(const char* path);
 // the file was replaced, 0 when it could not be written (the old file stays).
 int SaveSettings(const char* path);
 
-// The run-mode switch: entering File mode keeps the operator's head values in
-// g_liveHead; returning to Head mode puts them back, switches half-range off
-// and clears the range-change marks.
-void SaveLiveHeadCopies();
-void RestoreLiveHeadCopies();

@@ -20,7 +20,7 @@ class SonarFileWriter : public ::testing::Test {
     g_settings.Gain = 7;
     g_settings.ProfileTiltAngle = -12.5;
     g_switch.rangeOffset = 12;
-    g_switch.FrequencyCoefficient = 20;
+    g_headLimits.FrequencyCoefficient = 20;
     g_settings.AvgFilter = 1;
     g_settings.AvgFilterIndex = 5;
     g_settings.PulseLength = 185;
@@ -136,7 +136,7 @@ TEST_F(SonarFileWriter, EveryRecordSizeRoundTrips) {
     g_settings.ProfileTiltAngle = 0.0;
     g_settings.SoundVelocityMeters = 1500.0;
     g_switch.rangeOffset = 0;
-    g_switch.FrequencyCoefficient = 0;
+    g_headLimits.FrequencyCoefficient = 0;
     FILE* f = nullptr;
     ASSERT_EQ(kOpenOk, OpenSonarFile(path.c_str(), &f));
     for (size_t i = 0; i < pings.size(); ++i) {
@@ -162,7 +162,7 @@ TEST_F(SonarFileWriter, EveryRecordSizeRoundTrips) {
       EXPECT_NEAR(-12.5, g_settings.ProfileTiltAngle, 1e-9);
       EXPECT_NEAR(1487.3, g_settings.SoundVelocityMeters, 1e-9);
       EXPECT_EQ(12, g_switch.rangeOffset);
-      EXPECT_EQ(20, g_switch.FrequencyCoefficient);
+      EXPECT_EQ(20, g_headLimits.FrequencyCoefficient);
       EXPECT_EQ(255, g_switch.playbackFrequencyKHz);
       EXPECT_EQ(1, g_playback.positionPresent);
       EXPECT_STREQ(" 51.28.12345 N", g_playback.latitude);

@@ -31,7 +31,7 @@ TEST_F(HeadTypeRange, ARangeAboveTheNewHeadsLastStepIsClampedAndCommanded) {
   g_settings.Range = 11;  // 150 m on the start-up head
   EXPECT_EQ(CommandedRangeM(), 150);
   ASSERT_EQ(ApplyReportedHeadType(3), 1);  // a head that reaches 60 m (step 8)
-  EXPECT_EQ(g_switch.maxStep, 8);
+  EXPECT_EQ(g_headLimits.maxStep, 8);
   EXPECT_EQ(g_settings.Range, 8);
   EXPECT_EQ(g_switch.pendingStep.load(), 8);
   EXPECT_EQ(g_switch.rangeChangePending.load(), 1);
@@ -62,7 +62,7 @@ TEST_F(HeadTypeRange, RangesTheHeadReachesAndPlayedRangesStay) {
 TEST_F(HeadTypeRange, AnAutomaticPulseFollowsTheClampedStep) {
   g_settings.RunMode = 0;
   g_settings.Range = 12;  // 200 m, reachable after the 120 kHz rule
-  g_switch.maxStep = 14;
+  g_headLimits.maxStep = 14;
   g_switch.autoPulseLength = 1;
   g_settings.PulseLength = AutoPulseLength(12);
   ASSERT_NE(AutoPulseLength(12), AutoPulseLength(8));

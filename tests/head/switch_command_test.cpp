@@ -57,7 +57,7 @@ TEST_F(SwitchCommandTest, CommandBytesFollowTheSettings) {
       {"500 m", [] { g_settings.Range = 16; }, 3, 204},
       {"range offset low byte", [] { g_switch.rangeOffset = 300; }, 4, 300 & 0xFF},
       {"start gain", [] { g_settings.Gain = 17; }, 8, 17},
-      {"frequency coefficient", [] { g_switch.FrequencyCoefficient = 170; }, 10, 170},
+      {"frequency coefficient", [] { g_headLimits.FrequencyCoefficient = 170; }, 10, 170},
       {"packet index", [] { g_switch.packetIndex = 5; }, 13, 5},
       {"pulse 185 us in tens", [] { g_settings.PulseLength = 185; }, 14, 18},
       {"pulse 2500 us", [] { g_settings.PulseLength = 2500; }, 14, 250},
@@ -170,7 +170,7 @@ TEST_F(SwitchCommandTest, RangeRequestsFollowTheHalfRangeRule) {
     SCOPED_TRACE(c.legend);
     ResetSettings();
     ResetSwitchState();
-    g_switch.minStep = c.minStep;
+    g_headLimits.minStep = c.minStep;
     g_settings.HalfRange = c.halfBefore;
     EXPECT_EQ(RequestRangeStep(c.request), c.step);
     EXPECT_EQ(g_settings.Range, c.step);
@@ -268,8 +268,8 @@ TEST_F(SwitchCommandTest, ReportedHeadTypeSetsSettingCoefficientAndDefault) {
     ResetSwitchState();
     EXPECT_EQ(ApplyReportedHeadType(c.reported), 1);
     EXPECT_EQ(g_switch.headTypeSetting, c.setting);
-    EXPECT_EQ(g_switch.FrequencyCoefficient, c.coefficient);
-    EXPECT_EQ(g_switch.headDefaultFreqKHz, c.defaultKHz);
+    EXPECT_EQ(g_headLimits.FrequencyCoefficient, c.coefficient);
+    EXPECT_EQ(g_headLimits.headDefaultFreqKHz, c.defaultKHz);
   }
 }
 
@@ -291,15 +291,15 @@ TEST_F(SwitchCommandTest, HeadTypeChangeMovesLiveFrequencyAndRequestsReset) {
   g_settings.Frequency = 700;
   EXPECT_EQ(ApplyReportedHeadType(3), 1);  // setting 7 keeps the frequency, 60 m at most
   EXPECT_EQ(g_settings.Frequency, 700);
-  EXPECT_EQ(g_switch.maxStep, 8);
+  EXPECT_EQ(g_headLimits.maxStep, 8);
   EXPECT_EQ(ApplyReportedHeadType(1), 1);  // setting 5: 300 m
   EXPECT_EQ(g_settings.Frequency, 120);
-  EXPECT_EQ(g_switch.maxStep, 14);
+  EXPECT_EQ(g_headLimits.maxStep, 14);
 
   g_settings.Frequency = 245;
   EXPECT_EQ(ApplyReportedHeadType(99), 1);  // setting 4 keeps a frequency within limits
   EXPECT_EQ(g_settings.Frequency, 245);
-  EXPECT_EQ(g_switch.maxStep, 11);
+  EXPECT_EQ(g_headLimits.maxStep, 11);
   g_settings.Frequency = 675;
   EXPECT_EQ(ApplyReportedHeadType(98), 1);  // ... and falls back to 260 outside them
   EXPECT_EQ(g_settings.Frequency, 260);
@@ -308,7 +308,7 @@ TEST_F(SwitchCommandTest, HeadTypeChangeMovesLiveFrequencyAndRequestsReset) {
   g_settings.Frequency = 250;
   EXPECT_EQ(ApplyReportedHeadType(9), 1);
   EXPECT_EQ(g_settings.Frequency, 250);
-  EXPECT_EQ(g_switch.FrequencyCoefficient, 170);
+  EXPECT_EQ(g_headLimits.FrequencyCoefficient, 170);
 }
 
 TEST_F(SwitchCommandTest, FrequencyEntryRoundsToFiveKilohertz) {
@@ -327,23 +327,23 @@ TEST_F(SwitchCommandTest, FrequencyEntryRoundsToFiveKilohertz) {
   char text[128];
   FrequencyRangeMessage(text, sizeof text);
   EXPECT_STREQ(text, "Frequency is out of range!\nUse 240 to 260 kHz.");
-  g_switch.freqMinKHz = g_switch.freqMaxKHz = 675;
-  g_switch.headDefaultFreqKHz = 675;
+  g_headLimits.freqMinKHz = g_headLimits.freqMaxKHz = 675;
+  g_headLimits.headDefaultFreqKHz = 675;
   FrequencyRangeMessage(text, sizeof text);
   EXPECT_STREQ(text, "Frequency is out of range!\nFrequency must be 675 kHz.");
 }
 
 TEST_F(SwitchCommandTest, StartupLimitsAndRangeTable) {
-  g_switch.maxStep = 3;
-  g_switch.freqMaxKHz = 9;
+  g_headLimits.maxStep = 3;
+  g_headLimits.freqMaxKHz = 9;
   SetStartupHeadLimits();
-  EXPECT_EQ(g_switch.minStep, 2);
-  EXPECT_EQ(g_switch.maxStep, 11);
-  EXPECT_EQ(g_switch.maxGain, 20);
-  EXPECT_EQ(g_switch.minPulse, 30);
-  EXPECT_EQ(g_switch.freqMinKHz, 240);
-  EXPECT_EQ(g_switch.freqMaxKHz, 260);
-  EXPECT_EQ(g_switch.headDefaultFreqKHz, 260);
+  EXPECT_EQ(g_headLimits.minStep, 2);
+  EXPECT_EQ(g_headLimits.maxStep, 11);
+  EXPECT_EQ(g_headLimits.maxGain, 20);
+  EXPECT_EQ(g_headLimits.minPulse, 30);
+  EXPECT_EQ(g_headLimits.freqMinKHz, 240);
+  EXPECT_EQ(g_headLimits.freqMaxKHz, 260);
+  EXPECT_EQ(g_headLimits.headDefaultFreqKHz, 260);
   EXPECT_EQ(g_switch.headTypeSetting, 4);
   // The two-way time column is the range at 1500 m/s there and back, rounded.
   for (int s = 0; s < kRangeSteps; ++s) {

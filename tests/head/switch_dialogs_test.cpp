@@ -120,8 +120,8 @@ TEST_F(SwitchDialogTest, SpinsStepWithinTheirLimits) {
 
   // The 1700 kHz head steps by 50 kHz.
   g_switch.headTypeSetting = 9;
-  g_switch.freqMinKHz = 1000;
-  g_switch.freqMaxKHz = 3000;
+  g_headLimits.freqMinKHz = 1000;
+  g_headLimits.freqMaxKHz = 3000;
   g_settings.Frequency = 1700;
   RunSet({A{A::kSpin, kIdSwFrequencySpin, "", 1}});
   EXPECT_EQ(Text(kIdSwFrequency), "1750");
@@ -155,7 +155,7 @@ TEST_F(SwitchDialogTest, FrequencyEntryIsRoundedOrRefused) {
   EXPECT_EQ(g_settings.Frequency, 250);
 
   plat::rec::Reset();
-  g_switch.freqMinKHz = g_switch.freqMaxKHz = g_switch.headDefaultFreqKHz = 675;
+  g_headLimits.freqMinKHz = g_headLimits.freqMaxKHz = g_headLimits.headDefaultFreqKHz = 675;
   EXPECT_EQ(RunSet({A{A::kSetText, kIdSwFrequency, "680"}, A{A::kClick, plat::kIdOk, ""}}), 0);
   ASSERT_EQ(Messages().size(), 1u);
   EXPECT_EQ(Messages()[0].text, "Frequency is out of range!\nFrequency must be 675 kHz.");

@@ -125,7 +125,7 @@ TEST_F(Overlay, HalfRangeTextsStepsAndTitles) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.legend);
-    g_switch.minStep = c.minStep;
+    g_headLimits.minStep = c.minStep;
     g_settings.Range = c.range;
     g_settings.Units = c.units;
     g_settings.HalfRange = c.halfRange;

@@ -66,17 +66,17 @@ void ExpectEverythingInRange() {
       {"Colors", s.Colors, 0, 8},
       {"Xdcr", s.Xdcr, 0, 1},
       {"Units", s.Units, 0, 2},
-      {"Range", s.Range, g_switch.minStep, g_switch.maxStep},
+      {"Range", s.Range, g_headLimits.minStep, g_headLimits.maxStep},
       {"RunMode", s.RunMode, 0, 1},
-      {"Gain", s.Gain, 0, g_switch.maxGain},
+      {"Gain", s.Gain, 0, g_headLimits.maxGain},
       {"ComPortGPS", s.ComPortGPS, 0, 31},
       {"ComPortGPS_bits_per_second", s.ComPortGPS_bits_per_second, 0, 5},
       {"ComPortSV", s.ComPortSV, 0, 31},
-      {"PulseLength", s.PulseLength, g_switch.minPulse, 2500},
+      {"PulseLength", s.PulseLength, g_headLimits.minPulse, 2500},
       {"SwitchDelay", s.SwitchDelay, 0, 500},
       {"DisplayType", s.DisplayType, 0, 4},
       {"AvgFilterIndex", s.AvgFilterIndex, 3, 25},
-      {"Frequency", s.Frequency, g_switch.freqMinKHz, g_switch.freqMaxKHz},
+      {"Frequency", s.Frequency, g_headLimits.freqMinKHz, g_headLimits.freqMaxKHz},
       {"ProcessingMode", s.ProcessingMode, 0, 3},
       {"DisplayGain", s.DisplayGain, 1, 100},
       {"ProfileWaterfallOffset", s.ProfileWaterfallOffset, 0, 500},
@@ -265,8 +265,8 @@ TEST_F(SettingsTest, FrequencyRoundsWithinTheHeadsLimits) {
   // With a head whose limits reach 262, the value is rounded, not refused.
   ResetSettings();
   ResetSwitchState();
-  g_switch.freqMinKHz = 50;
-  g_switch.freqMaxKHz = 1000;
+  g_headLimits.freqMinKHz = 50;
+  g_headLimits.freqMaxKHz = 1000;
   Write("[Settings]\nFrequency=262\n");
   LoadSettings(path_.c_str());
   EXPECT_EQ(g_settings.Frequency, 260);
@@ -281,17 +281,17 @@ TEST_F(SettingsTest, FrequencyRoundsWithinTheHeadsLimits) {
 
 TEST_F(SettingsTest, StoredFrequency120WidensTheRangeSteps) {
   Load("[Settings]\nFrequency=120\nRange=14\n");
-  EXPECT_EQ(g_switch.maxStep, 14);
-  EXPECT_EQ(g_switch.headDefaultFreqKHz, 120);
-  EXPECT_EQ(g_switch.FrequencyCoefficient, 3);
+  EXPECT_EQ(g_headLimits.maxStep, 14);
+  EXPECT_EQ(g_headLimits.headDefaultFreqKHz, 120);
+  EXPECT_EQ(g_headLimits.FrequencyCoefficient, 3);
   EXPECT_EQ(g_settings.Range, 14);
   EXPECT_EQ(g_liveHead.FrequencyCoefficient, 3);
   // The second reading checks 120 against the 240..260 limits of start-up.
   EXPECT_EQ(g_settings.Frequency, 260);
 
   Load("[Settings]\nFrequency=125\nRange=14\n");
-  EXPECT_EQ(g_switch.maxStep, 11);
-  EXPECT_EQ(g_switch.FrequencyCoefficient, 10);
+  EXPECT_EQ(g_headLimits.maxStep, 11);
+  EXPECT_EQ(g_headLimits.FrequencyCoefficient, 10);
   EXPECT_EQ(g_settings.Range, 5);
 }
 
@@ -333,35 +333,6 @@ TEST_F(SettingsTest, LoadSeedsLiveCopiesAndRememberedValues) {
   EXPECT_EQ(g_remembered.previousRunMode, 1);
   EXPECT_EQ(g_remembered.previousDisplayType, 3);
   EXPECT_EQ(g_remembered.previousAltitudeWindow, 0);
-}
-
-std::vector<int> g_followOrder;
-int g_dataOutputTypeSeen = -1;
-
-TEST_F(SettingsTest, FollowUpsRunInFileOrderAfterTheirKey) {
-  g_followOrder.clear();
-  SetSettingsFollowUp(kFollowFrequency, [] { g_followOrder.push_back(kFollowFrequency); });
-  SetSettingsFollowUp(kFollowProfilePointDotSize,
-                      [] { g_followOrder.push_back(kFollowProfilePointDotSize); });
-  SetSettingsFollowUp(kFollowSignalLevel, [] { g_followOrder.push_back(kFollowSignalLevel); });
-  SetSettingsFollowUp(kFollowDataOutputType, [] {
-    g_followOrder.push_back(kFollowDataOutputType);
-    g_dataOutputTypeSeen = g_settings.DataOutputType;
-  });
-  SetSettingsFollowUp(kFollowShortOutliers, [] { g_followOrder.push_back(kFollowShortOutliers); });
-  SetSettingsFollowUp(kFollowTrackPlotterZoom,
-                      [] { g_followOrder.push_back(kFollowTrackPlotterZoom); });
-  Write("[Settings]\nDataOutputType=2\n");
-  LoadSettings(path_.c_str());
-  const std::vector<int> expected = {kFollowFrequency,      kFollowProfilePointDotSize,
-                                     kFollowSignalLevel,    kFollowDataOutputType,
-                                     kFollowShortOutliers,  kFollowTrackPlotterZoom};
-  EXPECT_EQ(g_followOrder, expected);
-  EXPECT_EQ(g_dataOutputTypeSeen, 2);
-  ResetSettings();
-  g_followOrder.clear();
-  LoadSettings(path_.c_str());
-  EXPECT_TRUE(g_followOrder.empty());
 }
 
 // ------------------------------------------------------------------ saving
@@ -631,7 +602,7 @@ TEST_F(SettingsTest, HeadValuesComeBackAfterFileMode) {
   g_settings.PulseLength = 50;
   g_settings.SoundVelocityMeters = 1520.0;
   g_switch.rangeOffset = 0;
-  g_switch.FrequencyCoefficient = 20;
+  g_headLimits.FrequencyCoefficient = 20;
   g_settings.HalfRange = 1;
   g_switch.rangeChangePending = 1;
   g_switch.pingInProgress = 1;
@@ -642,7 +613,7 @@ TEST_F(SettingsTest, HeadValuesComeBackAfterFileMode) {
   EXPECT_EQ(g_settings.PulseLength, 300);
   EXPECT_DOUBLE_EQ(g_settings.SoundVelocityMeters, 1490.0);
   EXPECT_EQ(g_switch.rangeOffset, 40);
-  EXPECT_EQ(g_switch.FrequencyCoefficient, 10);
+  EXPECT_EQ(g_headLimits.FrequencyCoefficient, 10);
   EXPECT_EQ(g_settings.HalfRange, 0);
   EXPECT_EQ(g_switch.rangeChangePending.load(), 0);
   EXPECT_EQ(g_switch.pingInProgress.load(), 0);

@@ -167,7 +167,7 @@ TEST_F(SceneFile, ConsoleStateIsGivenBack) {
   g_settings.Xdcr = 0;
   g_settings.PulseLength = 700;
   g_settings.Frequency = 120;
-  g_switch.FrequencyCoefficient = 3;
+  g_headLimits.FrequencyCoefficient = 3;
   g_nav.speedKnots = 1.5;
   std::memcpy(g_nav.latitude, " 10.00.00000 N", 14);
   g_fileWriterRecord[0] = 0x5A;
@@ -180,7 +180,7 @@ TEST_F(SceneFile, ConsoleStateIsGivenBack) {
   EXPECT_EQ(0, g_settings.Xdcr);
   EXPECT_EQ(700, g_settings.PulseLength);
   EXPECT_EQ(120, g_settings.Frequency);
-  EXPECT_EQ(3, g_switch.FrequencyCoefficient);
+  EXPECT_EQ(3, g_headLimits.FrequencyCoefficient);
   EXPECT_EQ(1.5, g_nav.speedKnots);
   EXPECT_EQ(" 10.00.00000 N", Text(g_nav.latitude, 14));
   EXPECT_EQ(0x5A, g_fileWriterRecord[0]);
