@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "console/ping_cycle.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
@@ -42,7 +43,6 @@ int Prepare(int stepSize, int method) {
   ResetReturnData();
   ResetPlaybackCopies();
   ResetBeamform();
-  ClearProcessingHooks();
   ResetProfileDetect();
   ResetProfileFilter();
   ResetScene();
@@ -58,12 +58,11 @@ int Prepare(int stepSize, int method) {
   g_switch.headTypeSetting = p.headTypeSetting;
   ApplyDataType(p.dataType);
   SetupBeamGeometry();
-  InstallProfileDetection();
   static uint8_t record[kRecordBufferBytes];
   for (int i = 0; i < 4; ++i) {
     const int length = SynthesizePing(p, i, record);
     if (length <= 0 || !LoadPingRecord(record, length) || !DecodePingAt(1.0 + 0.1 * i)) return 0;
-    if (!ProcessPing()) return 0;
+    if (!FormBeamsAndProfile()) return 0;
   }
   return 1;
 }

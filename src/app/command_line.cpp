@@ -11,7 +11,7 @@
 #include <cstring>
 #include <strings.h>
 
-#include "files/playback.h"
+#include "console/playback.h"
 #include "processing/xtf.h"
 #include "processing/outputs.h"
 #include "settings/settings.h"

@@ -14,9 +14,9 @@
 #include <unistd.h>
 
 #include "app/command_line.h"
-#include "files/conversion.h"
-#include "files/playback.h"
-#include "head/per_ping.h"
+#include "console/conversion.h"
+#include "console/playback.h"
+#include "console/ping_cycle.h"
 #include "head/switch_command.h"
 #include "imaging/bmp_writer.h"
 #include "imaging/palette.h"
@@ -94,9 +94,7 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
   plat::rec::Reset();
   plat::rec::Get().echoMessagesToStderr = 1;
   ResetSwitchState();
-  // The loader runs the follow-ups of the keys it reads; they must be in place first.
-  InstallSettingsFollowUps();
-  LoadSettings(options.settingsPath);
+  LoadConsoleSettings(options.settingsPath);
 
   char text[kCommandLineMaxChars + 8];
   const int n = std::snprintf(text, sizeof text, "%s /%c", options.name, sw);

@@ -45,7 +45,6 @@ uint8_t g_returnPacket[kReturnPacketBytes];
 float g_elementSamples[kElements][kMaxSamples];
 int g_sampleCount = 500;
 PingState g_ping;
-uint8_t (*g_beamTestBuffer)[kBeamSampleBytes] = nullptr;
 
 // ============================================================ [SECTION] Tables
 
@@ -410,15 +409,15 @@ void DecodeBeamTest(uint8_t (*dst)[kBeamSampleBytes]) {
   }
 }
 
-int DecodePing() {
+int DecodePing(BeamTestRaster beamTest) {
   const int64_t f = plat::CounterFrequency();
   const double now = f > 0 ? static_cast<double>(plat::CounterNow()) / static_cast<double>(f) : 0.0;
-  return DecodePingAt(now);
+  return DecodePingAt(now, beamTest);
 }
 
 // PingRecord: 0-11 header of the last packet | 12 .. 12+1000P-1 element data |
 // 12+1000P end byte 0xFC.
-int DecodePingAt(double nowS) {
+int DecodePingAt(double nowS, BeamTestRaster beamTest) {
   const int type = g_ping.expectedType;
   const DataTypeInfo& dt = kDataTypes[type];
   const int length = g_ping.recordLength;
@@ -453,8 +452,8 @@ int DecodePingAt(double nowS) {
   if (g_ping.layoutCode == 2 && (type == 0 || type == 1))
     DescrambleElementData(g_pingRecord + kRecordHeaderBytes, dt.packetsPerPing);
 
-  if (g_settings.DisplayType == 4 && g_beamTestBuffer != nullptr)
-    DecodeBeamTest(g_beamTestBuffer);
+  if (g_settings.DisplayType == 4 && beamTest != nullptr)
+    DecodeBeamTest(beamTest);
   else
     DecodeElementSamples(type);
   g_ping.pingsDecoded++;
@@ -544,6 +543,5 @@ void ResetReturnData() {
   g_ping.shotRingFilled = 0;
   g_ping.outputLagMs = 0.0;
   g_ping.playbackLagMark = 0;
-  g_beamTestBuffer = nullptr;
   ApplyDataType(0);
 }

@@ -98,10 +98,6 @@ struct PingState {
 };
 extern PingState g_ping;
 
-// Beam-test raster destination (imaging's BeamSampleBuffer, kBeamTestSlots
-// rows); nullptr makes DecodePing fill ElementSamples in every display mode.
-extern uint8_t (*g_beamTestBuffer)[kBeamSampleBytes];
-
 // Clears the record buffers, samples, counters and derived values.
 void ResetReturnData();
 
@@ -122,12 +118,14 @@ constexpr int kPingComplete = 2;
 // kPingComplete added when this packet completed the ping.
 [[nodiscard]] int AssemblePacket(const uint8_t* packet, int length);
 
+// Beam-test raster rows (imaging's BeamSampleBuffer, kBeamTestSlots rows).
+using BeamTestRaster = uint8_t (*)[kBeamSampleBytes];
 // Validates g_pingRecord, derives the header values, measures PingPeriod and
-// fills ElementSamples (or the beam-test raster in Beam Test mode).
-// Returns 1 for a decoded ping, 0 for a rejected one.
-[[nodiscard]] int DecodePing();
+// fills ElementSamples, or in Beam Test mode the raster `beamTest` when one
+// is given. Returns 1 for a decoded ping, 0 for a rejected one.
+[[nodiscard]] int DecodePing(BeamTestRaster beamTest = nullptr);
 // Same, with the ping's time given (seconds on any monotonic clock).
-[[nodiscard]] int DecodePingAt(double nowS);
+[[nodiscard]] int DecodePingAt(double nowS, BeamTestRaster beamTest = nullptr);
 // Invalidates the record after its processing so it is decoded at most once.
 void FinishPing();
 // Silences the element data of the current record and the receive buffer.

@@ -46,7 +46,6 @@ const RangeEntry kRangeTable[kRangeSteps] = {
 };
 
 SwitchState g_switch;
-void (*g_processingResetHook)() = nullptr;
 
 // How long a range request waits for the ping in progress to end.
 static constexpr double kRangeWaitMs = 500.0;
@@ -103,7 +102,6 @@ void ResetSwitchState() {
   g_switch.rangeChangeSent = 0;
   g_switch.pendingStep = kDefaultStep;
   g_switch.processingResetRequested = 0;
-  g_processingResetHook = nullptr;
   g_work = SetSwitchesWork{};
 }
 
@@ -126,10 +124,7 @@ static const char* RangeLabel(int step) {
   return e.labelM;
 }
 
-static void RequestProcessingReset() {
-  g_switch.processingResetRequested = 1;
-  if (g_processingResetHook) g_processingResetHook();
-}
+static void RequestProcessingReset() { g_switch.processingResetRequested = 1; }
 
 // ============================================================ [SECTION] Command
 

@@ -44,8 +44,7 @@ struct SwitchState {
   std::atomic<int> pendingStep{5};
   // Set when a change of reported head type or of data type needs the
   // processing chain (geometry, display tables) reset; the acquisition loop
-  // clears it once it has done so. g_processingResetHook, when registered, is
-  // called at the same moment on the thread that detected the change.
+  // clears it once it has done so.
   std::atomic<int> processingResetRequested{0};
 };
 extern SwitchState g_switch;
@@ -60,10 +59,6 @@ void SetStartupHeadLimits();
 float RangeMetersOfStep(int step);
 // Operating frequency in force: the operator's in Head mode, the played ping's in File mode.
 int FrequencyInUseKHz();
-
-// Called (besides raising processingResetRequested) when the processing chain
-// must be reset; nullptr for none. Registered by the module that owns it.
-extern void (*g_processingResetHook)();
 
 // ---------------------------------------------------------------- command
 // RangeCode: 1..200 metres as themselves, 250/300/400/500 m as 201..204.

@@ -141,12 +141,9 @@ void ResetScanConvert() {
   g_scan.refusedBuilds = 0;
   BuildWeightTable();
   InitPerspective();
-  ConnectBeamTestRaster();
   TablesBusy = 0;
   g_building = 0;
 }
-
-void ConnectBeamTestRaster() { g_beamTestBuffer = BeamTestDestination(); }
 
 // ------------------------------------------------------------ outline spans
 

@@ -115,12 +115,8 @@ extern ScanState g_scan;
 extern std::atomic<int> TablesBusy;
 
 // Clears every table and picture, rebuilds the weight table and the
-// perspective constants and connects the decoder's beam-test raster to
-// BeamSampleBuffer (the start-up sequence without a mode build).
+// perspective constants (the start-up sequence without a mode build).
 void ResetScanConvert();
-// Points the return-data decoder's beam-test destination at BeamSampleBuffer
-// slot 0 (ResetReturnData disconnects it).
-void ConnectBeamTestRaster();
 
 void BuildWeightTable();
 void InitPerspective();

@@ -87,9 +87,6 @@ int g_nadirTrace[kMaxSamples];
 int g_nadirTraceLength = 0;
 float g_sidescanAngleDeg = kSidescanAngleMinDeg;
 
-ProcessingHook g_detectHook = nullptr;
-static ProcessingHook s_resetHooks[kMaxResetHooks];
-static int s_resetHookCount = 0;
 
 // The demodulator reads up to four samples past n; the rows hold 1010.
 static constexpr int kDftLength = 8;
@@ -145,21 +142,8 @@ static const float kElementWindow[kElements] = {
 #undef W
 };
 
-int RegisterResetHook(ProcessingHook fn) {
-  if (!fn) return 0;
-  for (int i = 0; i < s_resetHookCount; ++i)
-    if (s_resetHooks[i] == fn) return 1;
-  if (s_resetHookCount >= kMaxResetHooks) return 0;
-  s_resetHooks[s_resetHookCount++] = fn;
-  return 1;
-}
-
-void ClearProcessingHooks() {
-  s_resetHookCount = 0;
-  g_detectHook = nullptr;
-}
-
-// Averaging ring, running sum and every registered point history.
+// Averaging ring and running sum. The point histories of detection are the
+// ping cycle's to clear: it watches historyResets.
 static void ClearHistories() {
   std::memset(s_ringSum, 0, sizeof s_ringSum);
   std::memset(s_slotFilled, 0, sizeof s_slotFilled);
@@ -167,7 +151,6 @@ static void ClearHistories() {
   s_ringSamples = 0;
   g_beamform.avgSlot = 0;
   ++g_beamform.historyResets;
-  for (int i = 0; i < s_resetHookCount; ++i) s_resetHooks[i]();
 }
 
 void ResetBeamform() {
@@ -972,8 +955,6 @@ int ProcessPing() {
   const int cleaned = g_flatBottomFlag == 0 && PrepareCleanUp(n);
   CleanAndAverage(n, cleaned);
   ++g_beamform.pingsProcessed;
-
-  if (g_settings.ProfilePointDetection == 1 && g_detectHook) g_detectHook();
   return 1;
 }
 

@@ -69,7 +69,6 @@ constexpr float kSidescanAngleMaxDeg = 75.0f;
 
 // ---------------------------------------------------------------- state
 constexpr int kAvgRingSlots = 30;   // deepest averaging 29 pings
-constexpr int kMaxResetHooks = 8;
 
 // What ProcessPing keeps from one ping to the next besides the buffers above.
 struct BeamformState {
@@ -84,29 +83,20 @@ struct BeamformState {
 };
 extern BeamformState g_beamform;
 
-// Hooks of the point detection and filters (they live in their own modules).
-using ProcessingHook = void (*)();
-// DetectProfile, run by ProcessPing when ProfilePointDetection is 1; null: none.
-extern ProcessingHook g_detectHook;
-// Clears a point history; run by ResetProcessing and by the history reset.
-// Registering the same function twice keeps one entry. 1 taken, 0 table full.
-int RegisterResetHook(ProcessingHook fn);
-void ClearProcessingHooks();
-
 // Clears every buffer, the state record and the geometry to defaults (tests).
-// Hooks stay registered.
 void ResetBeamform();
 
 // ---------------------------------------------------------------- operations
 // Geometry from the settings, the head type and the frequency in use, then
 // ResetProcessing. Called when frequency, head type, beam count or sector change.
 void SetupBeamGeometry();
-// Clears element samples, demodulator rows, the averaging ring and the point
-// histories; speed profile to 1500; recomputes the geometry.
+// Clears element samples, demodulator rows and the averaging ring; speed
+// profile to 1500; recomputes the geometry. Detection's point histories are
+// cleared beside it by the ping cycle (ResetChain).
 void ResetProcessing();
 // Steering table, roll' and roll shift, beam gains for this ping.
 void BuildSteering();
-// The whole per-ping chain into BeamImage, then detection when enabled.
+// The whole per-ping chain into BeamImage (detection is the caller's next step).
 // Returns 1, or 0 when not run (Beam Test display mode).
 int ProcessPing();
 // Per-ping sidescan and nadir vectors (after ProcessPing).

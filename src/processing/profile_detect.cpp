@@ -54,11 +54,6 @@ void ResetProfileDetect() {
   }
 }
 
-void InstallProfileDetection() {
-  g_detectHook = DetectProfile;
-  RegisterResetHook(ResetPointHistory);
-}
-
 // ================================================================ [common quantities]
 struct DetectSetup {
   int beams;        // N

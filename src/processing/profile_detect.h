@@ -85,14 +85,11 @@ extern ProfileDetectState g_detect;
 // level and minimum range that external control set.
 void ResetProfileDetect();
 
-// Hands DetectProfile to the beamformer (g_detectHook) and registers the
-// point-history reset with ResetProcessing. Called once at start-up.
-void InstallProfileDetection();
 
 // ---------------------------------------------------------------- per ping
 // Runs the method of ProfilePointFilter on BeamImage, then point averaging, the
-// artificial bottom and the flat-bottom test. Called by ProcessPing when
-// ProfilePointDetection is 1.
+// artificial bottom and the flat-bottom test. The ping cycle calls it after
+// ProcessPing when ProfilePointDetection is 1.
 void DetectProfile();
 void DetectFirstReturn();
 void DetectMaximumReturn();

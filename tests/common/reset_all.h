@@ -4,11 +4,11 @@
 #pragma once
 
 #include "app/command_line.h"
-#include "files/conversion.h"
-#include "files/playback.h"
+#include "console/conversion.h"
+#include "console/playback.h"
 #include "files/sonar_file.h"
 #include "processing/xtf.h"
-#include "head/per_ping.h"
+#include "console/ping_cycle.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
 #include "nav/nav_state.h"

@@ -46,7 +46,7 @@ int FuzzPacketAssembly(const uint8_t* data, size_t size, FuzzStats* stats) {
   g_settings.HalfRange = (cfg >> 4) & 1;
   g_settings.RunMode = (cfg >> 5) & 1;
   g_settings.PulseLength = data[1] * 10;
-  g_beamTestBuffer = (cfg >> 6) & 1 ? s_beamTest : nullptr;
+  BeamTestRaster beamTest = (cfg >> 6) & 1 ? s_beamTest : nullptr;
   g_switch.dataType = cfg & 3;
   TakeDataTypeSetting();
 
@@ -75,10 +75,10 @@ int FuzzPacketAssembly(const uint8_t* data, size_t size, FuzzStats* stats) {
     const int result = AssemblePacket(s_packet, length);
     if (result & kPingComplete) {
       failure = RoundTrip();
-      if (DecodePingAt(now)) stats->pingsDecoded++;
+      if (DecodePingAt(now, beamTest)) stats->pingsDecoded++;
       FinishPing();
       // A finished record must never decode a second time.
-      if (DecodePingAt(now + 0.05)) failure = 1;
+      if (DecodePingAt(now + 0.05, beamTest)) failure = 1;
       now += 0.1 + (op & 0x0F) * 0.01;
     }
     if ((op & 0x3F) == 0x3F) ClearPing();

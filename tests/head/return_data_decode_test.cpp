@@ -274,13 +274,12 @@ TEST_F(ReturnDataDecode, BeamTestRasterSlotsAndMagnitudes) {
     g_settings.DisplayType = 4;
     g_settings.Xdcr = c.xdcr;
     g_settings.HalfRange = c.halfRange;
-    g_beamTestBuffer = s_beamTest;
     MakeRecord(c.type);
     Sample(0, 2) = 100;   // magnitude 27
     Sample(1, 2) = 160;   // magnitude 33
     Sample(4, 2) = 0;     // magnitude 127
     std::memset(g_elementSamples, 0, sizeof g_elementSamples);
-    ASSERT_EQ(1, DecodePingAt(1.0));
+    ASSERT_EQ(1, DecodePingAt(1.0, s_beamTest));
     const int slot = c.xdcr ? c.firstSlot + 2 : c.firstSlot + 13;
     const uint8_t* row = s_beamTest[slot];
     if (c.type == 1) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "console/ping_cycle.h"
 #include "imaging/bmp_writer.h"
 #include "imaging_fixture.h"
 #include "common/seabed_scene.h"
@@ -23,8 +24,7 @@ class ImagingPhysics : public ImagingTest {
   void SetUp() override {
     ImagingTest::SetUp();
     ResetBeamform();
-    ClearProcessingHooks();
-    ResetScene();
+      ResetScene();
     g_settings.StepSize = 1;   // 240 beams over 120 degrees
     g_settings.SectorSize = 3;
     g_settings.ProfilePointDetection = 1;
@@ -34,7 +34,6 @@ class ImagingPhysics : public ImagingTest {
     g_settings.AvgFilter = 1;
     g_settings.AvgFilterIndex = 5;
     g_settings.DisplayGain = seabed::kSurveyGain;
-    InstallProfileDetection();
   }
 
   // Ten pings of a flat seabed `depthM` below the sonar on range step
@@ -58,7 +57,7 @@ class ImagingPhysics : public ImagingTest {
       ASSERT_GT(length, 0);
       ASSERT_EQ(1, LoadPingRecord(record, length));
       ASSERT_EQ(1, DecodePingAt(1.0 + 0.1 * ping));
-      ASSERT_EQ(1, ProcessPing());
+      ASSERT_EQ(1, FormBeamsAndProfile());
       ComputePointIntensity();
       BuildProfileOutput();
       ASSERT_EQ(1, RenderPing(plat::kWinMain));

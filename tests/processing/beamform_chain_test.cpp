@@ -15,13 +15,7 @@ constexpr double kDeg = M_PI / 180.0;
 class BeamformChainTest : public ::testing::Test {
  protected:
   void SetUp() override { bftest::ResetAll(); }
-  void TearDown() override { ClearProcessingHooks(); }
 };
-
-int g_hookCalls = 0;
-void CountingHook() { ++g_hookCalls; }
-int g_detectCalls = 0;
-void DetectStub() { ++g_detectCalls; }
 
 TEST_F(BeamformChainTest, SilentPingCompressesToMinusOneAndFormsNoEcho) {
   for (int mode = 0; mode < 4; ++mode) {
@@ -296,27 +290,26 @@ TEST_F(BeamformChainTest, AveragingOffShowsThePingButKeepsFillingTheRing) {
   EXPECT_NEAR(g_beamImage[raw.beam][raw.sample], raw.value * 1.3f / 5, 1e-3f * raw.value);
 }
 
-TEST_F(BeamformChainTest, ChangingTheAveragingIndexClearsTheRingAndThePointHistories) {
-  ASSERT_EQ(RegisterResetHook(CountingHook), 1);
-  ASSERT_EQ(RegisterResetHook(CountingHook), 1);  // once only
-  g_hookCalls = 0;
+TEST_F(BeamformChainTest, ChangingTheAveragingIndexClearsTheRingAndCountsTheClear) {
+  const int start = g_beamform.historyResets;
+  auto clears = [&] { return g_beamform.historyResets - start; };
   g_settings.AvgFilter = 1;
   g_settings.AvgFilterIndex = 5;
   g_flatBottomFlag = 1;
   const Probe p = EchoPing();
-  EXPECT_EQ(g_hookCalls, 0);
+  EXPECT_EQ(clears(), 0);
 
   // Unchanged settings: the echo is still in the mean.
   bftest::Silence();
   ASSERT_EQ(ProcessPing(), 1);
   EXPECT_NEAR(g_beamImage[p.beam][p.sample], p.value, 1e-3f * p.value);
-  EXPECT_EQ(g_hookCalls, 0);
+  EXPECT_EQ(clears(), 0);
 
   g_settings.AvgFilterIndex = 7;
   bftest::Silence();
   ASSERT_EQ(ProcessPing(), 1);
   EXPECT_FLOAT_EQ(g_beamImage[p.beam][p.sample], 0.0f);
-  EXPECT_EQ(g_hookCalls, 1);
+  EXPECT_EQ(clears(), 1);
 
   struct Change {
     const char* legend;
@@ -328,18 +321,18 @@ TEST_F(BeamformChainTest, ChangingTheAveragingIndexClearsTheRingAndThePointHisto
   };
   for (const Change& c : changes) {
     SCOPED_TRACE(c.legend);
-    const int before = g_hookCalls;
+    const int before = clears();
     EchoPing();
     *c.field = c.value;
     bftest::Silence();
     ASSERT_EQ(ProcessPing(), 1);
     EXPECT_FLOAT_EQ(g_beamImage[p.beam][p.sample], 0.0f);
-    EXPECT_EQ(g_hookCalls, before + 1);
+    EXPECT_EQ(clears(), before + 1);
   }
 
-  const int before = g_hookCalls;
+  const int before = clears();
   ResetProcessing();
-  EXPECT_EQ(g_hookCalls, before + 1);
+  EXPECT_EQ(clears(), before + 1);
 }
 
 TEST_F(BeamformChainTest, ResetProcessingClearsSamplesRowsAndSetsTheSpeedProfile) {
@@ -357,17 +350,6 @@ TEST_F(BeamformChainTest, ResetProcessingClearsSamplesRowsAndSetsTheSpeedProfile
     }
   for (int s = 0; s < kMaxSamples; ++s) ASSERT_FLOAT_EQ(g_soundSpeedProfile[s], 1500.0f);
   EXPECT_EQ(g_beamform.avgSlot, 0);
-}
-
-TEST_F(BeamformChainTest, DetectionRunsInsideTheChainOnlyWhenEnabled) {
-  g_detectCalls = 0;
-  g_detectHook = DetectStub;
-  ASSERT_EQ(ProcessPing(), 1);
-  EXPECT_EQ(g_detectCalls, 0);
-  g_settings.ProfilePointDetection = 1;
-  ASSERT_EQ(ProcessPing(), 1);
-  ASSERT_EQ(ProcessPing(), 1);
-  EXPECT_EQ(g_detectCalls, 2);
 }
 
 TEST_F(BeamformChainTest, StaleSamplesFromSample300AreClearedEachPing) {

@@ -24,7 +24,6 @@ inline void ResetAll(int stepSize = 1, int mode = 2, int samples = 500) {
   ResetReturnData();
   ResetPlaybackCopies();
   ResetBeamform();
-  ClearProcessingHooks();
   g_settings.StepSize = stepSize;
   g_settings.ProcessingMode = mode;
   g_settings.SectorSize = 3;

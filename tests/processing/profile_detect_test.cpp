@@ -473,19 +473,6 @@ TEST_F(ProfileDetect, SwathExtentsSpanThePoints) {
   EXPECT_EQ(g_detect.swathValue, g_detect.starboardExtent - g_detect.portExtent);
 }
 
-TEST_F(ProfileDetect, HookRunsDetectionAndResetClearsThePointHistory) {
-  pdtest::ResetAll(1, 2);
-  InstallProfileDetection();
-  EXPECT_EQ(g_detectHook, &DetectProfile);
-  g_filter.ring[0][5] = 100.0f;
-  g_filter.ringSum[5] = 100.0f;
-  g_filter.ringSlot = 2;
-  ResetProcessing();
-  EXPECT_EQ(g_filter.ring[0][5], 0.0f);
-  EXPECT_EQ(g_filter.ringSum[5], 0.0f);
-  EXPECT_EQ(g_filter.ringSlot, 0);
-}
-
 TEST_F(ProfileDetect, PerPingPathAllocatesNothing) {
   pdtest::ResetAll(0, 2);
   g_settings.ProfilePointFilter_g_pre_filter_sw = 1;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "console/ping_cycle.h"
 #include "processing/beamform_test_util.h"
 #include "processing/profile_test_util.h"
 #include "common/seabed_scene.h"
@@ -50,10 +51,9 @@ void RunScene(const SceneParams& p, int stepSize, int method, int pings,
   g_settings.AvgFilterIndex = 9;
   g_settings.DisplayGain = displayGain;
   bftest::ApplyScene(p);
-  InstallProfileDetection();
   for (int i = 0; i < pings; ++i) {
     ASSERT_TRUE(bftest::DecodeScenePing(p, i));
-    ASSERT_TRUE(ProcessPing());
+    ASSERT_TRUE(FormBeamsAndProfile());
     ComputePointIntensity();
     BuildProfileOutput();
     UpdateAltitude();

@@ -1,4 +1,4 @@
-// Per-ping processing. Head mode runs it on the acquisition thread for every
+// The ping cycle. Head mode runs it on the acquisition thread for every
 // completed ping; File mode runs it from the playback step for every record
 // read. The record waits in g_pingRecord (return data); the stages run in a
 // fixed order because each reads what the one before produced:
@@ -8,7 +8,7 @@
 // Owns: the values of the last played record that decide when tables are
 // rebuilt, the frequency-refresh memory, and the per-ping timings that
 // playback pacing reads.
-#include "head/per_ping.h"
+#include "console/ping_cycle.h"
 
 #include <cstring>
 
@@ -24,6 +24,7 @@
 #include "processing/outputs.h"
 #include "processing/profile_detect.h"
 #include "processing/profile_filter.h"
+#include "processing/xtf.h"
 #include "settings/settings.h"
 
 PerPingState g_perPing;
@@ -57,6 +58,8 @@ void RestoreDecodedPing() {
 void ResetChain() {
   HoldDecodedPing();
   ResetProcessing();
+  ResetPointHistory();
+  g_perPing.historyResetsSeen = g_beamform.historyResets;
   RestoreDecodedPing();
   g_perPing.processingResets++;
 }
@@ -126,14 +129,34 @@ int BottomTrackHeld() {
 
 }  // namespace
 
-void InstallSettingsFollowUps() {
-  SetSettingsFollowUp(kFollowFrequency, FollowFrequency);
-  SetSettingsFollowUp(kFollowProfilePointDotSize, FollowDotSize);
-  SetSettingsFollowUp(kFollowShortOutliers, FollowShortOutliers);
+void FollowLoadedSettings() {
+  FollowFrequency();
+  FollowDotSize();
+  FollowShortOutliers();
   // DataOutputType and SignalLevel need no follow-up: the outputs and the
   // renderer read the keys themselves (type 2 is "beam output enabled", 1 the
   // signal-level strip), so there are no companion flags to fall out of step.
-  // TrackPlotterZoom will rescale the track plotter once that module exists.
+}
+
+int LoadConsoleSettings(const char* path) {
+  const int read = LoadSettings(path);
+  FollowLoadedSettings();
+  return read;
+}
+
+void ResetProcessingChain() { ResetChain(); }
+
+int FormBeamsAndProfile() {
+  const int formed = ProcessPing();
+  if (!formed) return 0;
+  // A change of averaging, detection or method cleared the beamformer's
+  // histories inside ProcessPing; detection's own go with them.
+  if (g_beamform.historyResets != g_perPing.historyResetsSeen) {
+    g_perPing.historyResetsSeen = g_beamform.historyResets;
+    ResetPointHistory();
+  }
+  if (g_settings.ProfilePointDetection == 1) DetectProfile();
+  return formed;
 }
 
 void ResetPerPing() { g_perPing = PerPingState{}; }
@@ -161,6 +184,12 @@ int FrequencyAndHeadRefresh() {
   RestoreDecodedPing();
   CentreProfile();
   ClearImage();
+  // The beam slots still hold the old geometry's samples; the first picture
+  // of the new one must not interpolate between them.
+  // In Beam Test the slots already hold the raster of the ping being
+  // processed, which is kept like its element samples.
+  if (!(s_holdDecodedPing && g_settings.DisplayType == kDisplayBeamTest))
+    std::memset(g_scan.BeamSampleBuffer, 0, sizeof g_scan.BeamSampleBuffer);
   ResetChain();
   RebuildDisplayTables();
   pp.frequencyRefreshes++;
@@ -168,11 +197,8 @@ int FrequencyAndHeadRefresh() {
 }
 
 void InitPipeline() {
-  InstallSettingsFollowUps();
   ResetScanConvert();
   SelectColorTable(plat::kWinMain, g_settings.Colors);
-  InstallProfileDetection();
-  g_beamTestBuffer = BeamTestDestination();
   CentreProfile();
   ClearImage();
   g_perPing.pipelineReady = 1;
@@ -186,7 +212,7 @@ int ProcessDecodedRecord() {
   const int fileMode = g_settings.RunMode == 1;
 
   // 1. Decode; a rejected record is shown, recorded and output nowhere.
-  if (!DecodePing()) {
+  if (!DecodePing(BeamTestDestination())) {
     pp.pingsRejected++;
     if (pp.pauseOnReject) plat::SleepMs(kRejectPauseMs);
     FinishPing();
@@ -217,7 +243,7 @@ int ProcessDecodedRecord() {
     RenderPing(plat::kWinMain);
   } else {
     const double procStart = NowMs();
-    ProcessPing();
+    FormBeamsAndProfile();
     g_render.bottomTrackActive = BottomTrackHeld();
     const int detection = g_settings.ProfilePointDetection == 1;
     if (g_settings.ProfilePointIntensityOutput == 1) ComputePointIntensity();

@@ -6,12 +6,12 @@
 // name of the selection or, after the last, says "Conversion Complete!".
 // Owns: the selection buffer and its name offsets, the batch counters and
 // the conversion kind.
-#include "files/conversion.h"
+#include "console/conversion.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "files/playback.h"
+#include "console/playback.h"
 #include "processing/xtf.h"
 #include "platform/platform.h"
 #include "processing/outputs.h"

@@ -6,11 +6,11 @@
 
 #include <vector>
 
-#include "files/conversion.h"
-#include "files/playback.h"
+#include "console/conversion.h"
+#include "console/playback.h"
 #include "files/sonar_file_test_util.h"
 #include "processing/xtf.h"
-#include "head/per_ping.h"
+#include "console/ping_cycle.h"
 #include "platform/recording.h"
 #include "processing/outputs.h"
 

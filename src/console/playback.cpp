@@ -16,14 +16,14 @@
 //   [SECTION] Pacing and toggles
 //   [SECTION] Playback window
 //   [SECTION] Copy
-#include "files/playback.h"
+#include "console/playback.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "files/conversion.h"
+#include "console/conversion.h"
 #include "files/sonar_file.h"
-#include "head/per_ping.h"
+#include "console/ping_cycle.h"
 #include "head/return_data.h"
 #include "imaging/overlay.h"
 #include "imaging/scan_convert.h"

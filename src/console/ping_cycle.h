@@ -1,7 +1,8 @@
-// The per-ping processing shared by Head and File mode: decode the ping
-// record, take a played record's settings over, form the beams, detect the
-// profile, draw, publish the outputs and finish the record, in that fixed
-// order because every stage reads what the one before produced.
+// The ping cycle shared by Head and File mode: decode the ping record, take a
+// played record's settings over, form the beams, detect the profile, draw,
+// publish the outputs and finish the record, in that fixed order because
+// every stage reads what the one before produced. It sits above every domain
+// module and calls each directly; none of them calls back up into it.
 #pragma once
 
 struct PerPingState {
@@ -26,6 +27,7 @@ struct PerPingState {
   int screenUpdate = 1;           // fast playback draws without showing its averaged records
   int pauseOnReject = 1;          // a rejected record pauses 50 ms (the console, not a batch tool)
   int pipelineReady = 0;          // InitPipeline has run
+  int historyResetsSeen = 0;      // the beamformer's clear count detection has followed
 
   // ---- counters (tests and the converter's summary)
   int pingsDecoded = 0;
@@ -42,23 +44,34 @@ void ResetPerPing();
 
 // One-time set-up of the processing and display chain, the start-up part
 // that comes before the first ping: weight table, perspective constants,
-// colour table, detection hooks, beam-test raster, and a forced frequency
-// refresh (geometry, processing reset, display tables).
+// colour table, and a forced frequency refresh (geometry, processing reset,
+// display tables).
 void InitPipeline();
 
-// Hands the settings loader the work that follows some of its keys
-// (frequency refresh, detection's minimum range, the outlier filters'
-// switches). Must run before LoadSettings; InitPipeline repeats it, which is
-// harmless.
-void InstallSettingsFollowUps();
+// Reads the settings file and does the work that follows some of its keys:
+// the frequency refresh (at once when the pipeline exists, otherwise left to
+// InitPipeline), detection's minimum range back to 0.1 m, and the outlier
+// filters' switches. Returns what LoadSettings returned.
+int LoadConsoleSettings(const char* path);
+void FollowLoadedSettings();
+
+// Clears every history of the processing chain: the beamformer's rings and
+// rows (ResetProcessing) and detection's point histories. Inside the cycle,
+// between decoding and beamforming, the ping already decoded is kept.
+void ResetProcessingChain();
+
+// Beams into BeamImage, then (when enabled) the profile: detection with its
+// point histories cleared first whenever the beamformer cleared its own.
+// Returns what ProcessPing returned.
+int FormBeamsAndProfile();
 
 // Playback opened a file: forget the last record's values so the first
 // record of the file reconfigures the tables.
 void ForgetPlayedSettings();
 
 // Rebuilds geometry, processing and display tables when the frequency in use
-// or the range offset changed since the last refresh (or a rebuild is forced).
-// Returns 1 when it rebuilt.
+// or the range offset changed since the last refresh (or a rebuild is forced);
+// the beam-sample slots are cleared with them. Returns 1 when it rebuilt.
 int FrequencyAndHeadRefresh();
 void ForceFrequencyRefresh();
 

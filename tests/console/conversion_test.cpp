@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "files/playback_test_util.h"
+#include "console/playback_test_util.h"
 
 namespace {
 

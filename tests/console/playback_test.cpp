@@ -5,7 +5,7 @@
 // what is tested.
 #include <vector>
 
-#include "files/playback_test_util.h"
+#include "console/playback_test_util.h"
 
 namespace {
 

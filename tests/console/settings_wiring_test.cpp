@@ -9,11 +9,11 @@
 #include <string>
 
 #include "common/chain_fixture.h"
-#include "files/conversion.h"
-#include "files/playback.h"
+#include "console/conversion.h"
+#include "console/playback.h"
 #include "files/sonar_file.h"
 #include "processing/xtf.h"
-#include "head/per_ping.h"
+#include "console/ping_cycle.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
 #include "imaging/render.h"
@@ -65,8 +65,7 @@ TEST_F(SettingsWiring, LoadingRunsTheDetectionAndFilterFollowUps) {
   SetMinimumRange(12);
   g_filter.deepOutlierSw = 0;
   g_filter.shortOutlierCompanion = 0;
-  InstallSettingsFollowUps();
-  LoadSettings(ini.c_str());
+  LoadConsoleSettings(ini.c_str());
   EXPECT_FLOAT_EQ(g_detect.minimumRangeM, 0.1f);
   EXPECT_EQ(g_filter.deepOutlierSw, 1);
   EXPECT_EQ(g_filter.shortOutlierCompanion, 1);
@@ -75,9 +74,8 @@ TEST_F(SettingsWiring, LoadingRunsTheDetectionAndFilterFollowUps) {
 
 TEST_F(SettingsWiring, AFrequencyReadBeforeTheChainExistsIsLeftForItsStart) {
   const std::string ini = WriteIni("[Settings]\nFrequency=245\n");
-  InstallSettingsFollowUps();
   g_perPing.refreshFrequencyKHz = 245;  // as if the tables were built for it
-  LoadSettings(ini.c_str());
+  LoadConsoleSettings(ini.c_str());
   EXPECT_EQ(g_settings.Frequency, 245);
   EXPECT_EQ(g_perPing.refreshFrequencyKHz, -1);  // forced: InitPipeline rebuilds
   EXPECT_EQ(g_perPing.frequencyRefreshes, 0);
@@ -89,7 +87,7 @@ TEST_F(SettingsWiring, AFrequencyReadWhileTheChainRunsRebuildsTheTables) {
   const int tables = g_perPing.tableRebuilds;
   // The same frequency as the tables hold: the refresh is still forced.
   const std::string ini = WriteIni("[Settings]\nFrequency=260\n");
-  LoadSettings(ini.c_str());
+  LoadConsoleSettings(ini.c_str());
   EXPECT_EQ(g_perPing.frequencyRefreshes, rebuilds + 1);
   EXPECT_EQ(g_perPing.tableRebuilds, tables + 1);
   EXPECT_EQ(g_perPing.refreshFrequencyKHz, 260);
