@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "files/conversion.h"
+#include "files/output_file.h"
 #include "files/playback.h"
 #include "files/sonar_file.h"
 #include "files/xtf.h"
@@ -23,6 +24,7 @@
 namespace testutil {
 
 inline void ResetAllModules() {
+  ClearOutputFault();
   plat::rec::Reset();
   ResetSettings();
   ResetSwitchState();
