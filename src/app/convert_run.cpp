@@ -16,6 +16,7 @@
 #include "app/command_line.h"
 #include "files/conversion.h"
 #include "files/playback.h"
+#include "files/xtf.h"
 #include "head/per_ping.h"
 #include "head/switch_command.h"
 #include "imaging/bmp_writer.h"
@@ -167,6 +168,15 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
   ClosePlaybackFile();
   CloseConversionOutputs();
   CloseOutputSocket();
+  // The end of the file closed the outputs already; each keeps whether it
+  // lost a write (a short write, a full disk at a flush, a failed close).
+  if (status == kConvertOk && (PointFileFailed() || BeamFileFailed() || XtfFileFailed())) {
+    const char* name = PointFileFailed() ? g_commandLine.pointName
+                       : BeamFileFailed() ? g_commandLine.beamName
+                                          : g_commandLine.xtfName;
+    SetError(error, errorSize, "%s: the output could not be written completely", name);
+    status = kConvertFailed;
+  }
   SaveSettings(options.settingsPath);
   return status;
 }
