@@ -115,6 +115,16 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
     }
     return kConvertBadFile;
   }
+  // The command line drops an output it could not create and plays on; a
+  // batch tool must not report success for a product it never made.
+  const CommandLineState& c = g_commandLine;
+  const int missing = (c.writePoints && c.pointName[0] == '\0') || (c.writeBeams && c.beamName[0] == '\0') ||
+                      (c.writeXtf && c.xtfName[0] == '\0');
+  if (missing) {
+    SetError(error, errorSize, "%s: its output could not be created", c.fileName);
+    CloseConversionOutputs();
+    return kConvertFailed;
+  }
 
   // File mode, as the run-mode switch sets it up: the operator's head values
   // wait aside, the output socket is made anew, the tables are built.
