@@ -17,6 +17,7 @@
 #include "console/conversion.h"
 #include "console/playback.h"
 #include "console/ping_cycle.h"
+#include "processing/xtf.h"
 #include "head/switch_command.h"
 #include "imaging/bmp_writer.h"
 #include "imaging/palette.h"
@@ -112,6 +113,16 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
     }
     return kConvertBadFile;
   }
+  // The command line drops an output it could not create and plays on; a
+  // batch tool must not report success for a product it never made.
+  const CommandLineState& c = g_commandLine;
+  const int missing = (c.writePoints && c.pointName[0] == '\0') || (c.writeBeams && c.beamName[0] == '\0') ||
+                      (c.writeXtf && c.xtfName[0] == '\0');
+  if (missing) {
+    SetError(error, errorSize, "%s: its output could not be created", c.fileName);
+    CloseConversionOutputs();
+    return kConvertFailed;
+  }
 
   // File mode, as the run-mode switch sets it up: the operator's head values
   // wait aside, the output socket is made anew, the tables are built.
@@ -165,6 +176,15 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
   ClosePlaybackFile();
   CloseConversionOutputs();
   CloseOutputSocket();
+  // The end of the file closed the outputs already; each keeps whether it
+  // lost a write (a short write, a full disk at a flush, a failed close).
+  if (status == kConvertOk && (PointFileFailed() || BeamFileFailed() || XtfFileFailed())) {
+    const char* name = PointFileFailed() ? g_commandLine.pointName
+                       : BeamFileFailed() ? g_commandLine.beamName
+                                          : g_commandLine.xtfName;
+    SetError(error, errorSize, "%s: the output could not be written completely", name);
+    status = kConvertFailed;
+  }
   SaveSettings(options.settingsPath);
   return status;
 }

@@ -69,7 +69,7 @@ void SetRecordProcessor(RecordProcessor fn) { s_processor = fn; }
 
 void ResetPlayback() {
   ClosePlaybackFile();
-  if (g_player.copyFile) std::fclose(g_player.copyFile);
+  (void)CloseOutput(g_player.copyFile);
   g_player = PlaybackState{};
 }
 
@@ -352,13 +352,14 @@ void CopyTitle() {
 // goes before it in the copy too, so a copy of a whole file equals its source.
 void CopyItemRead() {
   PlaybackState& p = g_player;
-  if (p.copyFile == nullptr) return;
-  size_t written = 0;
-  if (g_playback.frameBeforeRecord && g_playback.frameLength > 0)
-    written += std::fwrite(g_videoFrame, 1, static_cast<size_t>(g_playback.frameLength), p.copyFile);
-  if (g_playback.recordSize > 0 && g_playback.recordSize <= static_cast<int>(sizeof g_playback.rawRecord))
-    written += std::fwrite(g_playback.rawRecord, 1, static_cast<size_t>(g_playback.recordSize), p.copyFile);
-  p.bytesCopied += static_cast<int64_t>(written);
+  if (!OutputOpen(p.copyFile)) return;
+  if (g_playback.frameBeforeRecord && g_playback.frameLength > 0 &&
+      !WriteOutput(p.copyFile, g_videoFrame, static_cast<size_t>(g_playback.frameLength)))
+    p.copyWriteErrors++;
+  if (g_playback.recordSize > 0 && g_playback.recordSize <= static_cast<int>(sizeof g_playback.rawRecord) &&
+      !WriteOutput(p.copyFile, g_playback.rawRecord, static_cast<size_t>(g_playback.recordSize)))
+    p.copyWriteErrors++;
+  p.bytesCopied = OutputBytes(p.copyFile);
   CopyTitle();
 }
 
@@ -373,9 +374,7 @@ int StartCopyTo(const char* path) {
   // Copying a file onto itself would destroy it while it is read.
   if (g_player.fileOpen && std::strcmp(path, g_player.fileName) == 0) return 0;
   StopCopy();
-  FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) return 0;
-  g_player.copyFile = f;
+  if (!OpenOutputFile(g_player.copyFile, path, kOutputCreate)) return 0;
   g_player.copying = 1;
   g_player.bytesCopied = 0;
   g_player.copyKbShown = -1;
@@ -398,14 +397,17 @@ int StartCopy() {
   return StartCopyTo(name);
 }
 
-void StopCopy() {
-  if (!g_player.copying) return;
+int StopCopy() {
+  if (!g_player.copying) return 1;
   plat::MessageBox("Close Copy File", g_player.copyName, plat::kIconInformation);
-  if (g_player.copyFile) std::fclose(g_player.copyFile);
-  g_player.copyFile = nullptr;
+  const int ok = CloseOutput(g_player.copyFile);
+  if (!ok) g_player.copyCloseErrors++;
   g_player.copying = 0;
   char title[400];
   std::snprintf(title, sizeof title, "%s - Playback of %s", kProduct, g_player.fileName);
   plat::SetWindowTitle(plat::kWinMain, title);
   plat::SetMenuItemText(kMenuCopy, "&Copy Start...");
+  return ok;
 }
+
+int CopyFailed() { return OutputFailed(g_player.copyFile); }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "files/output_file.h"
+
 constexpr int kPlaybackNameBytes = 257;
 constexpr int kRealtimeMaxDelayMs = 2000;  // a recorded gap this long is not waited for
 constexpr int kHoldSleepMs = 50;
@@ -46,10 +48,12 @@ struct PlaybackState {
   float markerFraction = -1.0f;    // position fraction last drawn
 
   // ---- copy of the records read ("&Copy Start...")
-  FILE* copyFile = nullptr;
+  OutputFile copyFile;             // keeps its count and failure after StopCopy until the next start
   int copying = 0;
   char copyName[kPlaybackNameBytes] = "";
-  int64_t bytesCopied = 0;
+  int64_t bytesCopied = 0;         // whole writes only
+  int copyWriteErrors = 0;         // short or failed writes of the copy
+  int copyCloseErrors = 0;         // stops whose close reported a lost write
   int copyKbShown = -1;
 };
 extern PlaybackState g_player;
@@ -111,4 +115,8 @@ void MovePositionMarker();
 // Menu item 16: start (save dialog) or stop the copy of the records read.
 int StartCopy();
 int StartCopyTo(const char* path);
-void StopCopy();
+// Returns 0 when the copy lost a write (a short write, a failed flush or a
+// failed close); 1 also when no copy was running.
+int StopCopy();
+// 1 when the copy running now, or the last one stopped, lost a write.
+int CopyFailed();

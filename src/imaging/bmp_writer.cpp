@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "files/output_file.h"
 #include "platform/byte_order.h"
 #include "imaging/palette.h"
 #include "imaging/scan_convert.h"
@@ -73,17 +74,17 @@ int WriteBmpFile(const char* path, const uint8_t* pixels, int width, int height,
   const int headerBytes =
       FormatBmpHeader(header, sizeof header, width, height, bitsPerPixel, palette, paletteCount);
   if (!headerBytes) return 0;
-  FILE* f = std::fopen(path, "wb");
-  if (!f) return 0;
-  int ok = std::fwrite(header, 1, headerBytes, f) == static_cast<size_t>(headerBytes);
+  OutputFile f;
+  if (!OpenOutputFile(f, path, kOutputCreate)) return 0;
+  int ok = WriteOutput(f, header, static_cast<size_t>(headerBytes));
   const size_t rowBytes = static_cast<size_t>(width) * bitsPerPixel / 8;
   const size_t padded = static_cast<size_t>(BmpRowBytes(width, bitsPerPixel));
   static const uint8_t kZero[4] = {0, 0, 0, 0};
   for (int r = height - 1; ok && r >= 0; --r) {
-    ok = std::fwrite(pixels + rowBytes * r, 1, rowBytes, f) == rowBytes;
-    if (ok && padded > rowBytes) ok = std::fwrite(kZero, 1, padded - rowBytes, f) == padded - rowBytes;
+    ok = WriteOutput(f, pixels + rowBytes * r, rowBytes);
+    if (ok && padded > rowBytes) ok = WriteOutput(f, kZero, padded - rowBytes);
   }
-  if (std::fclose(f) != 0) ok = 0;
+  if (!CloseOutput(f)) ok = 0;
   // A cut file would look like a picture to the next reader; leave none.
   if (!ok) std::remove(path);
   return ok;

@@ -24,6 +24,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/byte_order.h"
@@ -310,7 +311,7 @@ void RefreshStatus(int isPoint) {
   plat::InvalidateWindow(plat::kWinMain);
 }
 
-int OpenOutputFile(int isPoint, const char* path) {
+int OpenRecordFile(int isPoint, const char* path) {
   const char* ext = isPoint ? "K4P" : "K4B";
   if (!HasExtension(path, ext)) {
     plat::MessageBox(isPoint ? "Record to Profile Point File" : "Record to Beam Output File",
@@ -320,15 +321,13 @@ int OpenOutputFile(int isPoint, const char* path) {
   if (std::strlen(path) >= kOutputNameBytes) return 0;
   if (isPoint) ClosePointFile();
   else CloseBeamFile();
-  FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) return 0;  // a failed creation is silent
+  OutputFile& f = isPoint ? g_outputs.pointFile : g_outputs.beamFile;
+  if (!OpenOutputFile(f, path, kOutputCreate)) return 0;  // a failed creation is silent
   if (isPoint) {
-    g_outputs.pointFile = f;
     g_outputs.pointFileOpen = 1;
     std::snprintf(g_outputs.pointFileName, sizeof g_outputs.pointFileName, "%s", path);
     g_outputs.pointBytesWritten = 0;
   } else {
-    g_outputs.beamFile = f;
     g_outputs.beamFileOpen = 1;
     std::snprintf(g_outputs.beamFileName, sizeof g_outputs.beamFileName, "%s", path);
     g_outputs.beamBytesWritten = 0;
@@ -348,54 +347,60 @@ int ChooseOutputFile(int isPoint) {
   req.save = 1;
   char name[kOutputNameBytes + 1];
   if (!plat::FileDialog(req, name, sizeof name)) return 0;
-  return OpenOutputFile(isPoint, name);
+  return OpenRecordFile(isPoint, name);
 }
 
 }  // namespace
 
 // Names keep the case they were given: lower-casing a whole path on a
 // case-sensitive file system would point at a directory that is not there.
-int OpenPointFile(const char* path) { return OpenOutputFile(1, path); }
-int OpenBeamFile(const char* path) { return OpenOutputFile(0, path); }
+int OpenPointFile(const char* path) { return OpenRecordFile(1, path); }
+int OpenBeamFile(const char* path) { return OpenRecordFile(0, path); }
 int ChoosePointFile() { return ChooseOutputFile(1); }
 int ChooseBeamFile() { return ChooseOutputFile(0); }
 
-void ClosePointFile() {
-  if (g_outputs.pointFile) std::fclose(g_outputs.pointFile);
-  g_outputs.pointFile = nullptr;
-  g_outputs.pointFileOpen = 0;
-  RefreshStatus(1);
+namespace {
+
+int CloseRecordFile(int isPoint) {
+  OutputFile& f = isPoint ? g_outputs.pointFile : g_outputs.beamFile;
+  const int wasOpen = OutputOpen(f);
+  const int ok = CloseOutput(f);
+  if (wasOpen && !ok) (isPoint ? g_outputs.pointCloseErrors : g_outputs.beamCloseErrors)++;
+  (isPoint ? g_outputs.pointFileOpen : g_outputs.beamFileOpen) = 0;
+  RefreshStatus(isPoint);
+  return ok;
 }
 
-void CloseBeamFile() {
-  if (g_outputs.beamFile) std::fclose(g_outputs.beamFile);
-  g_outputs.beamFile = nullptr;
-  g_outputs.beamFileOpen = 0;
-  RefreshStatus(0);
+int WriteRecordFile(int isPoint, const uint8_t* rec, int length) {
+  OutputFile& f = isPoint ? g_outputs.pointFile : g_outputs.beamFile;
+  const int ok = WriteOutput(f, rec, static_cast<size_t>(length));
+  if (!ok) (isPoint ? g_outputs.pointWriteErrors : g_outputs.beamWriteErrors)++;
+  (isPoint ? g_outputs.pointBytesWritten : g_outputs.beamBytesWritten) = OutputBytes(f);
+  RefreshStatus(isPoint);
+  return ok;
 }
+
+}  // namespace
+
+int ClosePointFile() { return CloseRecordFile(1); }
+int CloseBeamFile() { return CloseRecordFile(0); }
+int PointFileFailed() { return OutputFailed(g_outputs.pointFile); }
+int BeamFileFailed() { return OutputFailed(g_outputs.beamFile); }
 
 int WritePointRecord() {
-  if (!g_outputs.pointFileOpen || g_outputs.pointFile == nullptr) return 0;
+  if (!g_outputs.pointFileOpen || !OutputOpen(g_outputs.pointFile)) return 0;
   const uint8_t* rec = nullptr;
   const int length = PointRecord(&rec);
   if (length <= 0) return 0;
-  const size_t written = std::fwrite(rec, 1, static_cast<size_t>(length), g_outputs.pointFile);
-  if (written != static_cast<size_t>(length)) g_outputs.pointWriteErrors++;
-  g_outputs.pointBytesWritten += static_cast<int64_t>(written);
-  RefreshStatus(1);
-  return written == static_cast<size_t>(length);
+  return WriteRecordFile(1, rec, length);
 }
 
 int WriteBeamRecord(int displayMode) {
-  if (!g_outputs.beamFileOpen || g_outputs.beamFile == nullptr) return 0;
+  if (!g_outputs.beamFileOpen || !OutputOpen(g_outputs.beamFile)) return 0;
   const uint8_t* rec = nullptr;
   const int length = BeamRecord(&rec, displayMode);
   if (length <= 0) return 0;
-  const size_t written = std::fwrite(rec, 1, static_cast<size_t>(length), g_outputs.beamFile);
-  if (written != static_cast<size_t>(length)) g_outputs.beamWriteErrors++;
-  g_outputs.beamBytesWritten += static_cast<int64_t>(written);
-  RefreshStatus(0);
-  return written == static_cast<size_t>(length);
+  return WriteRecordFile(0, rec, length);
 }
 
 // ============================================================ [SECTION] Socket and datagrams

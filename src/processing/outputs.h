@@ -6,8 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
+#include "files/output_file.h"
 #include "settings/constants.h"
 
 constexpr int kRecordHeaderCommon = 112;       // header both records share
@@ -27,8 +27,9 @@ enum DataOutputKind { kOutputNone = 0, kOutputPoints = 1, kOutputBeams = 2 };
 struct OutputState {
   // ---- files: opened by the dialog, the command line or a conversion; closed by
   // the dialog, the end of a converted file, a run-mode change or shutdown
-  FILE* pointFile = nullptr;
-  FILE* beamFile = nullptr;
+  // Each keeps its byte count and failure after the close until the next open.
+  OutputFile pointFile;
+  OutputFile beamFile;
   int pointFileOpen = 0;
   int beamFileOpen = 0;
   char pointFileName[kOutputNameBytes] = "";
@@ -37,6 +38,8 @@ struct OutputState {
   int64_t beamBytesWritten = 0;
   int pointWriteErrors = 0;        // short writes seen (the file stays open)
   int beamWriteErrors = 0;
+  int pointCloseErrors = 0;        // closes that reported a lost write (failed flush or close)
+  int beamCloseErrors = 0;
 
   // ---- per ping
   uint32_t outputCounter = 0;      // 0 when either file opens; +1 per ping with output
@@ -94,10 +97,17 @@ int OpenBeamFile(const char* path);
 // The same behind the save dialog. Returns 1 when a file was opened.
 int ChoosePointFile();
 int ChooseBeamFile();
-void ClosePointFile();
-void CloseBeamFile();
+// Return 0 when the file lost a write: a short write, a failed flush or a
+// failed close (counted in the close errors). 1 also when nothing was open.
+int ClosePointFile();
+int CloseBeamFile();
+// Return 1 when the whole record was written, 0 when none is open or the
+// write failed (counted in the write errors).
 int WritePointRecord();
 int WriteBeamRecord(int displayMode);
+// 1 when the file open now, or the last one closed, lost a write.
+int PointFileFailed();
+int BeamFileFailed();
 
 // ---------------------------------------------------------------- socket
 // Opens the output socket and takes IPAddress_Output1 / RemotePort_Output1

@@ -9,6 +9,7 @@
 #include "processing/xtf.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -95,9 +96,7 @@ int PositionDegrees(const char* text, int textBytes, float* degrees) {
 int OpenXtfFile(const char* path) {
   CloseXtfFile();
   if (path == nullptr || std::strlen(path) >= kXtfNameBytes) return 0;
-  FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) return 0;
-  g_xtf.file = f;
+  if (!OpenOutputFile(g_xtf.file, path, kOutputCreate)) return 0;
   g_xtf.open = 1;
   g_xtf.firstPing = 1;
   g_xtf.bytesWritten = 0;
@@ -107,14 +106,17 @@ int OpenXtfFile(const char* path) {
   return 1;
 }
 
-void CloseXtfFile() {
-  if (g_xtf.file) std::fclose(g_xtf.file);
-  g_xtf.file = nullptr;
+int CloseXtfFile() {
+  const int wasOpen = OutputOpen(g_xtf.file);
+  const int ok = CloseOutput(g_xtf.file);
+  if (wasOpen && !ok) g_xtf.closeErrors++;
   g_xtf.open = 0;
   RefreshStatus();
+  return ok;
 }
 
-int XtfFileOpen() { return g_xtf.open && g_xtf.file != nullptr; }
+int XtfFileOpen() { return g_xtf.open && OutputOpen(g_xtf.file); }
+int XtfFileFailed() { return OutputFailed(g_xtf.file); }
 
 // File header (1024 bytes, zero where not listed):
 //   0 format 123, 1 system type 1, 2 program "Cardovex", 10 version "100",
@@ -233,19 +235,23 @@ int BuildXtfPing(uint8_t* out, int outSize, int sampleCount) {
 int WriteXtfPing() {
   if (!XtfFileOpen()) return 0;
   const int samples = g_sampleCount;
+  int ok = 1;
   if (g_xtf.firstPing) {
     uint8_t header[kXtfFileHeaderBytes];
     BuildXtfFileHeader(header, samples);
-    const size_t w = std::fwrite(header, 1, sizeof header, g_xtf.file);
-    if (w != sizeof header) g_xtf.writeErrors++;
-    g_xtf.bytesWritten = static_cast<int64_t>(w);
+    if (!WriteOutput(g_xtf.file, header, sizeof header)) {
+      g_xtf.writeErrors++;
+      ok = 0;
+    }
     g_xtf.firstPing = 0;
   }
   const int length = BuildXtfPing(s_ping, sizeof s_ping, samples);
-  const size_t w = std::fwrite(s_ping, 1, static_cast<size_t>(length), g_xtf.file);
-  if (w != static_cast<size_t>(length)) g_xtf.writeErrors++;
-  g_xtf.bytesWritten += static_cast<int64_t>(w);
+  if (!WriteOutput(g_xtf.file, s_ping, static_cast<size_t>(length))) {
+    g_xtf.writeErrors++;
+    ok = 0;
+  }
+  g_xtf.bytesWritten = OutputBytes(g_xtf.file);
   g_xtf.pingsWritten++;
   RefreshStatus();
-  return 1;
+  return ok;
 }

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
+#include "files/output_file.h"
 #include "settings/constants.h"
 
 constexpr int kXtfFileHeaderBytes = 1024;
@@ -17,11 +17,12 @@ constexpr int kXtfStatusBytes = 320;
 struct XtfState {
   // ---- file: opened by a conversion of kind XTF or the command line /x;
   // closed at the end of the file or batch, a run-mode change or shutdown
-  FILE* file = nullptr;
+  OutputFile file;               // keeps its count and failure after the close until the next open
   int open = 0;
   int firstPing = 1;             // the file header is still to be written
   int64_t bytesWritten = 0;
   int writeErrors = 0;           // short writes seen
+  int closeErrors = 0;           // closes that reported a lost write (failed flush or close)
   char name[kXtfNameBytes] = "";
   int pingsWritten = 0;
   // ---- the last coordinates computed, kept through records without position
@@ -38,9 +39,14 @@ void ResetXtf();
 // Creates (replacing) the file and arms the header for the first ping.
 // Returns 1 when open; a failed creation is silent.
 int OpenXtfFile(const char* path);
-void CloseXtfFile();
+// Returns 0 when the file lost a write (a short write, a failed flush or a
+// failed close, counted in closeErrors); 1 also when nothing was open.
+int CloseXtfFile();
 int XtfFileOpen();
-// Writes the file header before the first ping, then the ping. Returns 1.
+// 1 when the file open now, or the last one closed, lost a write.
+int XtfFileFailed();
+// Writes the file header before the first ping, then the ping. Returns 1,
+// or 0 when no file is open or a write failed (counted in writeErrors).
 int WriteXtfPing();
 
 // ---- layouts, exposed for the tests

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include "app/app_test_util.h"
+#include "files/output_file.h"
 
 namespace {
 
@@ -251,6 +252,58 @@ TEST_F(ConvertRun, RefusalsGiveAReasonAndAStatus) {
   EXPECT_EQ(Run("junk", 'q', &summary), kConvertUsage);
   EXPECT_FALSE(std::filesystem::exists(Path("junk.K4P")));
   EXPECT_FALSE(std::filesystem::exists(Path("junk_sss.XTF")));
+}
+
+// Every way an output can lose data ends the run with status 3 and names the
+// file; the run still goes to the end of the recording.
+TEST_F(ConvertRun, LostOutputWritesExitWithStatus3) {
+  WriteSurvey("lost.K41", 10.0, 5);
+  struct Case {
+    const char* legend;
+    char sw;
+    const char* suffix;
+    int64_t limitBytes;
+    int failClose, failOpen;
+    const char* picture;
+  };
+  // A point record of 120 beams is 736 bytes: 1000 cuts the second one.
+  const Case cases[] = {
+      {"point record cut short", 'p', ".K4P", 1000, 0, 0, nullptr},
+      {"beam file close fails", 'b', ".K4B", -1, 1, 0, nullptr},
+      {"XTF header cut short", 'x', "_sss.XTF", 100, 0, 0, nullptr},
+      {"point file cannot be created", 'p', ".K4P", -1, 0, 1, nullptr},
+      {"picture close fails", 'p', ".bmp", -1, 1, 0, "lost.bmp"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    ResetEverything();
+    WriteIni("ProfilePointDetection=1\nStepSize=2\n", 9);
+    OutputFault fault;
+    std::snprintf(fault.pathSuffix, sizeof fault.pathSuffix, "%s", c.suffix);
+    fault.writeLimitBytes = c.limitBytes;
+    fault.failClose = c.failClose;
+    fault.failOpen = c.failOpen;
+    SetOutputFault(fault);
+    ConvertSummary summary;
+    EXPECT_EQ(Run("lost", c.sw, &summary, c.picture ? Path(c.picture).c_str() : nullptr), kConvertFailed);
+    EXPECT_NE(error_.find("lost"), std::string::npos) << error_;
+    ClearOutputFault();
+  }
+  // Without a fault the same runs succeed.
+  ResetEverything();
+  ConvertSummary summary;
+  EXPECT_EQ(Run("lost", 'p', &summary), kConvertOk) << error_;
+}
+
+// A real full device behind the output's name.
+TEST_F(ConvertRun, FullDiskExitsWithStatus3) {
+  WriteSurvey("full.K41", 10.0, 5);
+  WriteIni("ProfilePointDetection=1\nStepSize=2\n", 9);
+  std::filesystem::create_symlink("/dev/full", Path("full.K4P"));
+  ConvertSummary summary;
+  EXPECT_EQ(Run("full", 'p', &summary), kConvertFailed);
+  EXPECT_NE(error_.find("full.K4P"), std::string::npos) << error_;
+  EXPECT_EQ(summary.recordsRead, 5);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "console/conversion.h"
 #include "console/playback.h"
+#include "files/output_file.h"
 #include "files/sonar_file.h"
 #include "processing/xtf.h"
 #include "console/ping_cycle.h"
@@ -23,6 +24,7 @@
 namespace testutil {
 
 inline void ResetAllModules() {
+  ClearOutputFault();
   plat::rec::Reset();
   ResetSettings();
   ResetSwitchState();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "console/playback_test_util.h"
+#include "files/output_file.h"
 
 namespace {
 
@@ -284,6 +285,29 @@ TEST_F(Playback, CopyOfAWholePassEqualsTheSource) {
   got.resize(std::fread(got.data(), 1, got.size(), f));
   std::fclose(f);
   EXPECT_EQ(got, source);
+}
+
+// A copy that meets a full disk: the records that no longer fit are counted,
+// the byte count holds whole records only, and stopping reports the loss.
+TEST_F(Playback, CopyOnAFullDiskReportsTheLoss) {
+  const std::vector<uint8_t> source = MakeRecords(6, 0, 2);
+  const std::string path = Write("src.K41", source);
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  OutputFault fault;
+  fault.writeLimitBytes = static_cast<int64_t>(source.size() / 2);
+  SetOutputFault(fault);
+  ASSERT_EQ(StartCopyTo(dir_.File("copy.K41").c_str()), 1);
+  ClearOutputFault();
+  int guard = 0;
+  while (PlaybackStep() != kStepEndOfFile && ++guard < 50) {
+  }
+  EXPECT_GT(g_player.copyWriteErrors, 0);
+  EXPECT_LE(g_player.bytesCopied, fault.writeLimitBytes);
+  EXPECT_GT(g_player.bytesCopied, 0);
+  EXPECT_EQ(CopyFailed(), 1);
+  EXPECT_EQ(StopCopy(), 0);
+  EXPECT_EQ(g_player.copyCloseErrors, 1);
+  EXPECT_EQ(StopCopy(), 1) << "no copy running";
 }
 
 TEST_F(Playback, CopyRefusesWrongExtensionAndTheFileItself) {

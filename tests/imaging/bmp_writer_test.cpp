@@ -9,6 +9,7 @@
 
 #include "common/field_bytes.h"
 #include "common/test_files.h"
+#include "files/output_file.h"
 #include "imaging/bmp_writer.h"
 #include "imaging_fixture.h"
 
@@ -62,6 +63,28 @@ TEST_F(BmpWriter, EightBitPictureReadsBackByteForByte) {
       const uint8_t want = c < w ? pixels[h - 1 - r][c] : 0;
       EXPECT_EQ(want, b[118 + r * 8 + c]);
     }
+}
+
+// A lost write or a failing close gives 0 and leaves no cut picture behind.
+TEST_F(BmpWriter, LostWritesFailAndLeaveNoFile) {
+  const uint8_t pixels[4][12] = {};
+  struct Case {
+    const char* legend;
+    int64_t limitBytes;
+    int failClose;
+  };
+  const Case cases[] = {{"full disk in the rows", 60, 0}, {"close fails", -1, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    OutputFault fault;
+    fault.writeLimitBytes = c.limitBytes;
+    fault.failClose = c.failClose;
+    SetOutputFault(fault);
+    const std::string path = dir_ + "/lost.bmp";
+    EXPECT_EQ(0, WriteBmpFile(path.c_str(), &pixels[0][0], 4, 4, 24, nullptr, 0));
+    EXPECT_NE(0, access(path.c_str(), F_OK));
+    ClearOutputFault();
+  }
 }
 
 TEST_F(BmpWriter, TwentyFourBitFrameHasPixelOffset54) {

@@ -2,6 +2,7 @@
 // output files, and the "Data Output Setup" dialog.
 #include <cstdio>
 
+#include "files/output_file.h"
 #include "processing/outputs_test_util.h"
 
 namespace {
@@ -83,6 +84,44 @@ TEST_F(OutputSequence, PointOutputSendsOneDatagramAndWritesTheSameRecord) {
   EXPECT_TRUE(std::equal(got[0].begin(), got[0].end(), file.begin()));
   EXPECT_TRUE(std::equal(got[1].begin(), got[1].end(), file.begin() + 736));
   EXPECT_EQ(g_outputs.pointBytesWritten, 2 * 736);
+}
+
+// A full disk cuts the second 736-byte point record; a failing close loses
+// the beam file's buffered record. Both reach the caller and the counters,
+// and the failure stays readable after the close until the next open.
+TEST_F(OutputSequence, LostFileWritesReachTheCallerAndTheCounters) {
+  FakePing(120, 500);
+  g_settings.ProfilePointDetection = 1;
+  OutputFault fault;
+  std::snprintf(fault.pathSuffix, sizeof fault.pathSuffix, ".K4P");
+  fault.writeLimitBytes = 1000;
+  SetOutputFault(fault);
+  ASSERT_EQ(OpenPointFile(Path("full.K4P").c_str()), 1);
+  EXPECT_EQ(WritePointRecord(), 1);
+  EXPECT_EQ(WritePointRecord(), 0);
+  EXPECT_EQ(g_outputs.pointWriteErrors, 1);
+  EXPECT_EQ(g_outputs.pointBytesWritten, 736);
+  EXPECT_EQ(ClosePointFile(), 0);
+  EXPECT_EQ(g_outputs.pointCloseErrors, 1);
+  EXPECT_EQ(PointFileFailed(), 1);
+
+  std::snprintf(fault.pathSuffix, sizeof fault.pathSuffix, ".K4B");
+  fault.writeLimitBytes = -1;
+  fault.failClose = 1;
+  SetOutputFault(fault);
+  ASSERT_EQ(OpenBeamFile(Path("lost.K4B").c_str()), 1);
+  EXPECT_EQ(WriteBeamRecord(0), 1);
+  EXPECT_EQ(BeamFileFailed(), 0);
+  EXPECT_EQ(CloseBeamFile(), 0);
+  EXPECT_EQ(g_outputs.beamCloseErrors, 1);
+  EXPECT_EQ(BeamFileFailed(), 1);
+
+  ClearOutputFault();
+  ASSERT_EQ(OpenPointFile(Path("good.K4P").c_str()), 1);
+  EXPECT_EQ(PointFileFailed(), 0);
+  EXPECT_EQ(WritePointRecord(), 1);
+  EXPECT_EQ(ClosePointFile(), 1);
+  EXPECT_EQ(g_outputs.pointCloseErrors, 1);
 }
 
 TEST_F(OutputSequence, BeamRecordsAreSplitIntoDatagramsOfAtMost64000Bytes) {

@@ -12,6 +12,7 @@
 
 #include "common/field_bytes.h"
 #include "common/test_files.h"
+#include "files/output_file.h"
 #include "files/sonar_file.h"
 #include "processing/xtf.h"
 #include "head/return_data.h"
@@ -195,6 +196,31 @@ TEST_F(Xtf, RecordsWithoutPositionKeepTheLastCoordinates) {
   BuildXtfPing(p, sizeof p, 100);
   EXPECT_NEAR(LEDouble(p + 128), 10.1, 1e-5);
   EXPECT_NEAR(LEDouble(p + 136), 20.05, 1e-5);
+}
+
+// The disk fills in the first ping after the header: the write reports it,
+// the close reports it again, and the counts say what reached the file.
+TEST_F(Xtf, LostWritesReachTheCaller) {
+  testutil::TempDir dir("orvale_xtf");
+  ASSERT_TRUE(dir.ok());
+  FillSidescan(500);
+  OutputFault fault;
+  fault.writeLimitBytes = 1024 + 100;
+  SetOutputFault(fault);
+  ASSERT_EQ(OpenXtfFile(dir.File("full_sss.XTF").c_str()), 1);
+  EXPECT_EQ(WriteXtfPing(), 0);
+  EXPECT_EQ(WriteXtfPing(), 0);
+  EXPECT_EQ(g_xtf.writeErrors, 2);
+  EXPECT_EQ(g_xtf.bytesWritten, 1024);
+  EXPECT_EQ(XtfFileFailed(), 1);
+  EXPECT_EQ(CloseXtfFile(), 0);
+  EXPECT_EQ(g_xtf.closeErrors, 1);
+  ClearOutputFault();
+  EXPECT_EQ(CloseXtfFile(), 0) << "the failure stays until the next open";
+  ASSERT_EQ(OpenXtfFile(dir.File("ok_sss.XTF").c_str()), 1);
+  EXPECT_EQ(WriteXtfPing(), 1);
+  EXPECT_EQ(CloseXtfFile(), 1);
+  EXPECT_EQ(g_xtf.closeErrors, 1);
 }
 
 TEST_F(Xtf, FileGetsOneHeaderThenFixedSizePings) {
