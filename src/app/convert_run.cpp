@@ -13,7 +13,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "app/command_line.h"
+#include "console/command_line.h"
 #include "console/conversion.h"
 #include "console/playback.h"
 #include "console/ping_cycle.h"

@@ -521,6 +521,13 @@ void ResetReturnData() {
   g_ping.headStatus = 0;
   g_ping.extTriggerStatus = 0;
   g_ping.sequenceErrorFlag = 0;
+  ResetRunCounters();
+  g_ping.meanPeriodText[0] = '\0';
+  g_ping.rateText[0] = '\0';
+  ApplyDataType(0);
+}
+
+void ResetRunCounters() {
   g_ping.sequenceErrors = 0;
   g_ping.framingRejects = 0;
   g_ping.shortPackets = 0;
@@ -536,12 +543,11 @@ void ResetReturnData() {
   g_ping.periodsInThree = 0;
   g_ping.meanPeriodMs = 0;
   g_ping.rateHz = 0;
-  g_ping.meanPeriodText[0] = '\0';
-  g_ping.rateText[0] = '\0';
+  std::snprintf(g_ping.meanPeriodText, sizeof g_ping.meanPeriodText, "0 ms");
+  std::snprintf(g_ping.rateText, sizeof g_ping.rateText, "0 Hz");
   for (int& p : g_ping.shotRing) p = 0;
   g_ping.shotRingNext = 0;
   g_ping.shotRingFilled = 0;
   g_ping.outputLagMs = 0.0;
   g_ping.playbackLagMark = 0;
-  ApplyDataType(0);
 }

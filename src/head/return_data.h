@@ -100,6 +100,10 @@ extern PingState g_ping;
 
 // Clears the record buffers, samples, counters and derived values.
 void ResetReturnData();
+// The counters and timing of a run (sequence errors, rejects, pings, the ping
+// period and its mean texts, back to "0 ms" and "0 Hz"), as a run-mode switch
+// starts them over; the record buffers are left alone.
+void ResetRunCounters();
 
 // Takes data type 0..3 into force: expected letter, record length, SampleCount.
 void ApplyDataType(int type);

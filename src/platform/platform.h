@@ -53,6 +53,12 @@ void SetMenuItemText(int commandId, const char* text);
 void BlitImage(const uint8_t* pixels, int width, int height, const uint32_t* palette256,
                int x0, int y0, int x1, int y1);
 
+// The mouse cursor over the console's windows: the arrow, the hourglass of
+// a run-mode switch, the picture's cross-hair, the sizing cursor of the
+// depth-limit drag.
+enum CursorShape { kCursorArrow = 0, kCursorWait, kCursorCross, kCursorSizeNS };
+void SetCursor(int shape);
+
 // Progress box shown while long tables are built.
 void ProgressBegin(const char* title, const char* text);
 void ProgressSet(int percent);
@@ -177,6 +183,7 @@ struct Backend {
   void (*progressEnd)();
   int (*fileDialog)(const FileDialogRequest& request, char* out, size_t outSize);
   int (*runDialog)(Dialog& dialog, DialogHandler handler);
+  void (*setCursor)(int shape);
 };
 
 // Installs a backend; nullptr restores the recording backend.

@@ -44,6 +44,7 @@ static void RecCheckMenuItem(int id, int checked) { g_record.menuChecks.emplace_
 static void RecEnableMenuItem(int id, int enabled) {
   g_record.menuEnables.emplace_back(id, enabled);
 }
+static void RecSetCursor(int shape) { g_record.cursors.push_back(shape); }
 static void RecSetMenuItemText(int id, const char* text) {
   g_record.menuTexts.emplace_back(id, text ? text : "");
 }
@@ -139,7 +140,7 @@ static int RecRunDialog(Dialog& d, DialogHandler handler) {
 static const Backend kRecording = {
     RecMessageBox,    RecSetWindowTitle, RecShowWindow,  RecInvalidate,      RecCheckMenuItem,
     RecEnableMenuItem, RecSetMenuItemText, RecBlitImage, RecProgressBegin, RecProgressSet,
-    RecProgressEnd,   RecFileDialog,     RecRunDialog,
+    RecProgressEnd,   RecFileDialog,     RecRunDialog,     RecSetCursor,
 };
 
 }  // namespace plat::rec

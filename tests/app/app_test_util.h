@@ -14,7 +14,7 @@
 
 #include <unistd.h>
 
-#include "app/command_line.h"
+#include "console/command_line.h"
 #include "app/convert_run.h"
 #include "common/chain_fixture.h"
 #include "common/field_bytes.h"

@@ -1,47 +1,17 @@
 // Every module's state back to its start, for the tests that run a whole
 // chain (playback, per-ping processing, outputs, conversion) and must not
-// inherit anything from the test before.
+// inherit anything from the test before: the console's own reset, plus the
+// recording backend's memory of what was shown.
 #pragma once
 
-#include "app/command_line.h"
-#include "console/conversion.h"
-#include "console/playback.h"
-#include "files/output_file.h"
-#include "files/sonar_file.h"
-#include "processing/xtf.h"
-#include "console/ping_cycle.h"
-#include "head/return_data.h"
-#include "head/switch_command.h"
-#include "nav/nav_state.h"
-#include "platform/net.h"
+#include "console/run_mode.h"
 #include "platform/recording.h"
-#include "processing/beamform.h"
-#include "processing/outputs.h"
-#include "processing/profile_detect.h"
-#include "processing/profile_filter.h"
-#include "settings/settings.h"
 
 namespace testutil {
 
 inline void ResetAllModules() {
-  ClearOutputFault();
   plat::rec::Reset();
-  ResetSettings();
-  ResetSwitchState();
-  ResetReturnData();
-  ResetNavState();
-  ResetTimeStamps();
-  ResetPlaybackCopies();
-  ResetBeamform();
-  ResetProfileDetect();
-  ResetProfileFilter();
-  ResetOutputs();
-  ResetXtf();
-  ResetPlayback();
-  ResetConversion();
-  ResetPerPing();
-  ResetCommandLine();
-  net::ResetNet();
+  ResetConsole();
 }
 
 }  // namespace testutil

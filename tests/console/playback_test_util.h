@@ -32,12 +32,6 @@ class PlayedFileTest : public ::testing::Test {
   explicit PlayedFileTest(int (*processor)()) : processor_(processor) {}
   void SetUp() override {
     ResetAllState();
-    plat::rec::Reset();
-    ResetPlayback();
-    ResetConversion();
-    ResetOutputs();
-    ResetXtf();
-    ResetPerPing();
     SetRecordProcessor(processor_);
     g_settings.RunMode = 1;
   }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/reset_records.h"
+#include "common/reset_all.h"
 #include "common/test_files.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
@@ -21,7 +21,7 @@
 
 namespace k41test {
 
-inline void ResetAllState() { testutil::ResetRecordModules(); }
+inline void ResetAllState() { testutil::ResetAllModules(); }
 
 // A complete ping record of `type` in the file writer's buffer, element data
 // drawn from `seed`.

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/reset_records.h"
+#include "common/reset_all.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
@@ -19,7 +19,7 @@ uint8_t s_beamTest[kBeamTestSlots][kBeamSampleBytes];
 uint8_t s_packet[kReturnPacketBytes];
 uint8_t s_fileRecord[kRecordBufferBytes];
 
-void ResetAll() { testutil::ResetRecordModules(); }
+void ResetAll() { testutil::ResetAllModules(); }
 
 // Writes the completed ping as a record and reads it back through the reader.
 int RoundTrip() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "console/run_mode.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
@@ -19,11 +20,7 @@ namespace bftest {
 // Settings for a plain beamforming run: no averaging shown, no detection,
 // head type 4 at 260 kHz (spacing fixed, sector from SectorSize).
 inline void ResetAll(int stepSize = 1, int mode = 2, int samples = 500) {
-  g_settings = Settings{};
-  ResetSwitchState();
-  ResetReturnData();
-  ResetPlaybackCopies();
-  ResetBeamform();
+  ResetConsole();
   g_settings.StepSize = stepSize;
   g_settings.ProcessingMode = mode;
   g_settings.SectorSize = 3;

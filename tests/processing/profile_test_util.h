@@ -19,10 +19,8 @@ namespace pdtest {
 // Every filter switch off so a test turns on what it exercises.
 inline void ResetAll(int stepSize = 1, int method = 2) {
   bftest::ResetAll(stepSize, 2, 500);
-  ResetProfileDetect();
   g_detect.detectionLevelPct = 25.0f;
   g_detect.minimumRangeM = 0.1f;
-  ResetProfileFilter();
   g_settings.Range = 3;
   g_settings.ProfilePointDetection = 1;
   g_settings.ProfilePointFilter = method;

@@ -17,7 +17,7 @@
 #include "scene.h"
 #include "scene_file.h"
 #include "scene_frame.h"
-#include "common/reset_records.h"
+#include "common/reset_all.h"
 #include "common/test_files.h"
 #include "settings/settings.h"
 
@@ -26,7 +26,7 @@ namespace {
 class SceneFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    testutil::ResetRecordModules();
+    testutil::ResetAllModules();
     ResetScene();
     ASSERT_TRUE(dir.ok());
   }

@@ -4,7 +4,7 @@
 // it through the output and XTF writers, and puts the program into File mode
 // so that playback converts the file once and ends the program at its end.
 // Owns: the four command-line flags and the names it formed.
-#include "app/command_line.h"
+#include "console/command_line.h"
 
 #include <cctype>
 #include <cstdio>

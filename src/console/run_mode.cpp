@@ -1,0 +1,216 @@
+// Start-up, run-mode switch and shutdown. These run on the user-interface
+// thread; they are the only places where whole subsystems are started and
+// stopped, so the order below is the order in which files close and threads
+// end. Head mode's acquisition thread and the serial readers join here as
+// they are built: each is stopped before the files it writes into close.
+// Owns: the run-mode record (switch counts) and the one console reset.
+#include "console/run_mode.h"
+
+#include <cstdio>
+
+#include "console/command_line.h"
+#include "console/conversion.h"
+#include "console/ping_cycle.h"
+#include "console/playback.h"
+#include "files/output_file.h"
+#include "files/sonar_file.h"
+#include "head/return_data.h"
+#include "head/switch_command.h"
+#include "imaging/background.h"
+#include "imaging/overlay.h"
+#include "imaging/palette.h"
+#include "imaging/render.h"
+#include "imaging/scan_convert.h"
+#include "nav/nav_state.h"
+#include "platform/net.h"
+#include "platform/platform.h"
+#include "processing/beamform.h"
+#include "processing/outputs.h"
+#include "processing/profile_detect.h"
+#include "processing/profile_filter.h"
+#include "processing/xtf.h"
+#include "settings/settings.h"
+
+RunModeState g_runMode;
+
+namespace {
+
+// Items that only make sense while a file plays, and those that only make
+// sense with a head connected; the run-mode switch enables one set and greys
+// the other.
+constexpr int kFileOnlyItems[] = {kCmdPlaybackFile,  kCmdConvertK4P, kCmdConvertK4B, kCmdConvertXtf,
+                                  kCmdRealtimePlayback, kCmdCopy,     kCmdFastPlayback};
+constexpr int kHeadOnlyItems[] = {kCmdRecord,        kCmdComPorts, kCmdOpenVideoWindow, kCmdVideoFormat,
+                                  kCmdRecordVideo,   kCmdXdcrUp,   kCmdXdcrDown};
+
+void EnableItems(const int* ids, int count, int enabled) {
+  for (int i = 0; i < count; ++i) plat::EnableMenuItem(ids[i], enabled);
+}
+
+// The picture is cleared and shown again with its grid: the overlay is drawn
+// only when tables are built, so a plain clear would lose it.
+void ClearAndShowPicture() {
+  ClearImage();
+  if (g_scan.geom.mode >= 0) DrawGrid(plat::kWinMain);
+  BlitImage(plat::kWinMain);
+}
+
+void SetFileModeMenus() {
+  EnableItems(kFileOnlyItems, sizeof kFileOnlyItems / sizeof kFileOnlyItems[0], 1);
+  EnableItems(kHeadOnlyItems, sizeof kHeadOnlyItems / sizeof kHeadOnlyItems[0], 0);
+  plat::EnableMenuItem(kCmdTimeUtc, 0);
+  plat::EnableMenuItem(kCmdTimeLocal, 0);
+  plat::EnableMenuItem(kCmdTrackPlotter, 1);
+  plat::EnableMenuItem(kCmdSoundVelocity, 1);
+  plat::SetWindowTitle(plat::kWinMain, kProductTitle);
+  if (!g_player.fileOpen) {
+    char title[96];
+    std::snprintf(title, sizeof title, "%s - [%s]", kProductTitle, "No File");
+    plat::SetWindowTitle(plat::kWinMain, title);
+  }
+}
+
+void SetHeadModeMenus() {
+  EnableItems(kFileOnlyItems, sizeof kFileOnlyItems / sizeof kFileOnlyItems[0], 0);
+  EnableItems(kHeadOnlyItems, sizeof kHeadOnlyItems / sizeof kHeadOnlyItems[0], 1);
+  plat::CheckMenuItem(kCmdXdcrUp, g_settings.Xdcr == 1);
+  plat::CheckMenuItem(kCmdXdcrDown, g_settings.Xdcr == 0);
+  // Both time-display items stay greyed: the stamps are always local time.
+  plat::CheckMenuItem(kCmdTimeUtc, g_settings.DisplayLocalTime == 0);
+  plat::CheckMenuItem(kCmdTimeLocal, g_settings.DisplayLocalTime == 1);
+  plat::EnableMenuItem(kCmdTimeUtc, 0);
+  plat::EnableMenuItem(kCmdTimeLocal, 0);
+  const int gpsEnabled = g_settings.ComPortGPSEnable == 1;
+  plat::EnableMenuItem(kCmdTrackPlotter, gpsEnabled);
+  if (!gpsEnabled) plat::ShowWindow(plat::kWinTrackPlotter, 0);
+  plat::SetWindowTitle(plat::kWinMain, kProductTitle);
+}
+
+void CloseOutputFiles() {
+  ClosePointFile();
+  CloseBeamFile();
+  CloseXtfFile();
+}
+
+}  // namespace
+
+void ResetRunState() {
+  ResetRunCounters();
+  ForgetPlayedSettings();
+  g_perPing.procTimeMs = 0.0;
+  g_perPing.plotTimeMs = 0.0;
+  g_player.lastPingPeriodMs = 0;
+}
+
+void ResetConsole() {
+  ResetSettings();
+  ResetSwitchState();
+  ResetReturnData();
+  ResetNavState();
+  ResetTimeStamps();
+  ResetPlaybackCopies();
+  ResetBeamform();
+  ResetProfileDetect();
+  ResetProfileFilter();
+  ResetOutputs();
+  ResetXtf();
+  ResetPlayback();
+  ResetConversion();
+  ResetPerPing();
+  ResetCommandLine();
+  ClearOutputFault();
+  net::ResetNet();
+  g_runMode = RunModeState{};
+}
+
+int CreateConsole(const char* settingsPath) {
+  SetStartupHeadLimits();
+  if (settingsPath == nullptr || settingsPath[0] == '\0') {
+    if (!FormSettingsPath()) return 0;
+  } else {
+    std::snprintf(g_settingsFile.path, sizeof g_settingsFile.path, "%s", settingsPath);
+  }
+  return LoadConsoleSettings(g_settingsFile.path);
+}
+
+int StartConsole(const char* commandLine) {
+  plat::CalibrateDelay();
+  // Weight table, perspective constants, beam slots, palette, centred
+  // profile, the first tables, and the picture cleared and shown.
+  InitPipeline();
+  ResetRunCounters();
+  ClearAndShowPicture();
+  const int line = ProcessCommandLine(commandLine ? commandLine : "");
+  if (line == kCmdClose) return line;
+  SetRunMode();
+  // The tables are built for what the mode made current.
+  ForceFrequencyRefresh();
+  FrequencyAndHeadRefresh();
+  g_switch.startupComplete = 1;
+  g_runMode.started = 1;
+  return line;
+}
+
+void SetRunMode() {
+  RunModeState& rm = g_runMode;
+  const int fileMode = g_settings.RunMode == 1;
+  rm.switches++;
+  plat::SetCursor(plat::kCursorWait);
+  ResetRunState();
+
+  // Everything of the old mode stops before the new one starts.
+  plat::ShowWindow(plat::kWinVideoPlayback, 0);
+  StopCopy();
+  ClosePlaybackFile();
+  if (!g_commandLine.conversionRun) CloseOutputFiles();
+  CloseOutputSocket();
+  OpenOutputSocket();
+
+  if (fileMode) {
+    // A recording carries its own settings: the operator's wait aside.
+    SaveLiveHeadCopies();
+    SetFileModeMenus();
+  } else {
+    RestoreLiveHeadCopies();
+    SetHeadModeMenus();
+    FrequencyAndHeadRefresh();
+  }
+
+  if (g_settings.RunMode != g_remembered.previousRunMode) {
+    g_remembered.previousRunMode = g_settings.RunMode;
+    rm.layoutRefreshes++;
+    plat::InvalidateRect(plat::kWinMain, 1024, 0, 1033, 777);
+    ClearAndShowPicture();
+    plat::InvalidateWindow(plat::kWinSidescan);
+    plat::InvalidateWindow(plat::kWinEchoSounder);
+    plat::InvalidateWindow(plat::kWinIntensity);
+    CentreProfile();
+  }
+
+  rm.lastPlaybackOpened = 0;
+  if (fileMode) {
+    plat::ShowWindow(plat::kWinPlayback, 1);
+    rm.lastPlaybackOpened = g_commandLine.conversionRun ? StartCommandLinePlayback() : ChoosePlaybackFile();
+  }
+
+  ResetRunState();
+  if (g_player.hold) plat::InvalidateWindow(plat::kWinMain);
+  plat::SetCursor(plat::kCursorArrow);
+}
+
+int ShutdownConsole() {
+  if (g_settings.RunMode == 0) {
+    plat::ShowWindow(plat::kWinDiagnostics, 0);
+    plat::SetCursor(plat::kCursorWait);
+    plat::SetCursor(plat::kCursorArrow);
+  } else {
+    StopCopy();
+    ClosePlaybackFile();
+  }
+  CloseOutputFiles();
+  const int saved = g_settingsFile.path[0] ? SaveSettings(g_settingsFile.path) : 0;
+  plat::ShowWindow(plat::kWinVideoPlayback, 0);
+  CloseOutputSocket();
+  g_runMode.shutDown = 1;
+  return saved;
+}
