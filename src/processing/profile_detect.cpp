@@ -382,11 +382,11 @@ void DetectBottomFollowing() {
       if (!(p.Down[b] > 0.0f) || std::fabs(p.Down[b] - mean) <= 30.0) continue;
       const double c = g_detect.steerCos[b];
       const float s2 = g_detect.secondRange[b];
+      // Range and depth follow the second echo; the across-track position
+      // stays the first echo's until a later filter recomputes it.
       if (std::fabs(c * s2 - mean) < 30.0) {
         p.Range[b] = s2;
         p.Down[b] = static_cast<float>(c * s2);
-        // The point moved: keep its across-track position with it for the sort.
-        p.Across[b] = g_detect.steerSin[b] * s2;
       }
     }
   }
