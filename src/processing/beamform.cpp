@@ -774,7 +774,7 @@ ORVALE_KERNEL void SubtractRowK(float* row, const float* minus, int n) {
   for (int s = 0; s < n; ++s) row[s] -= minus[s];
 }
 
-static int ClampBeam(int b, int N) { return b < 0 ? 0 : b > N - 1 ? N - 1 : b; }
+static int ClampBeam(int b, int N) { return b < 0 ? 0 : b > N ? N : b; }
 
 // Step 9, first half: the smoothed copy and, for every beam, the mirror
 // beams whose smoothed echo it loses: the mirror about the fan centre
@@ -792,11 +792,16 @@ static int PrepareCleanUp(int n) {
   const int rs = g_beamGeom.rollShift;
   const int pairs = N / 2 - W;
   int count[kMaxBeams] = {};
-  // The mirror of a beam near the edge can fall outside the fan under roll;
-  // it is held at the edge beam (row N would be outside the fan).
+  // Under roll the mirror of a beam near the edge can fall outside the fan.
+  // It is held at 0 below and at N above: row N lies just outside the fan,
+  // its smoothed copy stays zero and nothing is shown there, so a pair that
+  // reaches it subtracts nothing from either side.
   for (int k = 0; k < pairs; ++k) {
-    ++count[ClampBeam(k - rs, N)];
-    ++count[ClampBeam(N - 1 - rs - k, N)];
+    const int u = ClampBeam(N - 1 - rs - k, N);
+    const int v = ClampBeam(k - rs, N);
+    if (u == N || v == N) continue;
+    ++count[v];
+    ++count[u];
   }
   s_mirrorStart[0] = 0;
   for (int b = 0; b < N; ++b) s_mirrorStart[b + 1] = s_mirrorStart[b] + count[b];
@@ -804,6 +809,7 @@ static int PrepareCleanUp(int n) {
   for (int k = 0; k < pairs; ++k) {
     const int u = ClampBeam(N - 1 - rs - k, N);
     const int v = ClampBeam(k - rs, N);
+    if (u == N || v == N) continue;
     s_mirrorList[s_mirrorStart[v] + fill[v]++] = u;
     s_mirrorList[s_mirrorStart[u] + fill[u]++] = v;
   }
