@@ -774,7 +774,10 @@ ORVALE_KERNEL void SubtractRowK(float* row, const float* minus, int n) {
   for (int s = 0; s < n; ++s) row[s] -= minus[s];
 }
 
-static int ClampBeam(int b, int N) { return b < 0 ? 0 : b > N ? N : b; }
+static int ClampBeam(int b, int N) { return b < 0 ? 0 : b > N - 1 ? N - 1 : b; }
+// The clean-up's mirror index: row N, just outside the fan, stands for every
+// mirror past the last beam.
+static int ClampMirror(int b, int N) { return b < 0 ? 0 : b > N ? N : b; }
 
 // Step 9, first half: the smoothed copy and, for every beam, the mirror
 // beams whose smoothed echo it loses: the mirror about the fan centre
@@ -797,8 +800,8 @@ static int PrepareCleanUp(int n) {
   // its smoothed copy stays zero and nothing is shown there, so a pair that
   // reaches it subtracts nothing from either side.
   for (int k = 0; k < pairs; ++k) {
-    const int u = ClampBeam(N - 1 - rs - k, N);
-    const int v = ClampBeam(k - rs, N);
+    const int u = ClampMirror(N - 1 - rs - k, N);
+    const int v = ClampMirror(k - rs, N);
     if (u == N || v == N) continue;
     ++count[v];
     ++count[u];
@@ -807,8 +810,8 @@ static int PrepareCleanUp(int n) {
   for (int b = 0; b < N; ++b) s_mirrorStart[b + 1] = s_mirrorStart[b] + count[b];
   int fill[kMaxBeams] = {};
   for (int k = 0; k < pairs; ++k) {
-    const int u = ClampBeam(N - 1 - rs - k, N);
-    const int v = ClampBeam(k - rs, N);
+    const int u = ClampMirror(N - 1 - rs - k, N);
+    const int v = ClampMirror(k - rs, N);
     if (u == N || v == N) continue;
     s_mirrorList[s_mirrorStart[v] + fill[v]++] = u;
     s_mirrorList[s_mirrorStart[u] + fill[u]++] = v;
