@@ -1017,11 +1017,11 @@ void BuildSidescanLine() {
   g_sidescanLength = 2 * n;
   std::memset(g_sidescanLine, 0, sizeof(int) * 2 * n);
   if (n <= 0 || N <= 0) return;
-  // Starboard echoes come out in the low beam indexes (beam 0 is the
-  // starboard edge of the fan), so the beam α from that edge is starboard's
-  // and its mirror N - that beam is port's.
-  const int q = ClampBeam(static_cast<int>(std::trunc(N * g_sidescanAngleDeg / 180.0f)), N);
-  const int p = ClampBeam(N - q, N);
+  // Port echoes come out in the low beam indexes (beam 0 is the port edge of
+  // the fan), so the beam α from that edge is port's and its mirror N - that
+  // beam is starboard's.
+  const int p = ClampBeam(static_cast<int>(std::trunc(N * g_sidescanAngleDeg / 180.0f)), N);
+  const int q = ClampBeam(N - p, N);
   const double tilt = g_settings.ProfileTiltAngle;
   const bool port = tilt < 20.0;
   const bool starboard = tilt > -20.0;

@@ -430,16 +430,16 @@ static void ArtificialBottom() {
   }
 }
 
-// Across-track extent of the points, in samples, starboard positive. A beam
-// steered to positive angles looks to port (an echo from scene angle θ forms
-// in the beam steered to -θ), so starboard is -Across.
+// Across-track extent of the points, in samples, starboard positive: the
+// high beams, steered to positive angles, look to starboard, so starboard is
+// +Across.
 static void SwathExtents() {
   const ProfilePointSet& p = g_profilePoints;
   float lo = 0.0f, hi = 0.0f;
   int any = 0;
   for (int b = 0; b < p.beams; ++b) {
     if (!(p.Range[b] > 0.0f)) continue;
-    const float x = -g_detect.steerSin[b] * p.Range[b];
+    const float x = g_detect.steerSin[b] * p.Range[b];
     if (!any || x < lo) lo = x;
     if (!any || x > hi) hi = x;
     any = 1;

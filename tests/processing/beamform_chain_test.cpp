@@ -412,11 +412,11 @@ TEST_F(BeamformChainTest, SidescanPutsPortAndStarboardEchoesOnTheirHalves) {
   bftest::ResetAll(1, 2);
   g_settings.DisplayGain = 5;
   const int N = g_beamGeom.beams;
-  // Beam 0 is the starboard edge: the sidescan's starboard beam lies α = 15
-  // from it, the port beam as far from the other edge.
-  const int q = static_cast<int>(N * 15.0f / 180.0f);
-  bftest::AddEcho(BeamSteerAngle(N - q), 100, 16, 100.0);    // port echo, near
-  bftest::AddEcho(BeamSteerAngle(q), 300, 16, 100.0);        // starboard echo, far
+  // Beam 0 is the port edge: the sidescan's port beam lies α = 15 from it,
+  // the starboard beam as far from the other edge.
+  const int p = static_cast<int>(N * 15.0f / 180.0f);
+  bftest::AddEcho(BeamSteerAngle(p), 100, 16, 100.0);        // port echo, near
+  bftest::AddEcho(BeamSteerAngle(N - p), 300, 16, 100.0);    // starboard echo, far
   ASSERT_EQ(ProcessPing(), 1);
   BuildSidescanLine();
   ASSERT_EQ(g_sidescanLength, 1000);

@@ -466,9 +466,9 @@ TEST_F(ProfileDetect, SwathExtentsSpanThePoints) {
   for (int b = lo; b <= hi; ++b) PaintEcho(b, 200);
   DetectProfile();
   // The end beams of the run lose their points to the jump rule.
-  // Low beams look to starboard.
-  const double xStarboard = -200.0 * std::sin(ProfileSteerAngle(lo + 1));
-  const double xPort = -200.0 * std::sin(ProfileSteerAngle(hi - 1));
+  // Low beams look to port, high beams to starboard.
+  const double xPort = 200.0 * std::sin(ProfileSteerAngle(lo + 1));
+  const double xStarboard = 200.0 * std::sin(ProfileSteerAngle(hi - 1));
   EXPECT_NEAR(g_detect.portExtent, xPort, 1.0);
   EXPECT_NEAR(g_detect.starboardExtent, xStarboard, 1.0);
   EXPECT_LT(g_detect.portExtent, 0);
