@@ -26,7 +26,8 @@ void Usage(FILE* out) {
   PrintSurveyOptions(out);
   std::fprintf(out,
                "\nAngles are across-track from the boresight, positive to starboard; a\n"
-               "starboard target shows on the right of the sector picture.\n");
+               "starboard target forms in the high beams, drawn on the left of the\n"
+               "sector picture.\n");
 }
 
 }  // namespace

@@ -98,10 +98,11 @@ void ElementPhasors(double k, float* re, float* im) {
   }
 }
 
-// Phase step between neighbouring elements for an echo from scene angle θ.
+// Phase step between neighbouring elements for an echo from scene angle θ:
+// negative to starboard, so that the echo forms in the beam steered to +θ.
 double PhaseStepOf(const SceneParams& p, double angleRad) {
   const double omega = 2.0 * kPi * p.frequencyKHz * 1000.0;
-  return std::sin(angleRad) * SceneElementSpacingM(p) / p.soundSpeed * omega;
+  return -std::sin(angleRad) * SceneElementSpacingM(p) / p.soundSpeed * omega;
 }
 
 }  // namespace
@@ -193,7 +194,7 @@ int FrequencyCoefficientOfSetting(int setting) {
   }
 }
 
-double SteerAngleOfSceneAngle(double angleDeg) { return -angleDeg * kDegToRad; }
+double SteerAngleOfSceneAngle(double angleDeg) { return angleDeg * kDegToRad; }
 
 // ============================================================ [SECTION] Validation
 

@@ -9,16 +9,19 @@
 //  - The seabed lies depthM below the sonar along the boresight, with an
 //    across-track slope: positive slopeDeg means deeper to starboard.
 //  - Element e (the index in ElementSamples after decoding) carries, for an
-//    echo from θ, the carrier phase +(e - 7.5) · sin θ · ω · d / c relative to
+//    echo from θ, the carrier phase -(e - 7.5) · sin θ · ω · d / c relative to
 //    the array centre. The beamformer's steering phase for beam b is
 //    ψ = (e - 7.5) · sin φ_b · ω · d / c applied as z · e^{jψ}, so the echo adds
-//    up in the beam whose steering angle is φ_b = -θ (SteerAngleOfSceneAngle).
-//    A starboard echo therefore lands in a LOW beam index, and imaging draws
-//    beam 0 at the right-hand end of the fan: starboard shows on the right.
+//    up in the beam whose steering angle is φ_b = θ (SteerAngleOfSceneAngle).
+//    A port echo therefore lands in a LOW beam index and a starboard echo in
+//    a HIGH one, as the console's sidescan expects (its port beam is
+//    trunc(N·α/180), starboard N minus that) and as detection's across-track
+//    position sin φ_b · range (positive to starboard) expects. Imaging draws
+//    beam 0 at the right-hand end of the fan, so port shows on the right.
 //  - The decoded element order is the same for Xdcr Up and Down: the
 //    generator writes element e at raw byte position 15 - e (Up) or e (Down),
-//    the inverse of the decoder's mapping, so a starboard target stays on the
-//    right for either mounting.
+//    the inverse of the decoder's mapping, so a target stays on its side of
+//    the picture for either mounting.
 //  - Sample s (after decoding) holds slant range s · (R / n) · (c / 1500) · k:
 //    the head samples in time for its range R at 1500 m/s, k being the
 //    RangeScaleFactor of the head mode. With c = 1500 and mode 0 this is

@@ -249,6 +249,16 @@ void ClearRangeChangeMarks() {
 
 // ============================================================ [SECTION] Head type
 
+void SetConfigurationFrequencyLimits(int headTypeSetting) {
+  if (headTypeSetting == 9) {
+    g_headLimits.freqMinKHz = 1000;
+    g_headLimits.freqMaxKHz = 3000;
+  } else {
+    g_headLimits.freqMinKHz = 50;
+    g_headLimits.freqMaxKHz = 1000;
+  }
+}
+
 int ApplyReportedHeadType(int headTypeIndex) {
   if (headTypeIndex == g_switch.lastReportedHeadType) return 0;
   g_switch.lastReportedHeadType = headTypeIndex;
@@ -271,6 +281,11 @@ int ApplyReportedHeadType(int headTypeIndex) {
       g_settings.Frequency = row->defaultKHz;
     }
   }
+  // The start-up limits belong to the start-up head only: a head reporting
+  // another type gets the band of its configuration, or "Set Switches"
+  // would refuse the head's own frequency. The fallback above still judges
+  // the frequency by the limits it was chosen under.
+  SetConfigurationFrequencyLimits(row->setting);
   // A head whose longest range is shorter than the one in use must not be
   // sent that range: the step comes down to the head's last one through the
   // usual range-change handshake.

@@ -90,6 +90,10 @@ void ClearRangeChangeMarks();
 // it differed from the last one reported (settings changed and a processing
 // reset requested), 0 otherwise.
 int ApplyReportedHeadType(int headTypeIndex);
+// Frequency limits of a head configuration: 1000..3000 kHz for setting 9,
+// 50..1000 kHz for every other one. Used on a change of reported head type and
+// by the head-configuration commands.
+void SetConfigurationFrequencyLimits(int headTypeSetting);
 
 // ---------------------------------------------------------------- frequency
 // Frequency entry: 1 and *storedKHz = c rounded to the nearest multiple of

@@ -758,6 +758,9 @@ ORVALE_KERNEL void SubtractRowK(float* row, const float* minus, int n) {
 }
 
 static int ClampBeam(int b, int N) { return b < 0 ? 0 : b > N - 1 ? N - 1 : b; }
+// The clean-up's mirror index: row N, just outside the fan, stands for every
+// mirror past the last beam.
+static int ClampMirror(int b, int N) { return b < 0 ? 0 : b > N ? N : b; }
 
 // Step 9, first half: the smoothed copy and, for every beam, the mirror
 // beams whose smoothed echo it loses: the mirror about the fan centre
@@ -775,18 +778,24 @@ static int PrepareCleanUp(int n) {
   const int rs = g_beamGeom.rollShift;
   const int pairs = N / 2 - W;
   int count[kMaxBeams] = {};
-  // The mirror of a beam near the edge can fall outside the fan under roll;
-  // it is held at the edge beam (row N would be outside the fan).
+  // Under roll the mirror of a beam near the edge can fall outside the fan.
+  // It is held at 0 below and at N above: row N lies just outside the fan,
+  // its smoothed copy stays zero and nothing is shown there, so a pair that
+  // reaches it subtracts nothing from either side.
   for (int k = 0; k < pairs; ++k) {
-    ++count[ClampBeam(k - rs, N)];
-    ++count[ClampBeam(N - 1 - rs - k, N)];
+    const int u = ClampMirror(N - 1 - rs - k, N);
+    const int v = ClampMirror(k - rs, N);
+    if (u == N || v == N) continue;
+    ++count[v];
+    ++count[u];
   }
   s_mirrorStart[0] = 0;
   for (int b = 0; b < N; ++b) s_mirrorStart[b + 1] = s_mirrorStart[b] + count[b];
   int fill[kMaxBeams] = {};
   for (int k = 0; k < pairs; ++k) {
-    const int u = ClampBeam(N - 1 - rs - k, N);
-    const int v = ClampBeam(k - rs, N);
+    const int u = ClampMirror(N - 1 - rs - k, N);
+    const int v = ClampMirror(k - rs, N);
+    if (u == N || v == N) continue;
     s_mirrorList[s_mirrorStart[v] + fill[v]++] = u;
     s_mirrorList[s_mirrorStart[u] + fill[u]++] = v;
   }
@@ -989,11 +998,11 @@ void BuildSidescanLine() {
   g_sidescanLength = 2 * n;
   std::memset(g_sidescanLine, 0, sizeof(int) * 2 * n);
   if (n <= 0 || N <= 0) return;
-  // Starboard echoes come out in the low beam indexes (beam 0 is the
-  // starboard edge of the fan), so the beam α from that edge is starboard's
-  // and its mirror N - that beam is port's.
-  const int q = ClampBeam(static_cast<int>(std::trunc(N * g_sidescanAngleDeg / 180.0f)), N);
-  const int p = ClampBeam(N - q, N);
+  // Port echoes come out in the low beam indexes (beam 0 is the port edge of
+  // the fan), so the beam α from that edge is port's and its mirror N - that
+  // beam is starboard's.
+  const int p = ClampBeam(static_cast<int>(std::trunc(N * g_sidescanAngleDeg / 180.0f)), N);
+  const int q = ClampBeam(N - p, N);
   const double tilt = g_settings.ProfileTiltAngle;
   const bool port = tilt < 20.0;
   const bool starboard = tilt > -20.0;

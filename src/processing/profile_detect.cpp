@@ -377,11 +377,11 @@ void DetectBottomFollowing() {
       if (!(p.Down[b] > 0.0f) || std::fabs(p.Down[b] - mean) <= 30.0) continue;
       const double c = g_detect.steerCos[b];
       const float s2 = g_detect.secondRange[b];
+      // Range and depth follow the second echo; the across-track position
+      // stays the first echo's until a later filter recomputes it.
       if (std::fabs(c * s2 - mean) < 30.0) {
         p.Range[b] = s2;
         p.Down[b] = static_cast<float>(c * s2);
-        // The point moved: keep its across-track position with it for the sort.
-        p.Across[b] = g_detect.steerSin[b] * s2;
       }
     }
   }
@@ -425,16 +425,16 @@ static void ArtificialBottom() {
   }
 }
 
-// Across-track extent of the points, in samples, starboard positive. A beam
-// steered to positive angles looks to port (an echo from scene angle θ forms
-// in the beam steered to -θ), so starboard is -Across.
+// Across-track extent of the points, in samples, starboard positive: the
+// high beams, steered to positive angles, look to starboard, so starboard is
+// +Across.
 static void SwathExtents() {
   const ProfilePointSet& p = g_profilePoints;
   float lo = 0.0f, hi = 0.0f;
   int any = 0;
   for (int b = 0; b < p.beams; ++b) {
     if (!(p.Range[b] > 0.0f)) continue;
-    const float x = -g_detect.steerSin[b] * p.Range[b];
+    const float x = g_detect.steerSin[b] * p.Range[b];
     if (!any || x < lo) lo = x;
     if (!any || x > hi) hi = x;
     any = 1;

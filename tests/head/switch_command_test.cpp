@@ -294,7 +294,7 @@ TEST_F(SwitchCommandTest, HeadTypeChangeMovesLiveFrequencyAndRequestsReset) {
   EXPECT_EQ(ApplyReportedHeadType(99), 1);  // setting 4 keeps a frequency within limits
   EXPECT_EQ(g_settings.Frequency, 245);
   EXPECT_EQ(g_headLimits.maxStep, 11);
-  g_settings.Frequency = 675;
+  g_settings.Frequency = 1200;  // beyond the 50..1000 kHz that a head-type change brings
   EXPECT_EQ(ApplyReportedHeadType(98), 1);  // ... and falls back to 260 outside them
   EXPECT_EQ(g_settings.Frequency, 260);
 
@@ -303,6 +303,34 @@ TEST_F(SwitchCommandTest, HeadTypeChangeMovesLiveFrequencyAndRequestsReset) {
   EXPECT_EQ(ApplyReportedHeadType(9), 1);
   EXPECT_EQ(g_settings.Frequency, 250);
   EXPECT_EQ(g_headLimits.FrequencyCoefficient, 170);
+}
+
+TEST_F(SwitchCommandTest, HeadTypeChangeBringsFrequencyLimitsHoldingItsFrequency) {
+  struct Case {
+    const char* legend;
+    int reported, expectMin, expectMax, expectFrequency;
+  } cases[] = {
+      {"675 kHz head", 2, 50, 1000, 675},
+      {"675 kHz head keeping the start-up frequency", 3, 50, 1000, 260},
+      {"120 kHz head", 1, 50, 1000, 120},
+      {"800 kHz head", 18, 50, 1000, 800},
+      {"1700 kHz head", 9, 1000, 3000, 1700},
+      {"unknown head", 99, 50, 1000, 260},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    ResetSettings();
+    ResetSwitchState();
+    g_settings.RunMode = 0;
+    g_settings.Frequency = 260;
+    ASSERT_EQ(ApplyReportedHeadType(c.reported), 1);
+    EXPECT_EQ(g_headLimits.freqMinKHz, c.expectMin);
+    EXPECT_EQ(g_headLimits.freqMaxKHz, c.expectMax);
+    EXPECT_EQ(g_settings.Frequency, c.expectFrequency);
+    int stored = 0;
+    EXPECT_EQ(AcceptFrequencyEntry(g_settings.Frequency, &stored), 1);
+    EXPECT_EQ(AcceptFrequencyEntry(g_headLimits.headDefaultFreqKHz, &stored), 1);
+  }
 }
 
 TEST_F(SwitchCommandTest, FrequencyEntryRoundsToFiveKilohertz) {

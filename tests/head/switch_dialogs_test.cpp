@@ -166,6 +166,19 @@ TEST_F(SwitchDialogTest, FrequencyEntryIsRoundedOrRefused) {
   EXPECT_EQ(Messages()[0].text, "Frequency is out of range!\nFrequency must be 675 kHz.");
 }
 
+TEST_F(SwitchDialogTest, OkAcceptsTheFrequencyAReportedHeadSet) {
+  g_settings.RunMode = 0;
+  ASSERT_EQ(ApplyReportedHeadType(2), 1);
+  ASSERT_EQ(g_settings.Frequency, 675);
+  EXPECT_EQ(RunSet({A{A::kClick, plat::kIdOk, ""}}), 1);
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(g_settings.Frequency, 675);
+  plat::rec::Reset();
+  EXPECT_EQ(RunSet({A{A::kSetText, kIdSwFrequency, "1005"}, A{A::kClick, plat::kIdOk, ""}}), 0);
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Messages()[0].text, "Frequency is out of range!\nUse 50 to 1000 kHz.");
+}
+
 TEST_F(SwitchDialogTest, BadGainAndPulseAreIgnoredSilently) {
   g_settings.Gain = 4;
   g_settings.PulseLength = 300;

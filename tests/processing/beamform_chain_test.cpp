@@ -206,6 +206,35 @@ TEST_F(BeamformChainTest, FlatBottomFlagSkipsTheMirrorBeamSubtraction) {
   EXPECT_GT(weakPeak[1], 50.0f);
 }
 
+TEST_F(BeamformChainTest, RolledMirrorsPastTheFanEdgeSubtractNothing) {
+  // Under roll to port (shift -28 beams) the mirrors of beams 28 ... 55 lie
+  // past the last beam of the fan. They are held at the row just outside it,
+  // whose smoothed copy stays zero, so the last beam loses only the smoothed
+  // echo of its own mirror (beam 56), not that of every clamped beam. A
+  // strong echo in beam 30 shows it; the flat-bottom flag, which skips the
+  // clean-up, gives the same ping uncleaned for comparison.
+  auto lastBeamPeak = [](int flatBottom) {
+    bftest::ResetAll(1, 2);
+    g_settings.DisplayType = 3;
+    g_settings.RollCorrection = 1;
+    g_settings.RunMode = 0;
+    g_liveRollDeg = -14.0;
+    g_flatBottomFlag = flatBottom;
+    SetupBeamGeometry();
+    BuildSteering();
+    EXPECT_EQ(g_beamGeom.rollShift, -28);
+    const int N = g_beamGeom.beams;
+    bftest::AddEcho(BeamSteerAngle(30), 250, 16, 120.0);
+    bftest::AddEcho(BeamSteerAngle(N - 1), 250, 16, 60.0);
+    EXPECT_EQ(ProcessPing(), 1);
+    return bftest::PeakIn(N - 1, N, 240, 275);
+  };
+  const float uncleaned = lastBeamPeak(1);
+  const float cleaned = lastBeamPeak(0);
+  ASSERT_GT(uncleaned, 100.0f);
+  EXPECT_GT(cleaned, 0.8f * uncleaned);
+}
+
 TEST_F(BeamformChainTest, CleanUpLeavesTheCentreBeamsAndNeverGoesNegative) {
   bftest::ResetAll(1, 0);
   bftest::AddNoise(30, 555u);
@@ -365,11 +394,11 @@ TEST_F(BeamformChainTest, SidescanPutsPortAndStarboardEchoesOnTheirHalves) {
   bftest::ResetAll(1, 2);
   g_settings.DisplayGain = 5;
   const int N = g_beamGeom.beams;
-  // Beam 0 is the starboard edge: the sidescan's starboard beam lies α = 15
-  // from it, the port beam as far from the other edge.
-  const int q = static_cast<int>(N * 15.0f / 180.0f);
-  bftest::AddEcho(BeamSteerAngle(N - q), 100, 16, 100.0);    // port echo, near
-  bftest::AddEcho(BeamSteerAngle(q), 300, 16, 100.0);        // starboard echo, far
+  // Beam 0 is the port edge: the sidescan's port beam lies α = 15 from it,
+  // the starboard beam as far from the other edge.
+  const int p = static_cast<int>(N * 15.0f / 180.0f);
+  bftest::AddEcho(BeamSteerAngle(p), 100, 16, 100.0);        // port echo, near
+  bftest::AddEcho(BeamSteerAngle(N - p), 300, 16, 100.0);    // starboard echo, far
   ASSERT_EQ(ProcessPing(), 1);
   BuildSidescanLine();
   ASSERT_EQ(g_sidescanLength, 1000);

@@ -288,9 +288,11 @@ TEST_F(ProfileDetect, FlatBottomReplacesAnOutlierByItsSecondEcho) {
     DetectBottomFollowing();
     const double c = std::cos(ProfileSteerAngle(fishBeam));
     if (flag) {
+      // The swap takes the second echo's range and depth; the across-track
+      // position stays the first echo's, which the outlier sort then uses.
       EXPECT_NEAR(g_profilePoints.Down[fishBeam], depth, 1.0);
-      EXPECT_NEAR(g_profilePoints.Across[fishBeam],
-                  g_profilePoints.Down[fishBeam] * std::tan(ProfileSteerAngle(fishBeam)), 0.5);
+      EXPECT_NEAR(g_profilePoints.Range[fishBeam], depth / c, 1.0);
+      EXPECT_NEAR(g_profilePoints.Across[fishBeam], 120.0 * std::sin(ProfileSteerAngle(fishBeam)), 0.5);
     } else {
       EXPECT_NEAR(g_profilePoints.Down[fishBeam], 120.0 * c, 0.5);
     }
@@ -464,9 +466,9 @@ TEST_F(ProfileDetect, SwathExtentsSpanThePoints) {
   for (int b = lo; b <= hi; ++b) PaintEcho(b, 200);
   DetectProfile();
   // The end beams of the run lose their points to the jump rule.
-  // Low beams look to starboard.
-  const double xStarboard = -200.0 * std::sin(ProfileSteerAngle(lo + 1));
-  const double xPort = -200.0 * std::sin(ProfileSteerAngle(hi - 1));
+  // Low beams look to port, high beams to starboard.
+  const double xPort = 200.0 * std::sin(ProfileSteerAngle(lo + 1));
+  const double xStarboard = 200.0 * std::sin(ProfileSteerAngle(hi - 1));
   EXPECT_NEAR(g_detect.portExtent, xPort, 1.0);
   EXPECT_NEAR(g_detect.starboardExtent, xStarboard, 1.0);
   EXPECT_LT(g_detect.portExtent, 0);

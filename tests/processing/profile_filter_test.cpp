@@ -167,6 +167,31 @@ TEST_F(ProfileFilter, FlatBottomFilterLeavesTheBordersAndDropsIsolatedPoints) {
   EXPECT_NEAR(g_profilePoints.Range[n / 3], 200.0 / std::cos(ProfileSteerAngle(n / 3)), 0.1);
 }
 
+TEST_F(ProfileFilter, FlatBottomFilterMinimumStartsAt500Samples) {
+  // The trimmed mean drops a minimum that starts at 500 samples: on a bottom
+  // deeper than that (1000-sample data) the 500 is dropped, not the shallowest
+  // point, and the depth comes out deeper than measured. The first filtered
+  // position (sorted position 5, beam 5 of a flat bottom) is the only one
+  // whose window has not yet seen a replaced depth.
+  struct Case {
+    const char* legend;
+    double depth, expected;
+  } cases[] = {
+      {"bottom at 200 samples: the real extremes go", 200.0, 200.0},
+      {"bottom at 600 samples: 500 goes instead of 600", 600.0, (10 * 600.0 - 500.0 - 600.0) / 8.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    pdtest::ResetAll(1, 2);
+    FlatPoints(c.depth);
+    SortByAcross();
+    ASSERT_EQ(g_filter.SortedBeam[5], 5);
+    FlatBottomFilter();
+    EXPECT_NEAR(g_profilePoints.Down[5], c.expected, 0.01);
+    EXPECT_NEAR(g_profilePoints.Range[5], std::min(c.expected / std::cos(ProfileSteerAngle(5)), 499.0), 0.01);
+  }
+}
+
 TEST_F(ProfileFilter, GapFillKeepsTheBoundsAndLeavesTrailingGaps) {
   for (int method = 1; method <= 2; ++method) {
     SCOPED_TRACE(method == 1 ? "Maximum Return" : "Bottom Following");

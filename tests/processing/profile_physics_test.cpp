@@ -69,8 +69,8 @@ Figures Measure(double depthM, double slopeDeg, double rangeM, double maxDeg = 5
   for (int b = 0; b < g_profilePoints.beams; ++b) {
     const double phi = ProfileSteerAngle(b);
     if (std::fabs(phi) > maxDeg * M_PI / 180.0) continue;
-    // Scene angle theta = -phi; the seabed deepens to starboard by x tan(slope).
-    const double theta = -phi;
+    // Scene angle theta = phi; the seabed deepens to starboard by x tan(slope).
+    const double theta = phi;
     const double trueSlant = depthM / (std::cos(theta) - std::sin(theta) * t);
     if (trueSlant > 0.95 * rangeM) continue;
     ++f.inside;
@@ -199,7 +199,7 @@ double FittedSlopeDeg(double rangeM) {
     if (r <= 0.0f) continue;
     const double phi = ProfileSteerAngle(b);
     if (std::fabs(phi) > 45.0 * M_PI / 180.0) continue;
-    const double x = -std::sin(phi) * r * perSample;  // starboard positive
+    const double x = std::sin(phi) * r * perSample;  // starboard positive
     const double z = std::cos(phi) * r * perSample;
     sx += x, sz += z, sxx += x * x, sxz += x * z;
     ++n;

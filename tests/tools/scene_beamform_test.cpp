@@ -59,15 +59,16 @@ TEST_F(SceneBeamform, PointTargetPeaksInTheBeamOfItsAngle) {
       p.targets[0] = {theta, 14.0, 80.0};
       p.targetCount = 1;
       // Beam centre b sits at steering angle (b + 1/2) Δθ - θs; the echo from
-      // θ belongs where the steering angle is -θ.
-      const double expected = (-theta * M_PI / 180.0 + half) / step - 0.5;
+      // θ belongs where the steering angle is θ.
+      const double expected = (theta * M_PI / 180.0 + half) / step - 0.5;
       const int beam = StrongestBeam(p, 14.0);
       EXPECT_NEAR(expected, beam, 1.5);
-      // Starboard (θ > 0) is the low-index half, which imaging draws on the right.
+      // Starboard (θ > 0) is the high-index half, port the low-index half
+      // where the sidescan's port beam lies.
       if (theta > 1.0) {
-        EXPECT_LT(beam, g_beamGeom.beams / 2);
-      } else if (theta < -1.0) {
         EXPECT_GT(beam, g_beamGeom.beams / 2);
+      } else if (theta < -1.0) {
+        EXPECT_LT(beam, g_beamGeom.beams / 2);
       }
     }
   }
@@ -93,7 +94,7 @@ TEST_F(SceneBeamform, SeabedSlopeShowsDeeperOnItsOwnSide) {
   const double half = g_beamGeom.halfSectorRad;
   const double step = g_beamGeom.beamSpacingRad;
   auto beamOf = [&](double sceneDeg) {
-    return static_cast<int>(std::lround((-sceneDeg * M_PI / 180.0 + half) / step - 0.5));
+    return static_cast<int>(std::lround((sceneDeg * M_PI / 180.0 + half) / step - 0.5));
   };
   auto peakSample = [&](int b) {
     int best = 0;

@@ -135,7 +135,7 @@ TEST_F(ScenePhysics, TargetArrivesAtTwoWayDelayOnEveryElement) {
 TEST_F(ScenePhysics, InterElementPhaseIsTheOneTheSteeringUndoes) {
   // The beamformer sums z_e e^{jψ_e} with ψ_e = (e - 7.5) sin φ (d/c) ω, so an
   // echo it is to find at steering angle φ must carry the phase -ψ_e. A
-  // starboard echo (scene angle θ > 0) belongs at φ = -θ.
+  // starboard echo (scene angle θ > 0) belongs at φ = θ, in the high beams.
   g_switch.headTypeSetting = 4;
   g_settings.Range = 5;
   g_settings.Frequency = 260;
@@ -149,7 +149,7 @@ TEST_F(ScenePhysics, InterElementPhaseIsTheOneTheSteeringUndoes) {
     Decode(p);
     const int n = g_sampleCount;
     const int s = static_cast<int>(std::lround(SceneSampleOfRange(p, 15.0)));
-    const double phi = -theta * kPi / 180.0;
+    const double phi = theta * kPi / 180.0;
     const double expectedStep = -std::sin(phi) * kPerSin;
     // Each neighbour pair within the 8-bit quantisation; the mean of the
     // fifteen steps much closer.

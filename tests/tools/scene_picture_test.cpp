@@ -50,9 +50,10 @@ class ScenePicture : public ::testing::Test {
   }
 };
 
-TEST_F(ScenePicture, StarboardTargetIsDrawnOnTheRight) {
+TEST_F(ScenePicture, StarboardTargetIsDrawnOnTheLeft) {
   // Bearing 35 degrees at 20 of 30 m puts the spot about 0.57 x 500 x
-  // 20 / 30 = 190 pixels beside the apex column.
+  // 20 / 30 = 190 pixels beside the apex column. Beam 0, the port edge of
+  // the fan, is drawn at the right-hand end, so starboard lies to the left.
   for (int xdcr : {1, 0}) {
     for (double theta : {-35.0, 35.0}) {
       SCOPED_TRACE(testing::Message() << "xdcr " << xdcr << " angle " << theta);
@@ -64,7 +65,7 @@ TEST_F(ScenePicture, StarboardTargetIsDrawnOnTheRight) {
       p.targets[0] = {theta, 20.0, 90.0};
       p.targetCount = 1;
       const double x = BrightColumn(p);
-      const double expected = kApexColumn + (theta > 0 ? 190.0 : -190.0);
+      const double expected = kApexColumn + (theta > 0 ? -190.0 : 190.0);
       EXPECT_NEAR(expected, x, 25.0);
     }
   }
