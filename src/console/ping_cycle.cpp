@@ -10,6 +10,8 @@
 // playback pacing reads.
 #include "console/ping_cycle.h"
 
+#include "console/cycle_lock.h"
+
 #include <cstring>
 
 #include "files/sonar_file.h"
@@ -207,6 +209,8 @@ void InitPipeline() {
 }
 
 int ProcessDecodedRecord() {
+  // A change from the operator lands between pings, never inside one.
+  CycleLock lock;
   PerPingState& pp = g_perPing;
   if (!pp.pipelineReady) InitPipeline();
   const int fileMode = g_settings.RunMode == 1;

@@ -13,6 +13,8 @@
 #include <ctime>
 #include <thread>
 
+#include "platform/frame_handoff.h"
+
 namespace plat {
 
 static const Backend* g_backend = nullptr;
@@ -35,6 +37,8 @@ void EnableMenuItem(int id, int enabled) { Current().enableMenuItem(id, enabled)
 void SetMenuItemText(int id, const char* text) { Current().setMenuItemText(id, text); }
 void BlitImage(const uint8_t* pixels, int width, int height, const uint32_t* palette, int x0,
                int y0, int x1, int y1) {
+  // The painter reads the published copy, never the buffer being drawn.
+  PublishFrame(kWinMain, pixels, width, height, palette, x0, y0, x1, y1);
   Current().blitImage(pixels, width, height, palette, x0, y0, x1, y1);
 }
 void SetCursor(int shape) { Current().setCursor(shape); }

@@ -48,8 +48,11 @@ void CheckMenuItem(int commandId, int checked);
 void EnableMenuItem(int commandId, int enabled);
 void SetMenuItemText(int commandId, const char* text);
 
-// Hands an 8-bit picture and its colour table (0x00RRGGBB) to the screen.
-// The rectangle (inclusive) is the part that changed.
+// Hands an 8-bit picture of the main window and its colour table
+// (0x00RRGGBB) to the screen: it is copied into the window's frame hand-off
+// (platform/frame_handoff.h), from which the painter takes it, and the
+// backend is told. The rectangle (inclusive) is the part that changed. Safe
+// from the acquisition thread: nothing here waits for the painter.
 void BlitImage(const uint8_t* pixels, int width, int height, const uint32_t* palette256,
                int x0, int y0, int x1, int y1);
 

@@ -1,28 +1,41 @@
 // The recording backend: the platform as seen by tests and headless programs.
 // Everything shown is kept in one Record; dialogs are answered from scripts.
+// The acquisition thread blits and shows boxes through it while the
+// user-interface thread changes menus, so every touch of the Record is under
+// one mutex; a dialog's handler runs outside it, since the handler may wait
+// for the ping cycle, which may itself be blitting.
 #include "platform/recording.h"
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace plat::rec {
 
 static Record g_record;
+static std::mutex g_mutex;
+#define REC_LOCK std::lock_guard<std::mutex> lock(g_mutex)
 
 Record& Get() { return g_record; }
 
 void Reset() {
+  REC_LOCK;
   g_record = Record{};
   SetBackend(nullptr);
 }
 
-void ScriptDialog(const DialogScript& script) { g_record.dialogScripts.push_back(script); }
+void ScriptDialog(const DialogScript& script) {
+  REC_LOCK;
+  g_record.dialogScripts.push_back(script);
+}
 
 void ScriptFileDialog(int ok, const std::string& result) {
+  REC_LOCK;
   g_record.fileAnswers.push_back(FileDialogAnswer{ok, result});
 }
 
 static int RecMessageBox(const char* caption, const char* text, int icon) {
+  REC_LOCK;
   g_record.messages.push_back(ShownMessage{caption ? caption : "", text ? text : "", icon});
   if (g_record.echoMessagesToStderr)
     std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
@@ -32,24 +45,36 @@ static int RecMessageBox(const char* caption, const char* text, int icon) {
 static int ValidWindow(int w) { return w >= 0 && w < kWinCount; }
 
 static void RecSetWindowTitle(int window, const char* title) {
+  REC_LOCK;
   if (ValidWindow(window)) g_record.titles[window] = title ? title : "";
 }
 static void RecShowWindow(int window, int shown) {
+  REC_LOCK;
   if (ValidWindow(window)) g_record.shown[window] = shown ? 1 : 0;
 }
 static void RecInvalidate(int window, int, int, int, int) {
+  REC_LOCK;
   if (ValidWindow(window)) ++g_record.invalidations[window];
 }
-static void RecCheckMenuItem(int id, int checked) { g_record.menuChecks.emplace_back(id, checked); }
+static void RecCheckMenuItem(int id, int checked) {
+  REC_LOCK;
+  g_record.menuChecks.emplace_back(id, checked);
+}
 static void RecEnableMenuItem(int id, int enabled) {
+  REC_LOCK;
   g_record.menuEnables.emplace_back(id, enabled);
 }
-static void RecSetCursor(int shape) { g_record.cursors.push_back(shape); }
+static void RecSetCursor(int shape) {
+  REC_LOCK;
+  g_record.cursors.push_back(shape);
+}
 static void RecSetMenuItemText(int id, const char* text) {
+  REC_LOCK;
   g_record.menuTexts.emplace_back(id, text ? text : "");
 }
 static void RecBlitImage(const uint8_t* pixels, int w, int h, const uint32_t* palette, int, int,
                          int, int) {
+  REC_LOCK;
   if (!pixels || w <= 0 || h <= 0) return;
   g_record.picture.assign(pixels, pixels + static_cast<size_t>(w) * h);
   g_record.pictureWidth = w;
@@ -58,13 +83,21 @@ static void RecBlitImage(const uint8_t* pixels, int w, int h, const uint32_t* pa
   ++g_record.blits;
 }
 static void RecProgressBegin(const char* title, const char* text) {
+  REC_LOCK;
   g_record.progressTitles.push_back(std::string(title ? title : "") + "|" + (text ? text : ""));
   g_record.progressOpen = 1;
 }
-static void RecProgressSet(int percent) { g_record.progressValues.push_back(percent); }
-static void RecProgressEnd() { g_record.progressOpen = 0; }
+static void RecProgressSet(int percent) {
+  REC_LOCK;
+  g_record.progressValues.push_back(percent);
+}
+static void RecProgressEnd() {
+  REC_LOCK;
+  g_record.progressOpen = 0;
+}
 
 static int RecFileDialog(const FileDialogRequest& request, char* out, size_t outSize) {
+  REC_LOCK;
   g_record.fileRequests.push_back(request);
   g_record.fileRequestTitles.push_back(request.title ? request.title : "");
   if (g_record.fileAnswers.empty()) return 0;
@@ -120,11 +153,19 @@ static void Apply(Dialog& d, DialogHandler handler, const DialogAction& a) {
 }
 
 static int RecRunDialog(Dialog& d, DialogHandler handler) {
-  g_record.dialogsRun.push_back(d.resource ? d.resource : "");
+  DialogScript s;
+  int scripted = 0;
+  {
+    REC_LOCK;
+    g_record.dialogsRun.push_back(d.resource ? d.resource : "");
+    if (!g_record.dialogScripts.empty()) {
+      s = g_record.dialogScripts.front();
+      g_record.dialogScripts.erase(g_record.dialogScripts.begin());
+      scripted = 1;
+    }
+  }
   handler(d, kDlgInit, 0, 0);
-  if (!g_record.dialogScripts.empty()) {
-    DialogScript s = g_record.dialogScripts.front();
-    g_record.dialogScripts.erase(g_record.dialogScripts.begin());
+  if (scripted) {
     for (const DialogAction& a : s.actions) {
       if (d.ended) break;
       Apply(d, handler, a);
