@@ -66,10 +66,10 @@ void ResetChain() {
   g_perPing.processingResets++;
 }
 
-// File mode: the played record brings its own range, tilt, frequency and
-// data type. A range change needs new display tables; any of them needs the
-// processing histories cleared, since pings of the old geometry must not be
-// averaged into the new one.
+// File mode: the played record brings its own range, range offset, tilt,
+// frequency and data type. A range, offset or frequency change needs new
+// display tables; any of them needs the processing histories cleared, since
+// pings of the old geometry must not be averaged into the new one.
 void TakePlayedSettings() {
   PerPingState& pp = g_perPing;
   const int range = g_settings.Range;
@@ -77,7 +77,8 @@ void TakePlayedSettings() {
   const double tilt = g_settings.ProfileTiltAngle;
   const int type = g_playback.dataType;
   int reset = 0;
-  if (frequency != pp.lastFrequencyKHz) {
+  // The grid follows the played range offset at once; the pixel map must too.
+  if (frequency != pp.lastFrequencyKHz || g_switch.rangeOffset != pp.refreshRangeOffset) {
     pp.lastFrequencyKHz = frequency;
     FrequencyAndHeadRefresh();
     reset = 1;

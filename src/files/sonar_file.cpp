@@ -274,6 +274,11 @@ void TakeRecordValues(const uint8_t* raw, int n, int type) {
     pb.positionUpdates++;
   } else {
     pb.positionPresent = 0;
+    // A played ping without position means there was no fix when it was
+    // recorded: the position still held is stale and goes now, through the
+    // same time-out a silent GPS gets after ten seconds.
+    g_nav.fixAge = kFixAgeTimeoutS - 1;
+    (void)AdvanceFixAge();
   }
 
   const int freq = GetBE16(raw + 80);

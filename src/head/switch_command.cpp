@@ -75,6 +75,41 @@ struct SetSwitchesWork {
 };
 static SetSwitchesWork g_work;
 
+// Longest range step of a head-type setting.
+static int MaxStepOfSetting(int setting) {
+  if (setting == 5) return 14;
+  if (setting == 7) return 8;
+  return 11;
+}
+
+// The limits that follow a head type. Only the 260 kHz heads are tuned
+// (240 .. 260 kHz); every other head works at its own frequency.
+static void TakeHeadLimits(const HeadTypeRow& row) {
+  g_headLimits.FrequencyCoefficient = row.coefficient;
+  g_headLimits.headDefaultFreqKHz = row.defaultKHz;
+  g_headLimits.maxStep = MaxStepOfSetting(row.setting);
+  g_headLimits.freqMinKHz = row.defaultKHz == kOtherHeadType.defaultKHz ? 240 : row.defaultKHz;
+  g_headLimits.freqMaxKHz = row.defaultKHz;
+}
+
+// The loader's rule for a stored frequency: it names the head the operator
+// last used. Heads that share a frequency differ only in their longest
+// range, and which of them is connected shows only in its first return, so
+// the longest of them stands until then. A frequency no head is made for
+// leaves the start-up limits.
+static void TakeStoredFrequencyHead(int storedKHz) {
+  const HeadTypeRow* named = nullptr;
+  int maxStep = 0;
+  for (const HeadTypeRow& r : kHeadTypes) {
+    if (r.defaultKHz != storedKHz) continue;
+    if (named == nullptr) named = &r;
+    if (MaxStepOfSetting(r.setting) > maxStep) maxStep = MaxStepOfSetting(r.setting);
+  }
+  if (named == nullptr) return;
+  TakeHeadLimits(*named);
+  g_headLimits.maxStep = maxStep;
+}
+
 void SetStartupHeadLimits() {
   g_headLimits.minStep = 2;
   g_headLimits.maxStep = 11;
@@ -84,6 +119,7 @@ void SetStartupHeadLimits() {
   g_headLimits.freqMaxKHz = 260;
   g_headLimits.headDefaultFreqKHz = 260;
   g_switch.headTypeSetting = 4;
+  g_storedHeadRule = TakeStoredFrequencyHead;
 }
 
 void ResetSwitchState() {
@@ -102,6 +138,9 @@ void ResetSwitchState() {
   g_switch.rangeChangeSent = 0;
   g_switch.pendingStep = kDefaultStep;
   g_switch.processingResetRequested = 0;
+  g_switch.liveLimits = g_headLimits;
+  g_switch.liveHeadTypeSetting = g_switch.headTypeSetting;
+  g_switch.liveReportedHeadType = -1;
   g_work = SetSwitchesWork{};
 }
 
@@ -267,11 +306,7 @@ int ApplyReportedHeadType(int headTypeIndex) {
     if (r.reported == headTypeIndex) row = &r;
 
   g_switch.headTypeSetting = row->setting;
-  g_headLimits.FrequencyCoefficient = row->coefficient;
-  g_headLimits.headDefaultFreqKHz = row->defaultKHz;
-  if (row->setting == 4) g_headLimits.maxStep = 11;
-  if (row->setting == 5) g_headLimits.maxStep = 14;
-  if (row->setting == 7) g_headLimits.maxStep = 8;
+  TakeHeadLimits(*row);
 
   if (g_settings.RunMode == 0) {
     if (row->setting == 4) {
@@ -577,6 +612,10 @@ int RunDisplaySwitchesDialog() {
 // ============================================================ [SECTION] Run-mode copies
 
 void SaveLiveHeadCopies() {
+  // The played records report their own head; the operator's must come back.
+  g_switch.liveLimits = g_headLimits;
+  g_switch.liveHeadTypeSetting = g_switch.headTypeSetting;
+  g_switch.liveReportedHeadType = g_switch.lastReportedHeadType;
   g_liveHead.Xdcr = g_settings.Xdcr;
   g_liveHead.Range = g_settings.Range;
   g_liveHead.Gain = g_settings.Gain;
@@ -591,6 +630,9 @@ void SaveLiveHeadCopies() {
 }
 
 void RestoreLiveHeadCopies() {
+  g_headLimits = g_switch.liveLimits;
+  g_switch.headTypeSetting = g_switch.liveHeadTypeSetting;
+  g_switch.lastReportedHeadType = g_switch.liveReportedHeadType;
   g_settings.Xdcr = g_liveHead.Xdcr;
   g_settings.Range = g_liveHead.Range;
   g_settings.Gain = g_liveHead.Gain;

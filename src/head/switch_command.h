@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "settings/constants.h"
+#include "settings/settings.h"
 
 struct RangeEntry {
   int commandM;         // metres as sent (step 0 is sent as 1)
@@ -46,6 +47,12 @@ struct SwitchState {
   // processing chain (geometry, display tables) reset; the acquisition loop
   // clears it once it has done so.
   std::atomic<int> processingResetRequested{0};
+  // The operator's head while a file plays, whose records report their own:
+  // set by SaveLiveHeadCopies (and ResetSwitchState), put back by
+  // RestoreLiveHeadCopies. User-interface thread.
+  HeadLimits liveLimits;
+  int liveHeadTypeSetting = 4;
+  int liveReportedHeadType = -1;
 };
 extern SwitchState g_switch;
 
@@ -53,7 +60,8 @@ extern SwitchState g_switch;
 void ResetSwitchState();
 // The head-dependent limits in force before the settings file is read:
 // steps 2..11, gain 0..20 dB, pulse from 30 us, 240..260 kHz, default 260 kHz,
-// head-type setting 4.
+// head-type setting 4. Also hands the settings loader the rule that takes the
+// limits of the head a stored frequency names (g_storedHeadRule).
 void SetStartupHeadLimits();
 // Range in metres (float column) of a step, clamped to the table.
 float RangeMetersOfStep(int step);
@@ -105,8 +113,9 @@ void FrequencyRangeMessage(char* out, size_t size);
 // ---------------------------------------------------------------- run mode
 // The run-mode switch: entering File mode keeps the operator's head values
 // (settings and the switch state's range offset and frequency coefficient)
-// in g_liveHead; returning to Head mode puts them back, switches half-range
-// off and clears the range-change marks.
+// in g_liveHead, and the head's limits and type in g_switch; returning to
+// Head mode puts them back, switches half-range off and clears the
+// range-change marks.
 void SaveLiveHeadCopies();
 void RestoreLiveHeadCopies();
 

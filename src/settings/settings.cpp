@@ -33,6 +33,7 @@
 Settings g_settings;
 LiveHeadCopies g_liveHead;
 HeadLimits g_headLimits;
+StoredHeadRule g_storedHeadRule = nullptr;
 RememberedValues g_remembered;
 SettingsFileState g_settingsFile;
 
@@ -67,7 +68,7 @@ enum KeyKind { kInt = 0, kReal, kText };
 // Keys whose limits or handling are not a fixed range.
 enum KeySpecial {
   kPlain = 0,
-  kFrequencyRule,    // first "Frequency": only the 120 kHz rule; not written
+  kFrequencyRule,    // first "Frequency": takes the named head's limits; not written
   kRangeStep,        // limits are the head's min .. max step
   kGainLimit,        // 0 .. the head's max gain
   kPulseLimit,       // the head's min pulse .. 2500
@@ -353,13 +354,11 @@ static void LoadInt(const ProfileFile& f, const KeyRow& row) {
   double lo = row.lo, hi = row.hi, fallback = row.fallback;
   switch (row.special) {
     case kFrequencyRule:
-      // Only the 120 kHz head is recognised here; the value itself is read
-      // again, against the head's limits, further down.
-      if (readable && v == 120) {
-        g_headLimits.headDefaultFreqKHz = 120;
-        g_headLimits.maxStep = 14;
-        g_headLimits.FrequencyCoefficient = 3;
-      }
+      // The stored frequency names the head the operator last used; its
+      // limits must be in force before "Range", and the frequency itself
+      // further down, are read against them, or a head other than the
+      // start-up one loses both on every load.
+      if (readable && g_storedHeadRule) g_storedHeadRule(v);
       return;
     case kRangeStep:
       lo = g_headLimits.minStep;

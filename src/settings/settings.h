@@ -130,9 +130,8 @@ extern LiveHeadCopies g_liveHead;
 
 // The limits of the connected head that the head-dependent keys are checked
 // against while the file is read. The switch-command module owns their
-// meaning: it sets the start-up limits and those of every reported head type;
-// the loader itself raises them once, when the stored frequency names the
-// 120 kHz head, so that the range read after it is taken against that head.
+// meaning: it sets the start-up limits and those of every reported head type,
+// and through g_storedHeadRule those of the head a stored frequency names.
 struct HeadLimits {
   int minStep = 2;
   int maxStep = 11;
@@ -144,6 +143,13 @@ struct HeadLimits {
   int FrequencyCoefficient = 10;  // hundredths
 };
 extern HeadLimits g_headLimits;
+
+// Installed by the switch-command module with its start-up limits; the
+// loader calls it with the first reading of "Frequency", so that "Range"
+// and the frequency are checked against the limits of the head the operator
+// last used rather than the start-up head's. Not called when unset.
+using StoredHeadRule = void (*)(int storedKHz);
+extern StoredHeadRule g_storedHeadRule;
 
 // Depth search window limits in metres. The deepest allowed maximum depth is
 // the profile depth limit; the minimum must leave 5 % of the range below it.

@@ -106,6 +106,47 @@ TEST_F(PerPing, PlayedRangeAndTiltChangesRebuildAndResetButKeepTheOperatorsCopie
   EXPECT_DOUBLE_EQ(g_settings.ProfileTiltAngle, -5.0);
 }
 
+// A played file whose range offset changes part-way: the pixel map must be
+// rebuilt for the new offset (the grid already follows it), so the echoes
+// are drawn where the grid says they are.
+TEST_F(PerPing, APlayedRangeOffsetChangeRebuildsThePixelMapForIt) {
+  constexpr int kRecordBytes = 8192;  // type "U"
+  constexpr int kOffset = 10;         // metres, within the 30 m step's maximum
+  std::vector<uint8_t> bytes = Survey(3, 5, 12.0);
+  const std::vector<uint8_t> later = Survey(3, 5, 12.0);
+  bytes.insert(bytes.end(), later.begin(), later.end());
+  ASSERT_EQ(bytes.size(), size_t(6 * kRecordBytes));
+  for (int k = 3; k < 6; ++k) bytes[size_t(k) * kRecordBytes + 41] = kOffset;
+  const std::string path = WriteBytes("offset.K41", bytes);
+
+  EnterFileMode();
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  g_player.skipNext = 0;
+  for (int k = 0; k < 3; ++k) ASSERT_EQ(PlaybackStep(), kStepRecord);
+  EXPECT_EQ(g_scan.geom.rangeOffset, 0);
+  EXPECT_EQ(g_scan.geom.offsetSamples, 0);
+  const std::vector<uint8_t> before(reinterpret_cast<const uint8_t*>(g_scan.PixelMap),
+                                    reinterpret_cast<const uint8_t*>(g_scan.PixelMap) + sizeof g_scan.PixelMap);
+  const int builds = g_scan.builds;
+
+  ASSERT_EQ(PlaybackStep(), kStepRecord);
+  EXPECT_EQ(g_switch.rangeOffset, kOffset);
+  EXPECT_EQ(g_scan.geom.rangeOffset, kOffset);
+  EXPECT_EQ(g_scan.geom.offsetSamples, kOffset * 500 / 30);
+  const std::vector<uint8_t> after(reinterpret_cast<const uint8_t*>(g_scan.PixelMap),
+                                   reinterpret_cast<const uint8_t*>(g_scan.PixelMap) + sizeof g_scan.PixelMap);
+  EXPECT_NE(before, after);
+  // The map in use is the one a fresh build for this offset gives.
+  ASSERT_EQ(BuildDisplayMode(plat::kWinMain), 1);
+  EXPECT_EQ(0, std::memcmp(after.data(), g_scan.PixelMap, after.size()));
+  // Same offset again: nothing is rebuilt for it.
+  const int rebuilt = g_scan.builds;
+  EXPECT_EQ(rebuilt - builds, 2);
+  PlaybackStep();
+  PlaybackStep();
+  EXPECT_EQ(g_scan.builds, rebuilt);
+}
+
 TEST_F(PerPing, ARejectedRecordIsNeitherDrawnNorOutput) {
   std::vector<uint8_t> bytes = Survey(3, 5, 12.0);
   bytes[8192 + kFileHeaderBytes + 2] = 'Q';  // record 1's PingRecord loses its "X"

@@ -162,6 +162,41 @@ TEST_F(SonarFileReader, RecordWithoutPositionClearsTheFlagAndKeepsSpeedAndCourse
   std::fclose(f);
 }
 
+// Played without position, a record means the fix is gone: whatever the
+// navigation state still holds is stale and is dropped at once, not ten
+// seconds later.
+TEST_F(SonarFileReader, RecordWithoutPositionTimesTheFixOutAtOnce) {
+  std::vector<uint8_t> file = Record();
+  ResetNavState();
+  Append(file, Record());
+  const std::string path = WriteFile(dir_, "fixage.k41", file);
+
+  std::memcpy(g_nav.latitude, " 51.28.12345 N", kPositionTextBytes);
+  std::memcpy(g_nav.longitude, "000.07.54321 E", kPositionTextBytes);
+  g_nav.speedKnots = 6.5;
+  g_nav.fixAge = 3;
+  g_nav.positionShown = 1;
+  g_nav.speedShown = 1;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(nullptr, f);
+  ASSERT_EQ(kReadRecord, ReadNextRecord(f));  // with position: the fix stays
+  EXPECT_EQ(3, g_nav.fixAge);
+  EXPECT_EQ(' ', g_nav.latitude[0]);
+  EXPECT_DOUBLE_EQ(6.5, g_nav.speedKnots);
+  EXPECT_EQ(1, g_nav.positionShown);
+
+  ASSERT_EQ(kReadRecord, ReadNextRecord(f));  // without: timed out now
+  std::fclose(f);
+  EXPECT_EQ(kFixAgeTimeoutS, g_nav.fixAge);
+  const char zeros[kPositionTextBytes] = {};
+  EXPECT_EQ(0, std::memcmp(zeros, g_nav.latitude, kPositionTextBytes));
+  EXPECT_EQ(0, std::memcmp(zeros, g_nav.longitude, kPositionTextBytes));
+  EXPECT_DOUBLE_EQ(0.0, g_nav.speedKnots);
+  EXPECT_EQ(0, g_nav.positionShown);
+  EXPECT_EQ(0, g_nav.speedShown);
+  EXPECT_EQ(0, g_nav.positionCopy.load());
+}
+
 TEST_F(SonarFileReader, SpeedSpikeIsBelievedOnlyAfterTwentyRecords) {
   std::vector<uint8_t> file = Record();  // 2.0 kn
   g_nav.speedKnots = 15.0;

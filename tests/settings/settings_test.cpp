@@ -286,8 +286,11 @@ TEST_F(SettingsTest, StoredFrequency120WidensTheRangeSteps) {
   EXPECT_EQ(g_headLimits.FrequencyCoefficient, 3);
   EXPECT_EQ(g_settings.Range, 14);
   EXPECT_EQ(g_liveHead.FrequencyCoefficient, 3);
-  // The second reading checks 120 against the 240..260 limits of start-up.
-  EXPECT_EQ(g_settings.Frequency, 260);
+  // The second reading checks 120 against the 120 kHz head's own limits,
+  // so the operator's frequency survives the load.
+  EXPECT_EQ(g_headLimits.freqMinKHz, 120);
+  EXPECT_EQ(g_headLimits.freqMaxKHz, 120);
+  EXPECT_EQ(g_settings.Frequency, 120);
 
   Load("[Settings]\nFrequency=125\nRange=14\n");
   EXPECT_EQ(g_headLimits.maxStep, 11);
