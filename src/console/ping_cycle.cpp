@@ -142,6 +142,8 @@ void FollowLoadedSettings() {
 }
 
 int LoadConsoleSettings(const char* path) {
+  int storedKHz = 0;
+  if (PeekStoredFrequency(path, &storedKHz)) TakeStoredFrequencyHead(storedKHz);
   const int read = LoadSettings(path);
   FollowLoadedSettings();
   return read;

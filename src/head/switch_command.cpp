@@ -92,12 +92,7 @@ static void TakeHeadLimits(const HeadTypeRow& row) {
   g_headLimits.freqMaxKHz = row.defaultKHz;
 }
 
-// The loader's rule for a stored frequency: it names the head the operator
-// last used. Heads that share a frequency differ only in their longest
-// range, and which of them is connected shows only in its first return, so
-// the longest of them stands until then. A frequency no head is made for
-// leaves the start-up limits.
-static void TakeStoredFrequencyHead(int storedKHz) {
+void TakeStoredFrequencyHead(int storedKHz) {
   const HeadTypeRow* named = nullptr;
   int maxStep = 0;
   for (const HeadTypeRow& r : kHeadTypes) {
@@ -105,9 +100,11 @@ static void TakeStoredFrequencyHead(int storedKHz) {
     if (named == nullptr) named = &r;
     if (MaxStepOfSetting(r.setting) > maxStep) maxStep = MaxStepOfSetting(r.setting);
   }
-  if (named == nullptr) return;
+  // The start-up head is one of the 260 kHz heads: its limits stand.
+  if (named == nullptr || named->defaultKHz == kOtherHeadType.defaultKHz) return;
   TakeHeadLimits(*named);
   g_headLimits.maxStep = maxStep;
+  SetConfigurationFrequencyLimits(named->setting);
 }
 
 void SetStartupHeadLimits() {
@@ -119,7 +116,6 @@ void SetStartupHeadLimits() {
   g_headLimits.freqMaxKHz = 260;
   g_headLimits.headDefaultFreqKHz = 260;
   g_switch.headTypeSetting = 4;
-  g_storedHeadRule = TakeStoredFrequencyHead;
 }
 
 void ResetSwitchState() {

@@ -60,9 +60,15 @@ extern SwitchState g_switch;
 void ResetSwitchState();
 // The head-dependent limits in force before the settings file is read:
 // steps 2..11, gain 0..20 dB, pulse from 30 us, 240..260 kHz, default 260 kHz,
-// head-type setting 4. Also hands the settings loader the rule that takes the
-// limits of the head a stored frequency names (g_storedHeadRule).
+// head-type setting 4.
 void SetStartupHeadLimits();
+// A stored frequency names the head the operator last used: its limits come
+// into force before the settings are read against them. Heads that share a
+// frequency differ only in their longest range, and which of them is
+// connected shows only in its first return, so the longest stands until
+// then. A frequency no head is made for, or the start-up head's, leaves the
+// start-up limits.
+void TakeStoredFrequencyHead(int storedKHz);
 // Range in metres (float column) of a step, clamped to the table.
 float RangeMetersOfStep(int step);
 // Operating frequency in force: the operator's in Head mode, the played ping's in File mode.

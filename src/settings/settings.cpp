@@ -33,7 +33,6 @@
 Settings g_settings;
 LiveHeadCopies g_liveHead;
 HeadLimits g_headLimits;
-StoredHeadRule g_storedHeadRule = nullptr;
 RememberedValues g_remembered;
 SettingsFileState g_settingsFile;
 
@@ -354,11 +353,9 @@ static void LoadInt(const ProfileFile& f, const KeyRow& row) {
   double lo = row.lo, hi = row.hi, fallback = row.fallback;
   switch (row.special) {
     case kFrequencyRule:
-      // The stored frequency names the head the operator last used; its
-      // limits must be in force before "Range", and the frequency itself
-      // further down, are read against them, or a head other than the
-      // start-up one loses both on every load.
-      if (readable && g_storedHeadRule) g_storedHeadRule(v);
+      // The stored frequency names the head the operator last used; the
+      // console takes that head's limits (PeekStoredFrequency) before the
+      // loader runs, so "Range" and the frequency are read against them.
       return;
     case kRangeStep:
       lo = g_headLimits.minStep;
@@ -417,6 +414,16 @@ static void LoadText(const ProfileFile& f, const KeyRow& row) {
   ProfileGetString(f, row.section, row.key, field, text, sizeof text);
   // An empty address would leave nothing to connect to; the built-in one stays.
   if (text[0]) std::snprintf(field, kSettingsTextChars + 1, "%s", text);
+}
+
+int PeekStoredFrequency(const char* path, int* kHz) {
+  if (kHz == nullptr) return 0;
+  CNumericLocale numeric;
+  ProfileFile f;
+  if (!ProfileLoad(f, path)) return 0;
+  char text[kProfileValueChars + 1];
+  ProfileGetString(f, kSection, "Frequency", "", text, sizeof text);
+  return ParseLeadingInt(text, kHz);
 }
 
 int LoadSettings(const char* path) {

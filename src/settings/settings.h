@@ -130,8 +130,9 @@ extern LiveHeadCopies g_liveHead;
 
 // The limits of the connected head that the head-dependent keys are checked
 // against while the file is read. The switch-command module owns their
-// meaning: it sets the start-up limits and those of every reported head type,
-// and through g_storedHeadRule those of the head a stored frequency names.
+// meaning: it sets the start-up limits, those of every reported head type
+// and, before the file is read, those of the head the stored frequency names
+// (the console reads it first with PeekStoredFrequency).
 struct HeadLimits {
   int minStep = 2;
   int maxStep = 11;
@@ -144,12 +145,6 @@ struct HeadLimits {
 };
 extern HeadLimits g_headLimits;
 
-// Installed by the switch-command module with its start-up limits; the
-// loader calls it with the first reading of "Frequency", so that "Range"
-// and the frequency are checked against the limits of the head the operator
-// last used rather than the start-up head's. Not called when unset.
-using StoredHeadRule = void (*)(int storedKHz);
-extern StoredHeadRule g_storedHeadRule;
 
 // Depth search window limits in metres. The deepest allowed maximum depth is
 // the profile depth limit; the minimum must leave 5 % of the range below it.
@@ -195,6 +190,10 @@ int FormSettingsPath();
 // Returns 1 when the file was read, 0 when it was missing or unreadable and
 // the defaults stand. Never leaves an out-of-range value behind.
 int LoadSettings(const char* path);
+
+// Reads only the stored "Frequency" of the file (no checks, nothing stored).
+// Returns 1 with *kHz set when the file holds a readable number.
+int PeekStoredFrequency(const char* path, int* kHz);
 
 // Writes every key in file order, keeping whatever else the file holds. In
 // File mode the operator's head values come from g_liveHead. Returns 1 when

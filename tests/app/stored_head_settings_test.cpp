@@ -3,6 +3,7 @@
 // session playing a recording of another head, and a save and load as at a
 // restart. The file must come back as the operator left it, for every head.
 #include "app/app_test_util.h"
+#include "console/run_mode.h"
 #include "settings/profile_file.h"
 
 namespace {
@@ -58,8 +59,7 @@ class StoredHeadSettings : public AppFixture {
     EXPECT_EQ(Saved("Frequency"), std::to_string(h.frequencyKHz));
     EXPECT_EQ(Saved("Range"), std::to_string(h.rangeStep));
     ResetEverything();
-    ResetSwitchState();
-    ASSERT_EQ(LoadSettings(Path("Orvale.INI").c_str()), 1);
+    ASSERT_EQ(CreateConsole(Path("Orvale.INI").c_str()), 1);
     EXPECT_EQ(g_settings.Frequency, h.frequencyKHz);
     EXPECT_EQ(g_settings.Range, h.rangeStep);
     ResetEverything();

@@ -132,4 +132,26 @@ TEST_F(SettingsWiring, NoTrackWithoutPointsOrWithAnotherMethod) {
   }
 }
 
+TEST_F(SettingsWiring, AStoredFrequencyBringsItsHeadsLimitsBeforeTheKeysAreRead) {
+  // 120 kHz names the 300 m head: step 14 is allowed and 120 itself lies in
+  // the band its configuration brings, so the operator's values survive.
+  LoadConsoleSettings(WriteIni("[Settings]\nFrequency=120\nRange=14\n").c_str());
+  EXPECT_EQ(g_headLimits.maxStep, 14);
+  EXPECT_EQ(g_headLimits.headDefaultFreqKHz, 120);
+  EXPECT_EQ(g_headLimits.FrequencyCoefficient, 3);
+  EXPECT_EQ(g_liveHead.FrequencyCoefficient, 3);
+  EXPECT_EQ(g_headLimits.freqMinKHz, 50);
+  EXPECT_EQ(g_headLimits.freqMaxKHz, 1000);
+  EXPECT_EQ(g_settings.Range, 14);
+  EXPECT_EQ(g_settings.Frequency, 120);
+
+  // A frequency no head is made for leaves the start-up head's limits.
+  ResetSwitchState();
+  LoadConsoleSettings(WriteIni("[Settings]\nFrequency=125\nRange=14\n").c_str());
+  EXPECT_EQ(g_headLimits.maxStep, 11);
+  EXPECT_EQ(g_headLimits.FrequencyCoefficient, 10);
+  EXPECT_EQ(g_settings.Range, 5);
+  EXPECT_NE(g_settings.Frequency, 125);
+}
+
 }  // namespace

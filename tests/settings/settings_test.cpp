@@ -279,25 +279,6 @@ TEST_F(SettingsTest, FrequencyRoundsWithinTheHeadsLimits) {
   EXPECT_EQ(g_settings.Frequency, 245);
 }
 
-TEST_F(SettingsTest, StoredFrequency120WidensTheRangeSteps) {
-  Load("[Settings]\nFrequency=120\nRange=14\n");
-  EXPECT_EQ(g_headLimits.maxStep, 14);
-  EXPECT_EQ(g_headLimits.headDefaultFreqKHz, 120);
-  EXPECT_EQ(g_headLimits.FrequencyCoefficient, 3);
-  EXPECT_EQ(g_settings.Range, 14);
-  EXPECT_EQ(g_liveHead.FrequencyCoefficient, 3);
-  // The second reading checks 120 against the 120 kHz head's own limits,
-  // so the operator's frequency survives the load.
-  EXPECT_EQ(g_headLimits.freqMinKHz, 120);
-  EXPECT_EQ(g_headLimits.freqMaxKHz, 120);
-  EXPECT_EQ(g_settings.Frequency, 120);
-
-  Load("[Settings]\nFrequency=125\nRange=14\n");
-  EXPECT_EQ(g_headLimits.maxStep, 11);
-  EXPECT_EQ(g_headLimits.FrequencyCoefficient, 10);
-  EXPECT_EQ(g_settings.Range, 5);
-}
-
 TEST_F(SettingsTest, CurrentValuesAreTheDefaultsOfMissingKeys) {
   g_settings.Units = 2;
   g_settings.DisplayGain = 70;
