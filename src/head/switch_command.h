@@ -7,9 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/platform.h"
 #include "settings/constants.h"
 #include "settings/settings.h"
+
+// Limits and start values the operator's entry of the switches uses.
+constexpr int kMaxPulseUs = 2500;       // longest pulse length
+constexpr int kDefaultRangeStep = 5;    // "Defaults": 30 m
+constexpr int kDefaultGain = 3;         // "Defaults": start gain, dB
 
 struct RangeEntry {
   int commandM;         // metres as sent (step 0 is sent as 1)
@@ -71,6 +75,8 @@ void SetStartupHeadLimits();
 void TakeStoredFrequencyHead(int storedKHz);
 // Range in metres (float column) of a step, clamped to the table.
 float RangeMetersOfStep(int step);
+// Range label of a step in the operator's unit ("30 M", "90 FT", "30 YDS").
+const char* RangeLabelOfStep(int step);
 // Operating frequency in force: the operator's in Head mode, the played ping's in File mode.
 int FrequencyInUseKHz();
 
@@ -124,32 +130,3 @@ void FrequencyRangeMessage(char* out, size_t size);
 // range-change marks.
 void SaveLiveHeadCopies();
 void RestoreLiveHeadCopies();
-
-// ---------------------------------------------------------------- dialogs
-// Control identifiers of "SETSWITCHES" and "DISPLAYSWITCHES".
-enum SwitchDialogId {
-  kIdSwRange = 1100,
-  kIdSwGain,
-  kIdSwGainSpin,
-  kIdSwPulse,
-  kIdSwPulseSpin,
-  kIdSwMultiplier,
-  kIdSwMultiplierSpin,
-  kIdSwFrequency,
-  kIdSwFrequencySpin,
-  kIdSwTransmit,
-  kIdSwAutoPulse,
-  kIdSwDefaults,
-  kIdSwRangeOffset,  // DISPLAYSWITCHES only
-};
-// "Set Switches" (Head mode). Returns 1 when closed with "Ok".
-int RunSetSwitchesDialog();
-// The same dialog in parts, for a caller that keeps the Dialog: Prepare sets
-// resource and title, the handler runs it through plat::RunDialog.
-void PrepareSetSwitchesDialog(plat::Dialog& d);
-int SetSwitchesHandler(plat::Dialog& d, int event, int id, int delta);
-// "Switches": read-only view of the switches in use (File mode). Returns 1
-// when closed with "Ok", 0 when dismissed.
-int RunDisplaySwitchesDialog();
-void PrepareDisplaySwitchesDialog(plat::Dialog& d);
-int DisplaySwitchesHandler(plat::Dialog& d, int event, int id, int delta);

@@ -1,7 +1,7 @@
 // Colours of the pictures: nine selectable tables for the echo levels 0..118,
 // fixed interface colours 119..255, the picture colour table that travels with
 // every picture and the logical palette of the windows; the blit of the main
-// picture; the persistence-time dialog.
+// picture.
 #pragma once
 
 #include <atomic>
@@ -36,8 +36,3 @@ int SelectColorTable(int window, int type);
 // Hands ImageBuffer with its colour table to the screen (depth gate lines
 // first in Profile mode with detection on).
 void BlitImage(int window);
-
-// "DECAYTIME": edits Persistence (seconds, 0..600). Returns 1 when stored.
-int RunPersistenceDialog();
-// Control identifiers of the dialog.
-enum { kIdDecayTime = 1101, kIdDecaySpin = 1102, kIdDecayDefault = 1103 };

@@ -1,7 +1,7 @@
 // Platform layer front: forwards window, menu, picture and dialog calls to the
 // installed backend, and implements what needs no backend at all: the dialog
 // control helpers, the clocks and the calibrated busy-wait.
-#include "platform/platform.h"
+#include "platform/dialog.h"
 
 #include <atomic>
 #include <cerrno>

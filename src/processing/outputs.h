@@ -1,8 +1,8 @@
 // Point and beam outputs: the .K4P point record and the .K4B beam record of
 // every processed ping, written to their files and sent as UDP datagrams to
 // IPAddress_Output1:RemotePort_Output1, and the 32-byte keep-alive sent on a
-// ping that sent nothing else. Also the "Data Output Setup" dialog and the
-// output socket that external control listens on.
+// ping that sent nothing else. Also the output socket that external control
+// listens on.
 #pragma once
 
 #include <cstdint>
@@ -134,16 +134,3 @@ void FormatRecordingStatus(char* out, int outSize, const char* path, int kiloByt
                            int (*widthPx)(const char*));
 int EstimateTextWidthPx(const char* text);
 
-// ---------------------------------------------------------------- dialog
-// "DATAOUTPUTSETUP". Returns the dialog's result (1 Ok, 0 Cancel). After an
-// Ok that enabled beam output the caller rebuilds the processing tables.
-int RunDataOutputDialog();
-// Control identifiers of the dialog (the tests script them).
-enum DataOutputDialogIds {
-  kDoRadioNone = 101,
-  kDoRadioPoints = 102,
-  kDoRadioBeams = 103,
-  kDoPointFileButton = 104,
-  kDoIntensityCheck = 105,
-  kDoBeamFileButton = 106,
-};

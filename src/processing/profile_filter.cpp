@@ -5,10 +5,10 @@
 // ping. Inputs besides the point set: the beam geometry (beamform), the
 // flat-bottom flag of the previous ping, and the "Filter Settings" values of
 // g_settings. Owns the sort arrays, segment histograms, the averaging ring and
-// the dialog values that have no INI key.
+// the advanced filter values that have no INI key.
 //
 // Index: [sort] [segment outliers] [flat-bottom filter] [gap fill]
-//        [main filter] [removed points] [averaging] [dialog]
+//        [main filter] [removed points] [averaging]
 #include "processing/profile_filter.h"
 
 #include <algorithm>
@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/platform.h"
 #include "processing/beamform.h"
 #include "processing/profile_detect.h"
 #include "settings/settings.h"
@@ -356,155 +355,4 @@ void AveragePoints() {
     p.Range[b] = q > 0 ? sum / static_cast<float>(q) : 0.0f;
   }
   g_filter.ringSlot = slot + 1 >= depth ? 0 : slot + 1;
-}
-
-// ================================================================ [dialog]
-// "Advanced Filter Settings". The percentage and the background level change
-// only through their spin buttons, so the handler keeps them as working
-// values and ignores text typed into those fields.
-struct FilterDialogWork {
-  int percent = 10;
-  double background = 0.10;
-};
-static FilterDialogWork s_work;
-
-static int SampleCountForPercent() {
-  const int n = g_beamGeom.samples;
-  return n > 0 ? n : 500;
-}
-
-static void ShowPercent(plat::Dialog& d) { plat::SetInt(d, kPfPercent, s_work.percent); }
-
-static void ShowBackground(plat::Dialog& d) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%4.2f", s_work.background);
-  plat::SetText(d, kPfBackground, text);
-}
-
-static void FillFilterDialog(plat::Dialog& d, int maxPoints, int segments, int third, int fill,
-                             int mainSw, int flat, int shortSw, int show) {
-  plat::SetInt(d, kPfMaxPoints, maxPoints);
-  plat::SetInt(d, kPfSegments, segments);
-  plat::SetInt(d, kPfThirdCount, third);
-  plat::SetChecked(d, kPfFillBeams, fill);
-  plat::SetChecked(d, kPfMainFilter, mainSw);
-  plat::SetChecked(d, kPfFlatBottom, flat);
-  plat::SetChecked(d, kPfShortOutliers, shortSw);
-  plat::SetChecked(d, kPfShowRemoved, show);
-  ShowPercent(d);
-  ShowBackground(d);
-}
-
-static void SpinCount(plat::Dialog& d, int id, int delta) {
-  int v = 0;
-  if (!plat::GetInt(d, id, &v)) v = 1;
-  plat::SetInt(d, id, std::clamp(v + delta, 1, 10));
-}
-
-static int FilterDialogHandler(plat::Dialog& d, int event, int id, int delta) {
-  const Settings& s = g_settings;
-  switch (event) {
-    case plat::kDlgInit: {
-      std::snprintf(d.title, sizeof d.title, "%s", "Advanced Filter Settings");
-      plat::AddControl(d, kPfMaxPoints, plat::kEdit, "Max. Points:");
-      plat::AddControl(d, kPfMaxPointsSpin, plat::kSpin, "")->buddy = kPfMaxPoints;
-      plat::AddControl(d, kPfSegments, plat::kEdit, "No. of Segments:");
-      plat::AddControl(d, kPfSegmentsSpin, plat::kSpin, "")->buddy = kPfSegments;
-      // The template carries a third count without a visible control.
-      plat::AddControl(d, kPfThirdCount, plat::kEdit, "")->visible = 0;
-      plat::AddControl(d, kPfThirdCountSpin, plat::kSpin, "")->visible = 0;
-      plat::FindControl(d, kPfThirdCountSpin)->buddy = kPfThirdCount;
-      plat::AddControl(d, kPfFillBeams, plat::kCheck, "Fill between beams");
-      plat::AddControl(d, kPfMainFilter, plat::kCheck, "Main Filter");
-      plat::AddControl(d, kPfFlatBottom, plat::kCheck, "Flat Bottom Filter");
-      plat::AddControl(d, kPfShortOutliers, plat::kCheck, "Remove short outliers:");
-      plat::AddControl(d, kPfPercent, plat::kEdit, "above");
-      plat::AddControl(d, kPfPercentSpin, plat::kSpin, "% of range")->buddy = kPfPercent;
-      plat::AddControl(d, kPfBackground, plat::kEdit, "Background Level:");
-      plat::AddControl(d, kPfBackgroundSpin, plat::kSpin, "(for Artificial Bottom)")->buddy =
-          kPfBackground;
-      plat::AddControl(d, kPfShowRemoved, plat::kCheck, "Show removed points");
-      plat::AddControl(d, plat::kIdOk, plat::kButton, "Ok");
-      plat::AddControl(d, kPfDefaults, plat::kButton, "Defaults");
-      plat::AddControl(d, plat::kIdCancel, plat::kButton, "Cancel");
-      s_work.percent = std::clamp(s.ProfilePointFilter_g_ol_fil_val * 100 / SampleCountForPercent(),
-                                  2, 100);
-      s_work.background = std::clamp(s.ProfilePointFilter_g_bgd_lev, 0.10, 1.00);
-      FillFilterDialog(d, g_filter.maxPoints, g_filter.segments, g_filter.thirdCount,
-                       s.ProfilePointFilter_g_fill_beams_sw, s.ProfilePointFilter_g_main_filter_sw,
-                       s.ProfilePointFilter_g_pre_filter_sw, s.ProfilePointFilter_g_short_outliers_sw,
-                       s.ProfilePointFilter_g_show_outliers_sw);
-      return 1;
-    }
-    case plat::kDlgSpin:
-      if (id == kPfMaxPointsSpin) SpinCount(d, kPfMaxPoints, delta);
-      else if (id == kPfSegmentsSpin) SpinCount(d, kPfSegments, delta);
-      else if (id == kPfThirdCountSpin) SpinCount(d, kPfThirdCount, delta);
-      else if (id == kPfPercentSpin) {
-        s_work.percent = std::clamp(s_work.percent + delta, 2, 100);
-        ShowPercent(d);
-      } else if (id == kPfBackgroundSpin) {
-        // Whole hundredths, so repeated steps land on the printed values.
-        const int hundredths = static_cast<int>(std::lround(s_work.background * 100.0)) + delta;
-        s_work.background = std::clamp(hundredths, 10, 100) / 100.0;
-        ShowBackground(d);
-      } else {
-        return 0;
-      }
-      return 1;
-    case plat::kDlgCommand:
-      if (id == kPfDefaults) {
-        s_work.percent = 10;
-        s_work.background = 0.10;
-        g_filter.deepOutlierSw = 1;
-        FillFilterDialog(d, 10, 7, 10, 1, 1, 1, 1, 0);
-        return 1;
-      }
-      if (id == plat::kIdCancel) {
-        plat::EndDialog(d, 0);
-        return 1;
-      }
-      if (id == plat::kIdOk) {
-        int maxPoints = 0, segments = 0, third = g_filter.thirdCount;
-        const int maxOk = plat::GetInt(d, kPfMaxPoints, &maxPoints) && maxPoints >= 1 &&
-                          maxPoints <= 10;
-        const int segOk = plat::GetInt(d, kPfSegments, &segments) && segments >= 1 &&
-                          segments <= 10;
-        if (!maxOk || !segOk) {
-          plat::MessageBox("Advanced Filter Settings",
-                           !maxOk ? "Max. Points is out of range!\nUse 1 to 10."
-                                  : "No. of Segments is out of range!\nUse 1 to 10.",
-                           plat::kIconWarning);
-          plat::SetInt(d, kPfMaxPoints, g_filter.maxPoints);
-          return 1;
-        }
-        if (!plat::GetInt(d, kPfThirdCount, &third) || third < 1 || third > 10)
-          third = g_filter.thirdCount;
-        g_filter.maxPoints = maxPoints;
-        g_filter.segments = segments;
-        g_filter.thirdCount = third;
-        Settings& w = g_settings;
-        w.ProfilePointFilter_g_fill_beams_sw = plat::IsChecked(d, kPfFillBeams);
-        w.ProfilePointFilter_g_main_filter_sw = plat::IsChecked(d, kPfMainFilter);
-        w.ProfilePointFilter_g_pre_filter_sw = plat::IsChecked(d, kPfFlatBottom);
-        w.ProfilePointFilter_g_short_outliers_sw = plat::IsChecked(d, kPfShortOutliers);
-        w.ProfilePointFilter_g_show_outliers_sw = plat::IsChecked(d, kPfShowRemoved);
-        // Kept inside the key's range so the settings file reads it back.
-        const int samples =
-            static_cast<int>(s_work.percent * 0.01 * SampleCountForPercent());
-        w.ProfilePointFilter_g_ol_fil_val = std::clamp(samples, 10, 500);
-        w.ProfilePointFilter_g_bgd_lev = s_work.background;
-        plat::EndDialog(d, 1);
-        return 1;
-      }
-      return 0;
-    default:
-      return 0;
-  }
-}
-
-int RunProfileFilterDialog() {
-  plat::Dialog d;
-  d.resource = "PROFILEFILTER";
-  return plat::RunDialog(d, FilterDialogHandler);
 }

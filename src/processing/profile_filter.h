@@ -64,12 +64,3 @@ void RemoveSegmentOutliers(int mode);
 void FlatBottomFilter();
 void FillGapsBottomFollowing();
 void MainFilter();
-
-// "PROFILEFILTER" dialog ("Advanced Filter Settings"). Returns 1 on Ok.
-// Control identifiers (scripts in tests name them).
-enum ProfileFilterDialogId {
-  kPfMaxPoints = 1100, kPfMaxPointsSpin, kPfSegments, kPfSegmentsSpin, kPfThirdCount,
-  kPfThirdCountSpin, kPfFillBeams, kPfMainFilter, kPfFlatBottom, kPfShortOutliers,
-  kPfPercent, kPfPercentSpin, kPfBackground, kPfBackgroundSpin, kPfShowRemoved, kPfDefaults
-};
-int RunProfileFilterDialog();

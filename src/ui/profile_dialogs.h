@@ -1,10 +1,12 @@
 // The operator's dialogs of profile detection: "PROFILEPOINTSETUP" (method,
-// display of the points, depth window), "PROFILETILTANGLE" (mounting tilt)
-// and "DEVICEOFFSETS" (offsets of the sonar head and GPS antenna, kept in
-// memory only). Each runs through plat::RunDialog and returns 1 on Ok.
+// display of the points, depth window), its "PROFILEFILTER" (advanced filter
+// settings), "PROFILETILTANGLE" (mounting tilt) and "DEVICEOFFSETS" (offsets
+// of the sonar head and GPS antenna). Each runs through plat::RunDialog and
+// returns 1 on Ok; what follows a dialog is up to the command that opened it.
 #pragma once
 
 int RunProfilePointSetupDialog();
+int RunProfileFilterDialog();
 int RunProfileTiltAngleDialog();
 int RunDeviceOffsetsDialog();
 
@@ -25,20 +27,9 @@ enum DeviceOffsetsDialogId {
   kDoStarboardUnit, kDoForwardUnit, kDoVerticalUnit
 };
 
-// Device offsets: seven floats per device (starboard, forward, vertical in
-// metres; yaw, pitch, roll in degrees; latency in seconds).
-enum DeviceOffsetDevice { kDeviceSonarHead = 0, kDeviceGpsAntenna = 1, kDeviceCount = 2 };
-enum DeviceOffsetField {
-  kOffStarboard = 0, kOffForward, kOffVertical, kOffYaw, kOffPitch, kOffRoll, kOffLatency,
-  kOffFieldCount
+// Control identifiers (scripts in tests name them).
+enum ProfileFilterDialogId {
+  kPfMaxPoints = 1100, kPfMaxPointsSpin, kPfSegments, kPfSegmentsSpin, kPfThirdCount,
+  kPfThirdCountSpin, kPfFillBeams, kPfMainFilter, kPfFlatBottom, kPfShortOutliers,
+  kPfPercent, kPfPercentSpin, kPfBackground, kPfBackgroundSpin, kPfShowRemoved, kPfDefaults
 };
-struct DeviceOffsets {
-  float values[kDeviceCount][kOffFieldCount] = {};
-};
-extern DeviceOffsets g_deviceOffsets;
-void ResetDeviceOffsets();
-
-// Run after the tilt dialog stored a new tilt (the shell rebuilds the display
-// tables for the current range); null: nothing. In File mode the dialog also
-// sets g_playback.operatorChangedTilt when the tilt changed.
-extern void (*g_tiltChangedHook)();

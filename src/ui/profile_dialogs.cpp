@@ -1,26 +1,28 @@
 // Dialogs of profile detection, on the platform dialog model: the Profile
 // Point Setup (method, point display, depth window in the operator's unit),
-// the Profile Tilt Angle and the Device Offsets. Values come from and go to
-// g_settings (the tilt dialog also marks g_playback's operator flag in File
-// mode); the device offsets are owned here and live in memory only.
-#include "processing/profile_dialogs.h"
+// its Advanced Filter Settings, the Profile Tilt Angle and the Device Offsets.
+// Values come from and go to g_settings, the filter module's in-memory
+// values and g_deviceOffsets (the tilt dialog also marks g_playback's
+// operator flag in File mode). The limits are the domain modules'; these
+// handlers convert units, show the refusals and store what passed.
+//
+// Index: [units] [Profile Point Setup] [Advanced Filter Settings]
+//        [Profile Tilt Angle] [Device Offsets]
+#include "ui/profile_dialogs.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "files/sonar_file.h"
-#include "platform/platform.h"
+#include "platform/dialog.h"
+#include "processing/beamform.h"
+#include "processing/device_offsets.h"
 #include "processing/profile_detect.h"
 #include "processing/profile_filter.h"
 #include "settings/settings.h"
 
-DeviceOffsets g_deviceOffsets;
-void (*g_tiltChangedHook)() = nullptr;
-
-void ResetDeviceOffsets() { g_deviceOffsets = DeviceOffsets{}; }
-
-// ---------------------------------------------------------------- units
+// ================================================================ [units]
 static constexpr double kFeetPerMetre = 3.2808398950131231941;
 static constexpr double kYardsPerMetre = 1.093613298337707665;
 
@@ -60,7 +62,7 @@ static double ReadValue(plat::Dialog& d, int id) {
   return plat::GetDouble(d, id, &v) ? v : 0.0;
 }
 
-// ================================================================ Profile Point Setup
+// ================================================================ [Profile Point Setup]
 static void CheckRadio(plat::Dialog& d, int first, int count, int index) {
   for (int i = 0; i < count; ++i) plat::SetChecked(d, first + i, i == index);
 }
@@ -208,7 +210,158 @@ int RunProfilePointSetupDialog() {
   return plat::RunDialog(d, ProfileSetupHandler);
 }
 
-// ================================================================ Profile Tilt Angle
+// ================================================================ [Advanced Filter Settings]
+// "Advanced Filter Settings". The percentage and the background level change
+// only through their spin buttons, so the handler keeps them as working
+// values and ignores text typed into those fields.
+struct FilterDialogWork {
+  int percent = 10;
+  double background = 0.10;
+};
+static FilterDialogWork s_work;
+
+static int SampleCountForPercent() {
+  const int n = g_beamGeom.samples;
+  return n > 0 ? n : 500;
+}
+
+static void ShowPercent(plat::Dialog& d) { plat::SetInt(d, kPfPercent, s_work.percent); }
+
+static void ShowBackground(plat::Dialog& d) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%4.2f", s_work.background);
+  plat::SetText(d, kPfBackground, text);
+}
+
+static void FillFilterDialog(plat::Dialog& d, int maxPoints, int segments, int third, int fill,
+                             int mainSw, int flat, int shortSw, int show) {
+  plat::SetInt(d, kPfMaxPoints, maxPoints);
+  plat::SetInt(d, kPfSegments, segments);
+  plat::SetInt(d, kPfThirdCount, third);
+  plat::SetChecked(d, kPfFillBeams, fill);
+  plat::SetChecked(d, kPfMainFilter, mainSw);
+  plat::SetChecked(d, kPfFlatBottom, flat);
+  plat::SetChecked(d, kPfShortOutliers, shortSw);
+  plat::SetChecked(d, kPfShowRemoved, show);
+  ShowPercent(d);
+  ShowBackground(d);
+}
+
+static void SpinCount(plat::Dialog& d, int id, int delta) {
+  int v = 0;
+  if (!plat::GetInt(d, id, &v)) v = 1;
+  plat::SetInt(d, id, std::clamp(v + delta, 1, 10));
+}
+
+static int FilterDialogHandler(plat::Dialog& d, int event, int id, int delta) {
+  const Settings& s = g_settings;
+  switch (event) {
+    case plat::kDlgInit: {
+      std::snprintf(d.title, sizeof d.title, "%s", "Advanced Filter Settings");
+      plat::AddControl(d, kPfMaxPoints, plat::kEdit, "Max. Points:");
+      plat::AddControl(d, kPfMaxPointsSpin, plat::kSpin, "")->buddy = kPfMaxPoints;
+      plat::AddControl(d, kPfSegments, plat::kEdit, "No. of Segments:");
+      plat::AddControl(d, kPfSegmentsSpin, plat::kSpin, "")->buddy = kPfSegments;
+      // The template carries a third count without a visible control.
+      plat::AddControl(d, kPfThirdCount, plat::kEdit, "")->visible = 0;
+      plat::AddControl(d, kPfThirdCountSpin, plat::kSpin, "")->visible = 0;
+      plat::FindControl(d, kPfThirdCountSpin)->buddy = kPfThirdCount;
+      plat::AddControl(d, kPfFillBeams, plat::kCheck, "Fill between beams");
+      plat::AddControl(d, kPfMainFilter, plat::kCheck, "Main Filter");
+      plat::AddControl(d, kPfFlatBottom, plat::kCheck, "Flat Bottom Filter");
+      plat::AddControl(d, kPfShortOutliers, plat::kCheck, "Remove short outliers:");
+      plat::AddControl(d, kPfPercent, plat::kEdit, "above");
+      plat::AddControl(d, kPfPercentSpin, plat::kSpin, "% of range")->buddy = kPfPercent;
+      plat::AddControl(d, kPfBackground, plat::kEdit, "Background Level:");
+      plat::AddControl(d, kPfBackgroundSpin, plat::kSpin, "(for Artificial Bottom)")->buddy =
+          kPfBackground;
+      plat::AddControl(d, kPfShowRemoved, plat::kCheck, "Show removed points");
+      plat::AddControl(d, plat::kIdOk, plat::kButton, "Ok");
+      plat::AddControl(d, kPfDefaults, plat::kButton, "Defaults");
+      plat::AddControl(d, plat::kIdCancel, plat::kButton, "Cancel");
+      s_work.percent = std::clamp(s.ProfilePointFilter_g_ol_fil_val * 100 / SampleCountForPercent(),
+                                  2, 100);
+      s_work.background = std::clamp(s.ProfilePointFilter_g_bgd_lev, 0.10, 1.00);
+      FillFilterDialog(d, g_filter.maxPoints, g_filter.segments, g_filter.thirdCount,
+                       s.ProfilePointFilter_g_fill_beams_sw, s.ProfilePointFilter_g_main_filter_sw,
+                       s.ProfilePointFilter_g_pre_filter_sw, s.ProfilePointFilter_g_short_outliers_sw,
+                       s.ProfilePointFilter_g_show_outliers_sw);
+      return 1;
+    }
+    case plat::kDlgSpin:
+      if (id == kPfMaxPointsSpin) SpinCount(d, kPfMaxPoints, delta);
+      else if (id == kPfSegmentsSpin) SpinCount(d, kPfSegments, delta);
+      else if (id == kPfThirdCountSpin) SpinCount(d, kPfThirdCount, delta);
+      else if (id == kPfPercentSpin) {
+        s_work.percent = std::clamp(s_work.percent + delta, 2, 100);
+        ShowPercent(d);
+      } else if (id == kPfBackgroundSpin) {
+        // Whole hundredths, so repeated steps land on the printed values.
+        const int hundredths = static_cast<int>(std::lround(s_work.background * 100.0)) + delta;
+        s_work.background = std::clamp(hundredths, 10, 100) / 100.0;
+        ShowBackground(d);
+      } else {
+        return 0;
+      }
+      return 1;
+    case plat::kDlgCommand:
+      if (id == kPfDefaults) {
+        s_work.percent = 10;
+        s_work.background = 0.10;
+        g_filter.deepOutlierSw = 1;
+        FillFilterDialog(d, 10, 7, 10, 1, 1, 1, 1, 0);
+        return 1;
+      }
+      if (id == plat::kIdCancel) {
+        plat::EndDialog(d, 0);
+        return 1;
+      }
+      if (id == plat::kIdOk) {
+        int maxPoints = 0, segments = 0, third = g_filter.thirdCount;
+        const int maxOk = plat::GetInt(d, kPfMaxPoints, &maxPoints) && maxPoints >= 1 &&
+                          maxPoints <= 10;
+        const int segOk = plat::GetInt(d, kPfSegments, &segments) && segments >= 1 &&
+                          segments <= 10;
+        if (!maxOk || !segOk) {
+          plat::MessageBox("Advanced Filter Settings",
+                           !maxOk ? "Max. Points is out of range!\nUse 1 to 10."
+                                  : "No. of Segments is out of range!\nUse 1 to 10.",
+                           plat::kIconWarning);
+          plat::SetInt(d, kPfMaxPoints, g_filter.maxPoints);
+          return 1;
+        }
+        if (!plat::GetInt(d, kPfThirdCount, &third) || third < 1 || third > 10)
+          third = g_filter.thirdCount;
+        g_filter.maxPoints = maxPoints;
+        g_filter.segments = segments;
+        g_filter.thirdCount = third;
+        Settings& w = g_settings;
+        w.ProfilePointFilter_g_fill_beams_sw = plat::IsChecked(d, kPfFillBeams);
+        w.ProfilePointFilter_g_main_filter_sw = plat::IsChecked(d, kPfMainFilter);
+        w.ProfilePointFilter_g_pre_filter_sw = plat::IsChecked(d, kPfFlatBottom);
+        w.ProfilePointFilter_g_short_outliers_sw = plat::IsChecked(d, kPfShortOutliers);
+        w.ProfilePointFilter_g_show_outliers_sw = plat::IsChecked(d, kPfShowRemoved);
+        // Kept inside the key's range so the settings file reads it back.
+        const int samples =
+            static_cast<int>(s_work.percent * 0.01 * SampleCountForPercent());
+        w.ProfilePointFilter_g_ol_fil_val = std::clamp(samples, 10, 500);
+        w.ProfilePointFilter_g_bgd_lev = s_work.background;
+        plat::EndDialog(d, 1);
+        return 1;
+      }
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+int RunProfileFilterDialog() {
+  plat::Dialog d;
+  d.resource = "PROFILEFILTER";
+  return plat::RunDialog(d, FilterDialogHandler);
+}
+
+// ================================================================ [Profile Tilt Angle]
 static int TiltHandler(plat::Dialog& d, int event, int id, int delta) {
   Settings& s = g_settings;
   switch (event) {
@@ -254,7 +407,6 @@ static int TiltHandler(plat::Dialog& d, int event, int id, int delta) {
         s.ProfileTiltAngle = tilt;
         if (s.RunMode == 1 && tilt != previous) g_playback.operatorChangedTilt = 1;
         plat::EndDialog(d, 1);
-        if (g_tiltChangedHook) g_tiltChangedHook();
         return 1;
       }
       return 0;
@@ -269,24 +421,9 @@ int RunProfileTiltAngleDialog() {
   return plat::RunDialog(d, TiltHandler);
 }
 
-// ================================================================ Device Offsets
+// ================================================================ [Device Offsets]
 // The dialog edits a working copy of both devices; switching the device keeps
 // what was typed for the other one, and "Ok" checks and stores both.
-struct OffsetLimit {
-  const char* name;
-  double limit;   // symmetric, metres, degrees or seconds
-  int length;     // converted to the operator's unit
-  const char* fixedUnit;
-};
-static const OffsetLimit kOffsetLimits[kOffFieldCount] = {
-    {"Starboard Offset", 100.0, 1, nullptr}, {"Forward Offset", 100.0, 1, nullptr},
-    {"Vertical Offset", 100.0, 1, nullptr},  {"Yaw Offset", 45.0, 0, "degrees"},
-    {"Pitch Offset", 45.0, 0, "degrees"},    {"Roll Offset", 45.0, 0, "degrees"},
-    {"Latency", 5.0, 0, "seconds"},
-};
-static const char* const kDeviceNames[kDeviceCount] = {"Sonar Head Offsets",
-                                                        "GPS Antenna Offsets"};
-
 struct OffsetsWork {
   double shown[kDeviceCount][kOffFieldCount] = {};  // in the shown unit
   int device = 0;
@@ -309,7 +446,7 @@ static int DeviceOffsetsHandler(plat::Dialog& d, int event, int id, int /*delta*
     case plat::kDlgInit: {
       std::snprintf(d.title, sizeof d.title, "%s", "Device Offsets");
       plat::AddControl(d, kDoDevice, plat::kDropDown, "");
-      for (int i = 0; i < devices; ++i) plat::AddItem(d, kDoDevice, kDeviceNames[i]);
+      for (int i = 0; i < devices; ++i) plat::AddItem(d, kDoDevice, DeviceOffsetName(i));
       plat::SetSelection(d, kDoDevice, 0);
       static const char* const kLabels[kOffFieldCount] = {
           "Starboard", "Forward", "Vertical", "Yaw", "Pitch", "Roll", "Latency"};
@@ -324,7 +461,7 @@ static int DeviceOffsetsHandler(plat::Dialog& d, int event, int id, int /*delta*
       for (int dev = 0; dev < kDeviceCount; ++dev)
         for (int f = 0; f < kOffFieldCount; ++f) {
           const double v = g_deviceOffsets.values[dev][f];
-          s_offsets.shown[dev][f] = kOffsetLimits[f].length ? ToUnit(v) : v;
+          s_offsets.shown[dev][f] = DeviceOffsetLimitOf(f).isLength ? ToUnit(v) : v;
         }
       s_offsets.device = 0;
       ShowDevice(d);
@@ -345,14 +482,14 @@ static int DeviceOffsetsHandler(plat::Dialog& d, int event, int id, int /*delta*
         ReadDevice(d);
         for (int dev = 0; dev < devices; ++dev) {
           for (int f = 0; f < kOffFieldCount; ++f) {
-            const OffsetLimit& lim = kOffsetLimits[f];
-            const double limit = lim.length ? ToUnit(lim.limit) : lim.limit;
+            const DeviceOffsetLimit& lim = DeviceOffsetLimitOf(f);
+            const double limit = lim.isLength ? ToUnit(lim.limit) : lim.limit;
             const double v = s_offsets.shown[dev][f];
             if (v >= -limit && v <= limit) continue;
             char text[160];
             std::snprintf(text, sizeof text, "%s is out of range!\nUse %3.1f to %3.1f %s.",
-                          lim.name, -limit, limit, lim.length ? UnitWord() : lim.fixedUnit);
-            plat::MessageBox(kDeviceNames[dev], text, plat::kIconWarning);
+                          lim.name, -limit, limit, lim.isLength ? UnitWord() : lim.fixedUnit);
+            plat::MessageBox(DeviceOffsetName(dev), text, plat::kIconWarning);
             s_offsets.device = dev;
             plat::SetSelection(d, kDoDevice, dev);
             ShowDevice(d);
@@ -363,7 +500,7 @@ static int DeviceOffsetsHandler(plat::Dialog& d, int event, int id, int /*delta*
           for (int f = 0; f < kOffFieldCount; ++f) {
             const double v = s_offsets.shown[dev][f];
             g_deviceOffsets.values[dev][f] =
-                static_cast<float>(kOffsetLimits[f].length ? FromUnit(v) : v);
+                static_cast<float>(DeviceOffsetLimitOf(f).isLength ? FromUnit(v) : v);
           }
         plat::EndDialog(d, 1);
         return 1;

@@ -5,9 +5,10 @@
 
 #include "head/return_data.h"
 #include "head/switch_command.h"
-#include "platform/platform.h"
+#include "platform/dialog.h"
 #include "platform/recording.h"
 #include "settings/settings.h"
+#include "ui/switch_dialogs.h"
 
 namespace {
 

@@ -1,0 +1,484 @@
+// The main window's command set. The table below is the one description of
+// the menu: identifier, item text, popup and submenu, radio group, run-mode
+// limit and the state its check mark follows; the Qt menu is built from it
+// and CheckMarksFromSettings walks it. RunCommand carries a command out by
+// calling the console and domain modules directly, then sets the check marks
+// of the command's group and writes the settings file back, so the file is
+// always current and not only at exit.
+//
+// Commands whose module does not exist yet keep their row, with the module
+// named in `pendingModule`; they do nothing until it arrives.
+//
+// Index: [SECTION] Table, Check marks, Follow-ups, Dispatch.
+#include "ui/commands.h"
+
+#include <cstdio>
+
+#include "console/conversion.h"
+#include "console/ping_cycle.h"
+#include "console/playback.h"
+#include "head/switch_command.h"
+#include "imaging/background.h"
+#include "imaging/overlay.h"
+#include "imaging/palette.h"
+#include "imaging/render.h"
+#include "imaging/scan_convert.h"
+#include "platform/dialog.h"
+#include "processing/outputs.h"
+#include "ui/display_dialogs.h"
+#include "ui/output_dialogs.h"
+#include "ui/profile_dialogs.h"
+#include "ui/switch_dialogs.h"
+
+CommandState g_commands;
+
+void ResetCommands() { g_commands = CommandState{}; }
+
+// ============================================================ [SECTION] Table
+
+const MenuPopup kMenuPopups[kMenuPopupCount] = {
+    {"&File", 0},          {"&Color Table", 0},   {"&Setup", 0},  {"&Options", 0},
+    {"Com &Ports", 106},   {"&Mode", 0},          {"&Profile Setup", 0},
+    {"&Data Output", 970}, {"&Video", 0},         {"&About", 100},
+};
+
+namespace {
+
+using S = Settings;
+
+// Modules that will carry out the pending commands.
+constexpr const char* kRunMode = "console/run_mode";
+constexpr const char* kRecording = "files/recording";
+constexpr const char* kScreenCapture = "video/screen_capture";
+constexpr const char* kVideo = "video/capture";
+constexpr const char* kAcquisition = "head/acquisition";
+constexpr const char* kComPorts = "nav/com_ports";
+constexpr const char* kSoundVelocity = "nav/sound_velocity";
+constexpr const char* kTrackPlotter = "nav/track_plotter";
+
+constexpr const char* kDataFrom = "&Data From...";
+constexpr const char* kXdcrPosition = "&Xdcr Position";
+constexpr const char* kSectorSize = "Sector Size";
+constexpr const char* kBeamwidth = "Beamwidth";
+constexpr const char* kBeams = "&Beams";
+constexpr const char* kAveraging = "&Averaging";
+constexpr const char* kGridType = "&Grid Type";
+
+constexpr int kNone = 0;
+
+const CommandRow kCommands[] = {
+    // ---- "&File"
+    {1, "&Head", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 0, kRunMode},
+    {2, "&File", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 1, kRunMode},
+    {15, "&Record Start...\t  Ctrl+S", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kRecording},
+    {10, "&Playback File...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {17, "&Fast Playback", kPopupFile, nullptr, kNoGroup, kFileOnly, kNoCheck, nullptr, 0, nullptr},
+    {14, "&Use Realtime Playback Speed", kPopupFile, nullptr, kNoGroup, kFileOnly, kCheckOn, &S::RealtimePlayback, 0, nullptr},
+    {16, "&Copy Start...", kPopupFile, nullptr, kNoGroup, kFileOnly, kNoCheck, nullptr, 0, nullptr},
+    {11, "Convert .K41 Sonar File(s) To .K4&P Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {12, "Convert .K41 Sonar File(s) To .K4&B Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {13, "Convert .K41 Sidescan To .&XTF Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {207, "&Save Screen...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kScreenCapture},
+    {18, "E&xit", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kRunMode},
+    // ---- "&Color Table"
+    {80, "Norm &Hi", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 0, nullptr},
+    {81, "Norm &Lo", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 1, nullptr},
+    {82, "Gr&een", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 2, nullptr},
+    {83, "&Grey", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 3, nullptr},
+    {84, "&Rev Grey", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 4, nullptr},
+    {85, "&Brown/Yellow", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 5, nullptr},
+    {86, "Green/Bl&ue", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 6, nullptr},
+    {87, "Green/&Yellow", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 7, nullptr},
+    {88, "Blu&e", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 8, nullptr},
+    // ---- "&Setup"
+    {205, "&IP Address...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kAcquisition},
+    {200, "&Up", kPopupSetup, kXdcrPosition, kGroupXdcr, kAnyMode, kCheckEquals, &S::Xdcr, 1, nullptr},
+    {201, "&Down", kPopupSetup, kXdcrPosition, kGroupXdcr, kAnyMode, kCheckEquals, &S::Xdcr, 0, nullptr},
+    {210, "&Meters", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 0, nullptr},
+    {211, "&Feet", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 1, nullptr},
+    {212, "&Yards", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 2, nullptr},
+    {230, "&UTC", kPopupSetup, nullptr, kGroupTimeDisplay, kAnyMode, kCheckEquals, &S::DisplayLocalTime, 0, nullptr},
+    {231, "&Local", kPopupSetup, nullptr, kGroupTimeDisplay, kAnyMode, kCheckEquals, &S::DisplayLocalTime, 1, nullptr},
+    {208, "&Automatic Filenames (.K41)", kPopupSetup, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::AutoFilename, 0, nullptr},
+    {220, "Date-&Number (ddmmmyyyy-nnnn.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 0, nullptr},
+    {221, "Date-&Time (ddmmmyyyy-hhmmss.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 1, nullptr},
+    {20, "Set &Maximum Filesize...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kRecording},
+    {820, "&Sound Velocity...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kSoundVelocity},
+    // ---- "&Options"
+    {206, "&Grid", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::Grid, 0, nullptr},
+    {770, "30 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 0, nullptr},
+    {771, "60 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 1, nullptr},
+    {772, "90 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 2, nullptr},
+    {773, "120 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 3, nullptr},
+    {774, "100 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 4, nullptr},
+    {775, "110 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 5, nullptr},
+    {750, "&Wide", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 0, nullptr},
+    {751, "Nor&mal", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 1, nullptr},
+    {752, "&Narrow", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 2, nullptr},
+    {753, "Narrow &Mixed", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 3, nullptr},
+    {760, "480", kPopupOptions, kBeams, kGroupBeams, kAnyMode, kCheckEquals, &S::StepSize, 0, nullptr},
+    {761, "240", kPopupOptions, kBeams, kGroupBeams, kAnyMode, kCheckEquals, &S::StepSize, 1, nullptr},
+    {762, "120", kPopupOptions, kBeams, kGroupBeams, kAnyMode, kCheckEquals, &S::StepSize, 2, nullptr},
+    {510, "&Off", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 1, nullptr},
+    {512, "&3 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 3, nullptr},
+    {514, "&5 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 5, nullptr},
+    {516, "&7 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 7, nullptr},
+    {518, "&9 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 9, nullptr},
+    {524, "&15 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 15, nullptr},
+    {534, "&25 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 25, nullptr},
+    {560, "&Remove Background", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckBackground, nullptr, 0, nullptr},
+    {659, "Gain &Equalization", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::GainEqualization, 0, nullptr},
+    {620, "Display &Track Plotter", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::TrackPlotterWindow, 0, kTrackPlotter},
+    {619, "&Clear Track Plotter", kPopupOptions, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kTrackPlotter},
+    {618, "Display &Swath Coverage", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::DisplaySwathCoverage, 0, nullptr},
+    {617, "&Load Swath Coverage From LOG File", kPopupOptions, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kTrackPlotter},
+    {621, "&Sidescan Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinSidescan, nullptr},
+    {622, "&Echo Sounder Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinEchoSounder, nullptr},
+    {623, "&Intensity Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinIntensity, nullptr},
+    {690, "Signal Level", kPopupOptions, nullptr, kGroupSignalLevel, kAnyMode, kCheckOn, &S::SignalLevel, 0, nullptr},
+    {600, "&Diagnostics", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::DiagnosticsWindow, 0, nullptr},
+    // ---- direct "Com &Ports"
+    {106, "Com &Ports", kPopupComPorts, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, kComPorts},
+    // ---- "&Mode"
+    {400, "&Sector", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 0, nullptr},
+    {401, "&Linear", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 1, nullptr},
+    {402, "Perspecti&ve", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 2, nullptr},
+    {403, "&Profile", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 3, nullptr},
+    {404, "&Beam Test", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 4, nullptr},
+    // ---- "&Profile Setup"
+    {870, "&Profile Point Setup", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {660, "&Roll Correction", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::RollCorrection, 0, nullptr},
+    {580, "Profile Tilt Angle...", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {590, "Display Altitude", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::AltitudeWindow, 0, nullptr},
+    {570, "&Circular", kPopupProfileSetup, kGridType, kGroupGridType, kAnyMode, kCheckEquals, &S::ProfileGrid, 0, nullptr},
+    {571, "&Rectangular", kPopupProfileSetup, kGridType, kGroupGridType, kAnyMode, kCheckEquals, &S::ProfileGrid, 1, nullptr},
+    // ---- direct "&Data Output"
+    {970, "&Data Output", kPopupDataOutput, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    // ---- "&Video"
+    {170, "Open Video &Window", kPopupVideo, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, kVideo},
+    {174, "Change Video &Format", kPopupVideo, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, kVideo},
+    {173, "&Record Video Enable", kPopupVideo, nullptr, kNoGroup, kHeadOnly, kCheckOn, &S::RecordVideo, 0, nullptr},
+    {175, "&Video Recording Rate...", kPopupVideo, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kVideo},
+    // ---- direct "&About"
+    {100, "&About", kPopupAbout, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    // ---- commands without a menu item
+    {310, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {550, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {565, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {691, nullptr, kNoMenu, nullptr, kGroupSignalLevel, kAnyMode, kCheckSignal2, nullptr, 0, nullptr},
+    {830, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {176, nullptr, kNoMenu, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, kVideo},
+    {900, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {901, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {902, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {903, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {904, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {905, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {906, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {907, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {908, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {909, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {910, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {911, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {912, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {913, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+};
+constexpr int kCommandCount = static_cast<int>(sizeof kCommands / sizeof kCommands[0]);
+
+}  // namespace
+
+const CommandRow* CommandTable(int* count) {
+  if (count) *count = kCommandCount;
+  return kCommands;
+}
+
+const CommandRow* FindCommand(int id) {
+  for (const CommandRow& row : kCommands)
+    if (row.id == id) return &row;
+  return nullptr;
+}
+
+// ============================================================ [SECTION] Check marks
+
+static int WindowShown(int window) {
+  switch (window) {
+    case plat::kWinSidescan: return g_commands.sidescanShown;
+    case plat::kWinEchoSounder: return g_commands.echoSounderShown;
+    case plat::kWinIntensity: return g_commands.intensityShown;
+    default: return 0;
+  }
+}
+
+int CommandChecked(const CommandRow& row) {
+  switch (row.check) {
+    case kCheckEquals: return g_settings.*row.field == row.value;
+    case kCheckOn: return g_settings.*row.field != 0;
+    case kCheckAveraging:
+      if (row.value == 1) return g_settings.AvgFilter == 0;
+      return g_settings.AvgFilter == 1 && g_settings.AvgFilterIndex == row.value;
+    case kCheckWindow: return WindowShown(row.value);
+    case kCheckSignal2: return g_commands.signalLevel2;
+    case kCheckBackground: return g_background.enabled;
+    default: return 0;
+  }
+}
+
+void CheckMarksFromSettings() {
+  for (const CommandRow& row : kCommands)
+    if (row.text && row.check != kNoCheck) plat::CheckMenuItem(row.id, CommandChecked(row));
+}
+
+// The check marks a command may have moved: its whole radio group, or itself.
+static void RefreshChecks(const CommandRow& command) {
+  for (const CommandRow& row : kCommands) {
+    if (row.check == kNoCheck) continue;
+    const int same = command.group != kNoGroup ? row.group == command.group : row.id == command.id;
+    if (same) plat::CheckMenuItem(row.id, CommandChecked(row));
+  }
+}
+
+// ============================================================ [SECTION] Follow-ups
+
+void ClearAndRedrawImage() {
+  ClearImage();
+  DrawGrid(plat::kWinMain);
+  BlitImage(plat::kWinMain);
+}
+
+static void RedrawGridAndBlit() {
+  DrawGrid(plat::kWinMain);
+  BlitImage(plat::kWinMain);
+}
+
+static void ForceRebuild() {
+  ForceFrequencyRefresh();
+  FrequencyAndHeadRefresh();
+}
+
+static int Toggle(int& value) {
+  value = value ? 0 : 1;
+  return value;
+}
+
+// Switching a window the settings do not record.
+static void ToggleWindow(int window, int& shown) {
+  shown = !shown;
+  plat::ShowWindow(window, shown);
+  if (shown) {
+    plat::InvalidateWindow(window);
+    if (window == plat::kWinSidescan) g_perPing.sidescanPings = 0;
+  }
+}
+
+static void SelectColours(int table) {
+  const int old = g_settings.Colors;
+  g_settings.Colors = table;
+  SelectColorTable(plat::kWinMain, table);
+  // "Rev Grey" draws the grid dark on light: entering or leaving it must
+  // repaint the grid in the new colours.
+  if (old == 4 || table == 4) RedrawGridAndBlit();
+}
+
+static void SelectAveraging(int index) {
+  g_settings.AvgFilter = index > 1 ? 1 : 0;
+  g_settings.AvgFilterIndex = index;
+  ResetProcessingChain();
+}
+
+// The profile picture is moved down for steep tilts in Profile mode, so the
+// fan stays on screen; the tables are rebuilt around the new offset.
+static void FollowTiltChange() {
+  UpdateProfileOffsetY();
+  BuildDisplayMode(plat::kWinMain);
+}
+
+// File mode draws the new mode at once; Head mode leaves it to the
+// acquisition loop, which takes DisplayType between pings.
+static void SelectDisplayMode(int mode) {
+  g_settings.DisplayType = mode;
+  if (g_settings.RunMode != 1) return;
+  g_remembered.previousDisplayType = mode;
+  if (g_scan.geom.mode == mode) return;
+  UpdateProfileOffsetY();
+  BuildDisplayMode(plat::kWinMain);
+  ClearAndRedrawImage();
+}
+
+static void SetSwitches() {
+  if (g_settings.RunMode == 1) {
+    RunDisplaySwitchesDialog();
+    return;
+  }
+  const int range = g_settings.Range;
+  if (!RunSetSwitchesDialog()) return;
+  if (g_settings.Range != range) plat::InvalidateWindow(plat::kWinMain);
+  FrequencyAndHeadRefresh();
+  // Gain panel and transmit box are painted from the settings.
+  plat::InvalidateWindow(plat::kWinMain);
+}
+
+static void SelectHeadConfiguration(int index) {
+  g_switch.headTypeSetting = index;
+  if (index == 9) {
+    g_settings.Frequency = 1700;
+    g_switch.playbackFrequencyKHz = 1700;
+    g_headLimits.freqMinKHz = 1000;
+    g_headLimits.freqMaxKHz = 3000;
+    g_headLimits.maxStep = 3;
+    g_headLimits.FrequencyCoefficient = 170;
+    g_headLimits.minStep = 2;
+  } else {
+    g_settings.Frequency = 260;
+    g_switch.playbackFrequencyKHz = 260;
+    g_headLimits.freqMinKHz = 50;
+    g_headLimits.freqMaxKHz = 1000;
+    g_headLimits.maxStep = 16;
+    g_headLimits.FrequencyCoefficient = 10;
+    g_headLimits.minStep = 5;
+  }
+  ForceRebuild();
+}
+
+static void SetPersistence() {
+  if (g_settings.DisplayType == kModeProfile) return;
+  const int before = g_settings.Persistence;
+  if (RunPersistenceDialog() && before != 0 && g_settings.Persistence == 0) ClearAndRedrawImage();
+}
+
+static void SelectSignalLevel(int second) {
+  if (second) {
+    Toggle(g_commands.signalLevel2);
+    if (g_commands.signalLevel2) g_settings.SignalLevel = 0;
+  } else {
+    Toggle(g_settings.SignalLevel);
+    if (g_settings.SignalLevel) g_commands.signalLevel2 = 0;
+  }
+  g_commands.signalLevelShown = g_settings.SignalLevel || g_commands.signalLevel2;
+  ClearAndRedrawImage();
+}
+
+static int AboutHandler(plat::Dialog& d, int event, int id, int) {
+  if (event == plat::kDlgInit) {
+    plat::AddControl(d, 1001, plat::kStatic, "");
+    plat::SetText(d, 1001, "Orvale Multibeam Sonar " ORVALE_VERSION);
+    plat::AddControl(d, plat::kIdOk, plat::kButton, "OK");
+    return 1;
+  }
+  if (event == plat::kDlgCommand && (id == plat::kIdOk || id == plat::kIdCancel)) {
+    plat::EndDialog(d, 1);
+    return 1;
+  }
+  return 0;
+}
+
+static void ShowAbout() {
+  plat::Dialog d;
+  d.resource = "ABOUTBOX";
+  std::snprintf(d.title, sizeof d.title, "About");
+  plat::RunDialog(d, AboutHandler);
+}
+
+// ============================================================ [SECTION] Dispatch
+
+static int Perform(int id) {
+  Settings& s = g_settings;
+  if (id >= 80 && id <= 88) return SelectColours(id - 80), 1;
+  if (id >= 210 && id <= 212) {
+    s.Units = id - 210;
+    RedrawGridAndBlit();
+    plat::InvalidateWindow(plat::kWinMain);
+    return 1;
+  }
+  if (id >= 770 && id <= 775) return s.SectorSize = id - 770, ForceRebuild(), 1;
+  if (id >= 750 && id <= 753) return s.ProcessingMode = id - 750, 1;
+  if (id >= 760 && id <= 762) return s.StepSize = id - 760, ForceRebuild(), 1;
+  if (id == 510 || id == 512 || id == 514 || id == 516 || id == 518 || id == 524 || id == 534)
+    return SelectAveraging(id == 510 ? 1 : id - 509), 1;
+  if (id >= 400 && id <= 404) return SelectDisplayMode(id - 400), 1;
+  if (id >= 900 && id <= 913) return SelectHeadConfiguration(id - 900), 1;
+  switch (id) {
+    case 10: return ChoosePlaybackFile(), 1;
+    case 17: return ToggleFastPlayback(), 1;
+    case 14: return ToggleRealtimePlayback(), 1;
+    case 16:
+      if (g_player.copying) StopCopy();
+      else StartCopy();
+      return 1;
+    case 11: return StartBatch(kConvertK4P), 1;
+    case 12: return StartBatch(kConvertK4B), 1;
+    case 13: return StartBatch(kConvertXtf), 1;
+    case 200:
+    case 201:
+      s.Xdcr = id == 200 ? 1 : 0;
+      ClearAndRedrawImage();
+      return 1;
+    case 230:
+    case 231: return s.DisplayLocalTime = id - 230, 1;
+    case 208: return Toggle(s.AutoFilename), 1;
+    case 220:
+    case 221: return s.AutoFilenameType = id - 220, 1;
+    case 206: return Toggle(s.Grid), RedrawGridAndBlit(), 1;
+    case 560:
+      SetBackgroundRemoval(!g_background.enabled);
+      if (g_background.enabled) ClearImage();
+      else ClearAndRedrawImage();
+      plat::InvalidateWindow(plat::kWinMain);
+      return 1;
+    case 659: return Toggle(s.GainEqualization), 1;
+    case 618: return Toggle(s.DisplaySwathCoverage), 1;
+    case 621: return ToggleWindow(plat::kWinSidescan, g_commands.sidescanShown), 1;
+    case 622: return ToggleWindow(plat::kWinEchoSounder, g_commands.echoSounderShown), 1;
+    case 623: return ToggleWindow(plat::kWinIntensity, g_commands.intensityShown), 1;
+    case 690: return SelectSignalLevel(0), 1;
+    case 691: return SelectSignalLevel(1), 1;
+    case 600: return plat::ShowWindow(plat::kWinDiagnostics, Toggle(s.DiagnosticsWindow)), 1;
+    case 870:
+      RunProfilePointSetupDialog();
+      ClearAndRedrawImage();
+      ResetProcessingChain();
+      return 1;
+    case 660: return Toggle(s.RollCorrection), 1;
+    case 580: return RunProfileTiltAngleDialog(), FollowTiltChange(), 1;
+    case 590:
+      plat::ShowWindow(plat::kWinAltitude, Toggle(s.AltitudeWindow));
+      g_remembered.previousAltitudeWindow = s.AltitudeWindow;
+      return 1;
+    case 570:
+    case 571:
+      s.ProfileGrid = id - 570;
+      ClearAndRedrawImage();
+      plat::InvalidateWindow(plat::kWinMain);
+      return 1;
+    case 970:
+      // Output changes what the sector items may do and what the tables
+      // serve, so turning it on rebuilds them.
+      if (RunDataOutputDialog() == 1 && s.DataOutputType != kOutputNone) ForceRebuild();
+      return 1;
+    case 173: return Toggle(s.RecordVideo), 1;
+    case 100: return ShowAbout(), 1;
+    case 310: return SetSwitches(), 1;
+    case 550:
+      if (Toggle(s.ProfileWaterfall)) ClearImage();
+      else ClearAndRedrawImage();
+      plat::InvalidateWindow(plat::kWinMain);
+      return 1;
+    case 565: return SetPersistence(), 1;
+    case 830: return RunDeviceOffsetsDialog(), 1;
+    default: return 0;
+  }
+}
+
+int RunCommand(int id) {
+  const CommandRow* row = FindCommand(id);
+  if (!row) return 0;
+  int acted = 0;
+  const int fileMode = g_settings.RunMode == 1;
+  const int allowed = !(row->modeLimit == kHeadOnly && fileMode) && !(row->modeLimit == kFileOnly && !fileMode);
+  if (allowed && !row->pendingModule) {
+    acted = Perform(id);
+    RefreshChecks(*row);
+  }
+  g_commands.commandsRun++;
+  if (g_settingsFile.path[0]) SaveSettings(g_settingsFile.path);
+  return acted;
+}
