@@ -42,6 +42,7 @@ void BlitImage(const uint8_t* pixels, int width, int height, const uint32_t* pal
   Current().blitImage(pixels, width, height, palette, x0, y0, x1, y1);
 }
 void SetCursor(int shape) { Current().setCursor(shape); }
+void RequestClose() { Current().requestClose(); }
 void ProgressBegin(const char* title, const char* text) { Current().progressBegin(title, text); }
 void ProgressSet(int percent) { Current().progressSet(percent); }
 void ProgressEnd() { Current().progressEnd(); }

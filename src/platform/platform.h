@@ -62,6 +62,10 @@ void BlitImage(const uint8_t* pixels, int width, int height, const uint32_t* pal
 enum CursorShape { kCursorArrow = 0, kCursorWait, kCursorCross, kCursorSizeNS };
 void SetCursor(int shape);
 
+// Asks the main window to close, as its close box does; the console's
+// shutdown runs from the window's close handler ("E&xit").
+void RequestClose();
+
 // Progress box shown while long tables are built.
 void ProgressBegin(const char* title, const char* text);
 void ProgressSet(int percent);
@@ -117,6 +121,7 @@ struct Backend {
   int (*fileDialog)(const FileDialogRequest& request, char* out, size_t outSize);
   int (*runDialog)(Dialog& dialog, int (*handler)(Dialog& dialog, int event, int id, int delta));
   void (*setCursor)(int shape);
+  void (*requestClose)();
 };
 
 // Installs a backend; nullptr restores the recording backend.

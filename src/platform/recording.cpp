@@ -64,6 +64,10 @@ static void RecEnableMenuItem(int id, int enabled) {
   REC_LOCK;
   g_record.menuEnables.emplace_back(id, enabled);
 }
+static void RecRequestClose() {
+  REC_LOCK;
+  ++g_record.closeRequests;
+}
 static void RecSetCursor(int shape) {
   REC_LOCK;
   g_record.cursors.push_back(shape);
@@ -181,7 +185,7 @@ static int RecRunDialog(Dialog& d, DialogHandler handler) {
 static const Backend kRecording = {
     RecMessageBox,    RecSetWindowTitle, RecShowWindow,  RecInvalidate,      RecCheckMenuItem,
     RecEnableMenuItem, RecSetMenuItemText, RecBlitImage, RecProgressBegin, RecProgressSet,
-    RecProgressEnd,   RecFileDialog,     RecRunDialog,     RecSetCursor,
+    RecProgressEnd,   RecFileDialog,     RecRunDialog,     RecSetCursor,     RecRequestClose,
 };
 
 }  // namespace plat::rec

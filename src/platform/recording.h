@@ -44,6 +44,7 @@ struct Record {
   std::vector<std::pair<int, int>> menuEnables;  // (id, enabled)
   std::vector<std::pair<int, std::string>> menuTexts;
   std::vector<int> cursors;                      // shapes set, in call order
+  int closeRequests = 0;
   // Last picture handed to BlitImage, with its colour table.
   std::vector<uint8_t> picture;
   int pictureWidth = 0, pictureHeight = 0;

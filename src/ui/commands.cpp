@@ -15,8 +15,10 @@
 #include <cstdio>
 
 #include "console/conversion.h"
+#include "console/cycle_lock.h"
 #include "console/ping_cycle.h"
 #include "console/playback.h"
+#include "console/run_mode.h"
 #include "head/switch_command.h"
 #include "imaging/background.h"
 #include "imaging/overlay.h"
@@ -26,6 +28,7 @@
 #include "platform/dialog.h"
 #include "processing/outputs.h"
 #include "ui/display_dialogs.h"
+#include "ui/modal.h"
 #include "ui/output_dialogs.h"
 #include "ui/profile_dialogs.h"
 #include "ui/switch_dialogs.h"
@@ -47,7 +50,6 @@ namespace {
 using S = Settings;
 
 // Modules that will carry out the pending commands.
-constexpr const char* kRunMode = "console/run_mode";
 constexpr const char* kRecording = "files/recording";
 constexpr const char* kScreenCapture = "video/screen_capture";
 constexpr const char* kVideo = "video/capture";
@@ -68,8 +70,8 @@ constexpr int kNone = 0;
 
 const CommandRow kCommands[] = {
     // ---- "&File"
-    {1, "&Head", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 0, kRunMode},
-    {2, "&File", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 1, kRunMode},
+    {1, "&Head", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 0, nullptr},
+    {2, "&File", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 1, nullptr},
     {15, "&Record Start...\t  Ctrl+S", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kRecording},
     {10, "&Playback File...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {17, "&Fast Playback", kPopupFile, nullptr, kNoGroup, kFileOnly, kNoCheck, nullptr, 0, nullptr},
@@ -79,7 +81,7 @@ const CommandRow kCommands[] = {
     {12, "Convert .K41 Sonar File(s) To .K4&B Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {13, "Convert .K41 Sidescan To .&XTF Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {207, "&Save Screen...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kScreenCapture},
-    {18, "E&xit", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kRunMode},
+    {18, "E&xit", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     // ---- "&Color Table"
     {80, "Norm &Hi", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 0, nullptr},
     {81, "Norm &Lo", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 1, nullptr},
@@ -317,6 +319,26 @@ static void SetSwitches() {
   plat::InvalidateWindow(plat::kWinMain);
 }
 
+static void SwitchToHead() {
+  if (g_settings.RunMode != 1) return;
+  plat::ShowWindow(plat::kWinPlayback, 0);
+  g_settings.RunMode = 0;
+  SetRunMode();
+  plat::InvalidateWindow(plat::kWinMain);
+}
+
+// The Diagnostics window is hidden while the mode changes and comes back
+// afterwards if it was open.
+static void SwitchToFile() {
+  if (g_settings.RunMode != 0) return;
+  const int diagnostics = g_settings.DiagnosticsWindow;
+  if (diagnostics) plat::ShowWindow(plat::kWinDiagnostics, 0);
+  g_settings.RunMode = 1;
+  SetRunMode();
+  if (diagnostics) plat::ShowWindow(plat::kWinDiagnostics, 1);
+  plat::InvalidateWindow(plat::kWinMain);
+}
+
 static void SelectHeadConfiguration(int index) {
   g_switch.headTypeSetting = index;
   if (index == 9) {
@@ -375,7 +397,7 @@ static void ShowAbout() {
   plat::Dialog d;
   d.resource = "ABOUTBOX";
   std::snprintf(d.title, sizeof d.title, "About");
-  plat::RunDialog(d, AboutHandler);
+  RunModalDialog(d, AboutHandler);
 }
 
 // ============================================================ [SECTION] Dispatch
@@ -397,6 +419,9 @@ static int Perform(int id) {
   if (id >= 400 && id <= 404) return SelectDisplayMode(id - 400), 1;
   if (id >= 900 && id <= 913) return SelectHeadConfiguration(id - 900), 1;
   switch (id) {
+    case 1: return SwitchToHead(), 1;
+    case 2: return SwitchToFile(), 1;
+    case 18: return plat::RequestClose(), 1;
     case 10: return ChoosePlaybackFile(), 1;
     case 17: return ToggleFastPlayback(), 1;
     case 14: return ToggleRealtimePlayback(), 1;
@@ -471,6 +496,9 @@ static int Perform(int id) {
 int RunCommand(int id) {
   const CommandRow* row = FindCommand(id);
   if (!row) return 0;
+  // The command lands between pings; a dialog it opens gives the lock up
+  // while it waits for the operator.
+  CycleLock lock;
   int acted = 0;
   const int fileMode = g_settings.RunMode == 1;
   const int allowed = !(row->modeLimit == kHeadOnly && fileMode) && !(row->modeLimit == kFileOnly && !fileMode);

@@ -2,6 +2,7 @@
 // seconds (0 switches persistence off). What follows a change (clearing the
 // picture when persistence ends) is the opening command's business.
 #include "ui/display_dialogs.h"
+#include "ui/modal.h"
 
 #include <cstdio>
 
@@ -67,5 +68,5 @@ int RunPersistenceDialog() {
   dialog.resource = "DECAYTIME";
   std::snprintf(dialog.title, sizeof dialog.title, "%s", "Persistence");
   g_decayOld = g_settings.Persistence;
-  return plat::RunDialog(dialog, DecayHandler) == 1;
+  return RunModalDialog(dialog, DecayHandler) == 1;
 }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "console/cycle_lock.h"
 #include "console/playback.h"
 #include "head/switch_command.h"
 #include "imaging/scan_convert.h"
@@ -227,6 +228,7 @@ int ApplyEntry() {
 // ============================================================ [SECTION] Keys
 
 int CharKey(int ch) {
+  CycleLock lock;
   const int upper = (ch >= 'a' && ch <= 'z') ? ch - 'a' + 'A' : ch;
   if ((upper >= '0' && upper <= '9') || upper == '.') {
     if (g_keys.field == kEntryNone) return 0;
@@ -313,6 +315,7 @@ static int StepPanel(int mouseX, int mouseY, int direction) {
 }
 
 int KeyDown(int key, int mouseX, int mouseY, int* cursorDx, int* cursorDy) {
+  CycleLock lock;
   const double step = g_keys.step;
   g_keys.step = std::fmin(g_keys.step + kKeyStepGrowth, kKeyStepMax);
   const int move = static_cast<int>(std::trunc(step));

@@ -3,6 +3,7 @@
 // intensities in point records, and the .K4P / .K4B files, which the outputs
 // module opens and closes. Leaving a choice closes its file at once.
 #include "ui/output_dialogs.h"
+#include "ui/modal.h"
 
 #include <cstdio>
 
@@ -93,5 +94,5 @@ int RunDataOutputDialog() {
   plat::AddControl(d, kDoBeamFileButton, plat::kButton, "Record To .K4B File...");
   plat::AddControl(d, plat::kIdOk, plat::kButton, "Ok");
   plat::AddControl(d, plat::kIdCancel, plat::kButton, "Cancel");
-  return plat::RunDialog(d, DataOutputHandler);
+  return RunModalDialog(d, DataOutputHandler);
 }

@@ -9,6 +9,7 @@
 // Index: [units] [Profile Point Setup] [Advanced Filter Settings]
 //        [Profile Tilt Angle] [Device Offsets]
 #include "ui/profile_dialogs.h"
+#include "ui/modal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -207,7 +208,7 @@ static int ProfileSetupHandler(plat::Dialog& d, int event, int id, int delta) {
 int RunProfilePointSetupDialog() {
   plat::Dialog d;
   d.resource = "PROFILEPOINTSETUP";
-  return plat::RunDialog(d, ProfileSetupHandler);
+  return RunModalDialog(d, ProfileSetupHandler);
 }
 
 // ================================================================ [Advanced Filter Settings]
@@ -358,7 +359,7 @@ static int FilterDialogHandler(plat::Dialog& d, int event, int id, int delta) {
 int RunProfileFilterDialog() {
   plat::Dialog d;
   d.resource = "PROFILEFILTER";
-  return plat::RunDialog(d, FilterDialogHandler);
+  return RunModalDialog(d, FilterDialogHandler);
 }
 
 // ================================================================ [Profile Tilt Angle]
@@ -418,7 +419,7 @@ static int TiltHandler(plat::Dialog& d, int event, int id, int delta) {
 int RunProfileTiltAngleDialog() {
   plat::Dialog d;
   d.resource = "PROFILETILTANGLE";
-  return plat::RunDialog(d, TiltHandler);
+  return RunModalDialog(d, TiltHandler);
 }
 
 // ================================================================ [Device Offsets]
@@ -514,5 +515,5 @@ static int DeviceOffsetsHandler(plat::Dialog& d, int event, int id, int /*delta*
 int RunDeviceOffsetsDialog() {
   plat::Dialog d;
   d.resource = "DEVICEOFFSETS";
-  return plat::RunDialog(d, DeviceOffsetsHandler);
+  return RunModalDialog(d, DeviceOffsetsHandler);
 }

@@ -1,7 +1,7 @@
 // The operator's dialogs of profile detection: "PROFILEPOINTSETUP" (method,
 // display of the points, depth window), its "PROFILEFILTER" (advanced filter
 // settings), "PROFILETILTANGLE" (mounting tilt) and "DEVICEOFFSETS" (offsets
-// of the sonar head and GPS antenna). Each runs through plat::RunDialog and
+// of the sonar head and GPS antenna). Each runs through RunModalDialog and
 // returns 1 on Ok; what follows a dialog is up to the command that opened it.
 #pragma once
 

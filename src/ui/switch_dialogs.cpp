@@ -7,6 +7,7 @@
 //
 // Index: [SECTION] Set Switches, Display Switches.
 #include "ui/switch_dialogs.h"
+#include "ui/modal.h"
 
 #include <cmath>
 #include <cstdio>
@@ -227,7 +228,7 @@ void PrepareSetSwitchesDialog(plat::Dialog& d) {
 int RunSetSwitchesDialog() {
   plat::Dialog d;
   PrepareSetSwitchesDialog(d);
-  return plat::RunDialog(d, SetSwitchesHandler);
+  return RunModalDialog(d, SetSwitchesHandler);
 }
 
 // ============================================================ [SECTION] Display Switches
@@ -273,5 +274,5 @@ void PrepareDisplaySwitchesDialog(plat::Dialog& d) {
 int RunDisplaySwitchesDialog() {
   plat::Dialog d;
   PrepareDisplaySwitchesDialog(d);
-  return plat::RunDialog(d, DisplaySwitchesHandler);
+  return RunModalDialog(d, DisplaySwitchesHandler);
 }

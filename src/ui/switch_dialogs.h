@@ -25,7 +25,7 @@ enum SwitchDialogId {
 // "Set Switches" (Head mode). Returns 1 when closed with "Ok".
 int RunSetSwitchesDialog();
 // The same dialog in parts, for a caller that keeps the Dialog: Prepare sets
-// resource and title, the handler runs it through plat::RunDialog.
+// resource and title, the handler runs it through RunModalDialog.
 void PrepareSetSwitchesDialog(plat::Dialog& d);
 int SetSwitchesHandler(plat::Dialog& d, int event, int id, int delta);
 // "Switches": read-only view of the switches in use (File mode). Returns 1
