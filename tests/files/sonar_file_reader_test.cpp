@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "common/nav_edit.h"
 #include "files/sonar_file_test_util.h"
 
 namespace {
@@ -16,10 +17,13 @@ class SonarFileReader : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetAllState();
-    std::memcpy(g_nav.latitude, " 51.28.12345 N", 14);
-    std::memcpy(g_nav.longitude, "000.07.54321 E", 14);
-    g_nav.speedKnots = 2.0;
-    g_nav.courseDeg = 90.0;
+    {
+      testutil::NavEdit nav;
+      std::memcpy(nav->latitude, " 51.28.12345 N", 14);
+      std::memcpy(nav->longitude, "000.07.54321 E", 14);
+      nav->speedKnots = 2.0;
+      nav->courseDeg = 90.0;
+    }
     g_ping.livePingPeriodMs = 200;
     TakeTimeStampAt(plat::LocalTime{2026, 12, 7, 13, 4, 5, 678});
     FillWriterRecord(0, 99);
@@ -145,8 +149,11 @@ TEST_F(SonarFileReader, HeaderRepairsAndLimits) {
 TEST_F(SonarFileReader, RecordWithoutPositionClearsTheFlagAndKeepsSpeedAndCourse) {
   std::vector<uint8_t> file = Record();
   ResetNavState();  // no fix: all position bytes 0
-  g_nav.speedKnots = 9.0;
-  g_nav.courseDeg = 45.0;
+  {
+    testutil::NavEdit nav;
+    nav->speedKnots = 9.0;
+    nav->courseDeg = 45.0;
+  }
   Append(file, Record());
   const std::string path = WriteFile(dir_, "nopos.k41", file);
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -164,7 +171,7 @@ TEST_F(SonarFileReader, RecordWithoutPositionClearsTheFlagAndKeepsSpeedAndCourse
 
 TEST_F(SonarFileReader, SpeedSpikeIsBelievedOnlyAfterTwentyRecords) {
   std::vector<uint8_t> file = Record();  // 2.0 kn
-  g_nav.speedKnots = 15.0;
+  testutil::NavEdit{}->speedKnots = 15.0;
   const std::vector<uint8_t> fast = Record();
   for (int i = 0; i < 22; ++i) Append(file, fast);
   const std::string path = WriteFile(dir_, "spike.k41", file);
