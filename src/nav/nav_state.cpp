@@ -33,6 +33,8 @@ struct NavShared {
   std::atomic<uint64_t> words[kWords];
   // Reader retries, counted by CopyNavSnapshot on any thread.
   std::atomic<uint64_t> retries{0};
+  // The operator's hold; set by the user-interface thread.
+  std::atomic<int> hold{0};
 };
 
 NavShared g_navShared;
@@ -78,7 +80,11 @@ void ResetNavState() {
   g_navShared.working.publishCount = static_cast<uint64_t>(-1);  // first publish makes it 0
   Publish();
   g_navShared.retries.store(0, std::memory_order_relaxed);
+  g_navShared.hold.store(0, std::memory_order_relaxed);
 }
+
+void SetNavHold(int on) { g_navShared.hold.store(on ? 1 : 0, std::memory_order_relaxed); }
+int NavHold() { return g_navShared.hold.load(std::memory_order_relaxed); }
 
 void CopyNavSnapshot(NavSnapshot* out) {
   uint64_t buf[kWords];

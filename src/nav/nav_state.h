@@ -61,5 +61,10 @@ int AdvanceFixAge();
 // A played record without a position: the time-out happens at once.
 int ExpireFixNow();
 
+// The operator's hold: while set, the GPS and probe readers ignore what they
+// receive. Set by the user-interface thread, read by the reader threads.
+void SetNavHold(int on);
+int NavHold();
+
 // Retries readers made because a publish was in flight (diagnostics, tests).
 uint64_t NavReadRetries();
