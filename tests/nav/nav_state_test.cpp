@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -110,7 +111,11 @@ TEST(NavHandOff, ReaderNeverSeesAMixOfTwoFixes) {
   });
   while (written.load() == 0) std::this_thread::yield();
   long mixed = 0, reads = 0, seen[2] = {0, 0};
-  for (; reads < 300000; ++reads) {
+  // Until both fixes were seen many times over many publishes; a busy
+  // machine may keep the writer off the processor for a while.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (; std::chrono::steady_clock::now() < deadline; ++reads) {
+    if (reads >= 200000 && seen[0] > 1000 && seen[1] > 1000 && written.load() > 2000) break;
     NavSnapshot n;
     CopyNavSnapshot(&n);
     int which = -1;
@@ -130,9 +135,9 @@ TEST(NavHandOff, ReaderNeverSeesAMixOfTwoFixes) {
   stop = 1;
   writer.join();
   EXPECT_EQ(0, mixed) << "of " << reads << " reads";
-  EXPECT_GT(seen[0], 0);
-  EXPECT_GT(seen[1], 0);
-  EXPECT_GT(written.load(), 1000);
+  EXPECT_GT(seen[0], 1000);
+  EXPECT_GT(seen[1], 1000);
+  EXPECT_GT(written.load(), 2000);
   RecordProperty("reads_retried", static_cast<int>(NavReadRetries()));
 }
 
