@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "nav/com_ports.h"
+#include "nav/track.h"
 #include "settings/settings.h"
 
 GpsCounters g_gpsCounters;
@@ -237,6 +238,7 @@ void Apply(const Decoded& d) {
   EndNavWrite();
   if (!fixBuilt) return;
   g_gpsCounters.fixes.fetch_add(1, std::memory_order_relaxed);
+  AddTrackFixFromNav(published);
   const FixObserver observer = g_fixObserver.load();
   if (observer) observer(published, g_fixContext.load());
 }

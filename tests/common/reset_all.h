@@ -11,7 +11,11 @@
 #include "head/per_ping.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
+#include "nav/com_ports.h"
+#include "nav/gps.h"
 #include "nav/nav_state.h"
+#include "nav/sound_velocity.h"
+#include "nav/track.h"
 #include "platform/net.h"
 #include "platform/recording.h"
 #include "processing/beamform.h"
@@ -28,6 +32,10 @@ inline void ResetAllModules() {
   ResetSwitchState();
   ResetReturnData();
   ResetNavState();
+  ResetGps();
+  ResetSoundVelocity();
+  ResetComPorts();
+  ResetTrack();
   ResetTimeStamps();
   ResetPlaybackCopies();
   ResetBeamform();
