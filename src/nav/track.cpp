@@ -152,7 +152,12 @@ int PositionTextsToDegrees(const char* lat, const char* lon, double* latDeg, dou
 // ============================================================ [SECTION] Ring
 
 void ClearTrack() {
-  for (TrackPoint& p : g_track.ring) EmptyEntry(&p);
+  // Entries past `stored` are still empty from the last clear; the first
+  // clear of the program empties them all.
+  static bool everCleared = false;
+  const int used = everCleared ? g_track.stored : kTrackEntries;
+  for (int i = 0; i < used; ++i) EmptyEntry(&g_track.ring[i]);
+  everCleared = true;
   g_track.position = 0;
   g_track.stored = 0;
   g_track.originNorth = g_track.previousNorth;
