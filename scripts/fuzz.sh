@@ -9,25 +9,37 @@
 #                                         committed corpus tests/fuzz/corpus/<name>/
 #
 # Targets: packet (tests/fuzz/packet_fuzzer.cpp), k41_reader
-# (tests/fuzz/k41_reader_fuzzer.cpp). FUZZ_OUT defaults to build-fuzz/.
+# (tests/fuzz/k41_reader_fuzzer.cpp), nmea (tests/fuzz/nmea_fuzzer.cpp),
+# probe (tests/fuzz/probe_fuzzer.cpp). FUZZ_OUT defaults to build-fuzz/.
 # Findings land in $FUZZ_OUT/artifacts/. Runs at nice 10 so a shared machine
 # keeps compiling.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${FUZZ_OUT:-build-fuzz}
 cxx=${CXX_FUZZ:-clang++}
-targets=(packet k41_reader)
-srcs=(src/head/return_data.cpp src/head/switch_command.cpp src/files/sonar_file.cpp
-      src/nav/nav_state.cpp src/settings/settings.cpp src/platform/platform.cpp
-      src/platform/recording.cpp tests/fuzz/fuzz_entries.cpp)
+targets=(packet k41_reader nmea probe)
+# Every domain source, as the core library has them (no Qt, no program entry
+# points), so a target never misses a module a new include pulls in.
+mapfile -t srcs < <(find src -name '*.cpp' -not -path 'src/platform/qt/*' -not -name '*_main.cpp' | sort)
+srcs+=(tests/fuzz/fuzz_entries.cpp)
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
        -fno-omit-frame-pointer -Isrc -Itests)
 
 build() {
-  mkdir -p "$out/artifacts"
+  mkdir -p "$out/artifacts" "$out/obj"
+  # A changed header makes every object stale.
+  if [ -n "$(find src tests -name '*.h' -newer "$out/obj/.stamp" 2>/dev/null | head -1)" ] ||
+     [ ! -e "$out/obj/.stamp" ]; then
+    rm -f "$out"/obj/*.o
+  fi
+  touch "$out/obj/.stamp"
+  # Each source compiled once for all targets, two at a time.
+  printf '%s\n' "${srcs[@]}" | nice -n 10 xargs -P 2 -I{} sh -c \
+    'o="$0/obj/$(echo "{}" | tr / _).o"; [ "$o" -nt "{}" ] || "$1" $2 -c "{}" -o "$o"' \
+    "$out" "$cxx" "${flags[*]/-fsanitize=fuzzer,/-fsanitize=fuzzer-no-link,}"
   for t in "${targets[@]}"; do
     echo "fuzz: building $t"
-    nice -n 10 "$cxx" "${flags[@]}" "tests/fuzz/${t}_fuzzer.cpp" "${srcs[@]}" -o "$out/${t}_fuzzer"
+    nice -n 10 "$cxx" "${flags[@]}" "tests/fuzz/${t}_fuzzer.cpp" "$out"/obj/*.o -o "$out/${t}_fuzzer"
   done
 }
 

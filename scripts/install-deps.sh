@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, only those missing.
 # Root runs apt-get directly; anyone else goes through sudo. Quiet unless it fails.
 set -euo pipefail
-pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config)
+# proj-bin: cs2cs, the independent UTM reference the navigation tests run.
+pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config proj-bin)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -51,10 +51,7 @@ void CivilFromDays(int64_t z, int* y, int* m, int* d) {
 struct Borrowed {
   Settings settings;
   int headTypeSetting, frequencyCoefficient, rangeOffset, playbackFrequencyKHz;
-  char latitude[kPositionTextBytes], longitude[kPositionTextBytes];
-  char latHemisphere, lonHemisphere;
-  int positionParsed, fixAge, trueHeadingValid;
-  double speedKnots, courseDeg, trueHeadingDeg;
+  NavSnapshot nav;
   int livePingPeriodMs;
   TimeStampState stamps;
   RecordWriterState writer;
@@ -66,16 +63,7 @@ void Borrow(Borrowed* b, std::vector<uint8_t>* writerCopy) {
   b->frequencyCoefficient = g_headLimits.FrequencyCoefficient;
   b->rangeOffset = g_switch.rangeOffset;
   b->playbackFrequencyKHz = g_switch.playbackFrequencyKHz;
-  std::memcpy(b->latitude, g_nav.latitude, kPositionTextBytes);
-  std::memcpy(b->longitude, g_nav.longitude, kPositionTextBytes);
-  b->latHemisphere = g_nav.latHemisphere;
-  b->lonHemisphere = g_nav.lonHemisphere;
-  b->positionParsed = g_nav.positionParsed;
-  b->fixAge = g_nav.fixAge;
-  b->trueHeadingValid = g_nav.trueHeadingValid;
-  b->speedKnots = g_nav.speedKnots;
-  b->courseDeg = g_nav.courseDeg;
-  b->trueHeadingDeg = g_nav.trueHeadingDeg;
+  CopyNavSnapshot(&b->nav);
   b->livePingPeriodMs = g_ping.livePingPeriodMs;
   b->stamps = g_timeStamps;
   b->writer = g_recordWriter;
@@ -88,16 +76,9 @@ void GiveBack(const Borrowed& b, const std::vector<uint8_t>& writerCopy) {
   g_headLimits.FrequencyCoefficient = b.frequencyCoefficient;
   g_switch.rangeOffset = b.rangeOffset;
   g_switch.playbackFrequencyKHz = b.playbackFrequencyKHz;
-  std::memcpy(g_nav.latitude, b.latitude, kPositionTextBytes);
-  std::memcpy(g_nav.longitude, b.longitude, kPositionTextBytes);
-  g_nav.latHemisphere = b.latHemisphere;
-  g_nav.lonHemisphere = b.lonHemisphere;
-  g_nav.positionParsed = b.positionParsed;
-  g_nav.fixAge = b.fixAge;
-  g_nav.trueHeadingValid = b.trueHeadingValid;
-  g_nav.speedKnots = b.speedKnots;
-  g_nav.courseDeg = b.courseDeg;
-  g_nav.trueHeadingDeg = b.trueHeadingDeg;
+  NavSnapshot* nav = BeginNavWrite();
+  *nav = b.nav;
+  EndNavWrite();
   g_ping.livePingPeriodMs = b.livePingPeriodMs;
   g_timeStamps = b.stamps;
   g_recordWriter = b.writer;
@@ -120,27 +101,29 @@ void SetUpConsole(const SceneParams& scene, const SurveyParams& s) {
   const double periodMs = std::trunc(1000.0 / s.pingRateHz + 0.5);
   g_ping.livePingPeriodMs = static_cast<int>(periodMs > 2000.0 ? 2000.0 : periodMs);
   g_recordWriter = RecordWriterState{};
-  std::memset(g_nav.latitude, 0, kPositionTextBytes);
-  std::memset(g_nav.longitude, 0, kPositionTextBytes);
-  g_nav.speedKnots = 0.0;
-  g_nav.courseDeg = 0.0;
-  g_nav.trueHeadingValid = 0;
-  g_nav.trueHeadingDeg = 0.0;
+  NavSnapshot* nav = BeginNavWrite();
+  std::memset(nav->latitude, 0, kPositionTextBytes);
+  std::memset(nav->longitude, 0, kPositionTextBytes);
+  nav->speedKnots = 0.0;
+  nav->courseDeg = 0.0;
+  nav->trueHeadingValid = 0;
+  nav->trueHeadingDeg = 0.0;
+  EndNavWrite();
 }
 
 void SetNavigation(const SurveyParams& s, double seconds) {
   if (!s.gps) return;
   double lat, lon;
   TrackPositionAt(s, seconds, &lat, &lon);
-  g_nav.positionCopy.store(1);
-  FormatPositionTexts(lat, lon, g_nav.latitude, g_nav.longitude);
-  g_nav.positionCopy.store(0);
-  g_nav.latHemisphere = lat < 0.0 ? 'S' : 'N';
-  g_nav.lonHemisphere = lon < 0.0 ? 'W' : 'E';
-  g_nav.positionParsed = 1;
-  g_nav.fixAge = 0;
-  g_nav.speedKnots = s.speedKnots;
-  g_nav.courseDeg = s.courseDeg;
+  NavSnapshot* nav = BeginNavWrite();
+  FormatPositionTexts(lat, lon, nav->latitude, nav->longitude);
+  nav->latHemisphere = lat < 0.0 ? 'S' : 'N';
+  nav->lonHemisphere = lon < 0.0 ? 'W' : 'E';
+  nav->positionParsed = 1;
+  nav->fixAge = 0;
+  nav->speedKnots = s.speedKnots;
+  nav->courseDeg = s.courseDeg;
+  EndNavWrite();
 }
 
 }  // namespace

@@ -21,7 +21,11 @@
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
+#include "nav/com_ports.h"
+#include "nav/gps.h"
 #include "nav/nav_state.h"
+#include "nav/sound_velocity.h"
+#include "nav/track.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "processing/beamform.h"
@@ -107,6 +111,10 @@ void ResetConsole() {
   ResetSwitchState();
   ResetReturnData();
   ResetNavState();
+  ResetGps();
+  ResetSoundVelocity();
+  ResetComPorts();
+  ResetTrack();
   ResetTimeStamps();
   ResetPlaybackCopies();
   ResetBeamform();

@@ -149,9 +149,13 @@ int FormatRecord(uint8_t* out, int outSize, int frameLength) {
   out[44] = static_cast<uint8_t>((g_settings.PulseLength / 10) & 0xFF);
   PutBE16(out + 46, kFlag | TruncClamped(g_settings.SoundVelocityMeters * 10.0, 0, 0x7FFF));
 
-  CopyPositionTexts(reinterpret_cast<char*>(out + 48), reinterpret_cast<char*>(out + 62));
-  out[76] = static_cast<uint8_t>(TruncClamped(g_nav.speedKnots * 10.0, 0, 255));
-  PutBE16(out + 77, TruncClamped(g_nav.courseDeg * 10.0, 0, 0xFFFF));
+  // One snapshot, so texts, speed, course and heading come from one moment.
+  NavSnapshot nav;
+  CopyNavSnapshot(&nav);
+  std::memcpy(out + 48, nav.latitude, kPositionTextBytes);
+  std::memcpy(out + 62, nav.longitude, kPositionTextBytes);
+  out[76] = static_cast<uint8_t>(TruncClamped(nav.speedKnots * 10.0, 0, 255));
+  PutBE16(out + 77, TruncClamped(nav.courseDeg * 10.0, 0, 0xFFFF));
   PutBE16(out + 80, FrequencyInUseKHz() & 0xFFFF);
   PutBE16(out + 88, ClampInt(g_ping.livePingPeriodMs, 0, 2000));
   out[90] = static_cast<uint8_t>(ClampInt(g_settings.DisplayGain, 0, 255));
@@ -163,8 +167,8 @@ int FormatRecord(uint8_t* out, int outSize, int frameLength) {
   PutFloatLE(trailer + 4, static_cast<float>(g_settings.SonarYOffsetMeters));
   PutFloatLE(trailer + 8, static_cast<float>(g_settings.SonarDepthMeters));
   PutFloatLE(trailer + 24, 0.0f);  // heave: no source of its own
-  trailer[40] = static_cast<uint8_t>(g_nav.trueHeadingValid ? 1 : 0);
-  PutFloatLE(trailer + 41, static_cast<float>(g_nav.trueHeadingDeg));
+  trailer[40] = static_cast<uint8_t>(nav.trueHeadingValid ? 1 : 0);
+  PutFloatLE(trailer + 41, static_cast<float>(nav.trueHeadingDeg));
   return size;
 }
 
@@ -277,8 +281,7 @@ void TakeRecordValues(const uint8_t* raw, int n, int type) {
     // A played ping without position means there was no fix when it was
     // recorded: the position still held is stale and goes now, through the
     // same time-out a silent GPS gets after ten seconds.
-    g_nav.fixAge = kFixAgeTimeoutS - 1;
-    (void)AdvanceFixAge();
+    (void)ExpireFixNow();
   }
 
   const int freq = GetBE16(raw + 80);

@@ -141,7 +141,7 @@ constexpr int kReadEnd = 0;
 constexpr int kReadRecord = 1;
 // Reads the next item at the file position (a frame, then its record) into
 // g_pingRecord and the playback copies. A damaged item is skipped by the record
-// scan. A record without position times the GPS fix out at once (g_nav).
+// scan. A record without position times the GPS fix out at once (ExpireFixNow).
 // Returns kReadRecord, or kReadEnd at the end of the file.
 [[nodiscard]] int ReadNextRecord(FILE* file);
 // From byte fromPos, finds the next whole record and positions the file there.

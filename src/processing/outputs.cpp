@@ -8,7 +8,7 @@
 //
 // Sources: g_beamGeom and g_beamImage (beamforming), the profile output
 // arrays and the altitude (detection), g_settings, the cycle's time stamp and
-// g_nav in Head mode, the played record's copies (g_playback) in File mode.
+// the navigation snapshot in Head mode, the played record's copies (g_playback) in File mode.
 // Owns: the two output files, the output socket, the record buffers, the
 // output counter.
 //
@@ -95,9 +95,12 @@ void GatherSource(HeaderSource* s) {
     s->time = ts.time;
     s->hundredths = ts.hundredths;
     s->millis = ts.millis;
-    CopyPositionTexts(s->latitude, s->longitude);
-    s->speedKnots = g_nav.speedKnots;
-    s->courseDeg = g_nav.courseDeg;
+    NavSnapshot nav;
+    CopyNavSnapshot(&nav);
+    std::memcpy(s->latitude, nav.latitude, kPositionTextBytes);
+    std::memcpy(s->longitude, nav.longitude, kPositionTextBytes);
+    s->speedKnots = nav.speedKnots;
+    s->courseDeg = nav.courseDeg;
     // No attitude sensor feeds the live head.
     s->pitchDeg = 0.0;
     s->rollDeg = 0.0;

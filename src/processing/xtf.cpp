@@ -165,14 +165,16 @@ int BuildXtfPing(uint8_t* out, int outSize, int sampleCount) {
 
   const int fileMode = g_settings.RunMode == 1;
   const TimeStamp& ts = fileMode ? g_playback.stamp : g_timeStamps.current;
-  double speedKnots = fileMode ? g_playback.speedKnots : g_nav.speedKnots;
+  NavSnapshot nav;
+  CopyNavSnapshot(&nav);
+  double speedKnots = fileMode ? g_playback.speedKnots : nav.speedKnots;
   const double headingDeg = fileMode ? g_playback.headingDeg : 0.0;
   const double heaveM = fileMode ? g_playback.heaveM : 0.0;
   // Coordinates: the latest position; a record without one keeps the last.
   {
-    const char* lat = fileMode ? g_playback.latitude : g_nav.latitude;
-    const char* lon = fileMode ? g_playback.longitude : g_nav.longitude;
-    const int present = fileMode ? g_playback.positionPresent : (g_nav.latitude[0] != '\0');
+    const char* lat = fileMode ? g_playback.latitude : nav.latitude;
+    const char* lon = fileMode ? g_playback.longitude : nav.longitude;
+    const int present = fileMode ? g_playback.positionPresent : (nav.latitude[0] != '\0');
     float la = 0.f, lo = 0.f;
     if (present && PositionDegrees(lat, kPositionTextBytes, &la) &&
         PositionDegrees(lon, kPositionTextBytes, &lo)) {

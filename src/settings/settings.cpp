@@ -74,6 +74,7 @@ enum KeySpecial {
   kOddAverage,       // odd values only
   kFrequencyInUse,   // head's frequency limits, fallback the current one, rounded to 5 kHz
   kAddress,          // any non-empty text
+  kDevicePath,       // any text, empty allowed
   kMinDepth,         // 0.1 .. limit - 5 % of the loading range
   kMaxDepth,         // minimum + 5 % of the loading range .. limit
   kAlwaysLocalTime,  // read, then 1 whatever the file held
@@ -155,6 +156,12 @@ static KeyRow Text(const char* key, char (Settings::*field)[kSettingsTextChars +
   return r;
 }
 
+static KeyRow DevicePath(const char* key, char (Settings::*field)[kSettingsTextChars + 1]) {
+  KeyRow r = Text(key, field);
+  r.special = kDevicePath;
+  return r;
+}
+
 using S = Settings;
 using L = LiveHeadCopies;
 
@@ -183,6 +190,8 @@ static const KeyRow kKeys[] = {
     Int("ComPortSV_parity", &S::ComPortSV_parity, 2, 0, 2, 2),
     Int("ComPortSV_stop_bits", &S::ComPortSV_stop_bits, 0, 0, 1, 0),
     Int("SVDeviceType", &S::SVDeviceType, 0, 0, 1, 0),
+    DevicePath("ComPortGPSDevice", &S::ComPortGPSDevice),
+    DevicePath("ComPortSVDevice", &S::ComPortSVDevice),
     Live(Int("PulseLength", &S::PulseLength, 180, 30, 2500, 180, kPulseLimit), &L::PulseLength),
     Real("PulseLengthMultiplier", &S::PulseLengthMultiplier, 1.0, 1.0, 2.0, 1.0, "%3.1f"),
     Int("SwitchDelay", &S::SwitchDelay, 0, 0, 500, 0),
@@ -412,8 +421,9 @@ static void LoadText(const ProfileFile& f, const KeyRow& row) {
   char* field = g_settings.*row.textField;
   char text[kProfileValueChars + 1];
   ProfileGetString(f, row.section, row.key, field, text, sizeof text);
-  // An empty address would leave nothing to connect to; the built-in one stays.
-  if (text[0]) std::snprintf(field, kSettingsTextChars + 1, "%s", text);
+  // An empty address would leave nothing to connect to; the built-in one
+  // stays. An empty device path means "use the port index".
+  if (text[0] || row.special == kDevicePath) std::snprintf(field, kSettingsTextChars + 1, "%s", text);
 }
 
 int PeekStoredFrequency(const char* path, int* kHz) {

@@ -34,6 +34,10 @@ struct Settings {
   int ComPortSV_parity = 2;
   int ComPortSV_stop_bits = 0;
   int SVDeviceType = 0;
+  // Device paths that name the GPS and probe ports directly (empty: use the
+  // index into the present-port list); such a path counts as present.
+  char ComPortGPSDevice[kSettingsTextChars + 1] = "";
+  char ComPortSVDevice[kSettingsTextChars + 1] = "";
   int PulseLength = 180;        // microseconds
   double PulseLengthMultiplier = 1.0;
   int SwitchDelay = 0;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/nav_edit.h"
 #include "common/alloc_counter.h"
 #include "common/chain_fixture.h"
 #include "console/conversion.h"
@@ -194,8 +195,11 @@ TEST_F(PerPing, HeadModeTakesTheCycleStampAndNavigation) {
   g_settings.DataOutputType = kOutputPoints;
   ASSERT_EQ(OpenPointFile(Path("live.K4P").c_str()), 1);
   TakeTimeStampAt(plat::LocalTime{2026, 12, 7, 8, 9, 10, 456});
-  g_nav.speedKnots = 31.0;
-  std::memcpy(g_nav.latitude, " 47.30.00000 N", 14);
+  {
+    testutil::NavEdit nav;
+    nav->speedKnots = 31.0;
+    std::memcpy(nav->latitude, " 47.30.00000 N", 14);
+  }
   ApplyDataType(0);
   SceneParams scene;
   scene.depthM = 12.0;

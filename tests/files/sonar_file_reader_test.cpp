@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "common/nav_edit.h"
 #include "files/sonar_file_test_util.h"
 
 namespace {
@@ -16,10 +17,13 @@ class SonarFileReader : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetAllState();
-    std::memcpy(g_nav.latitude, " 51.28.12345 N", 14);
-    std::memcpy(g_nav.longitude, "000.07.54321 E", 14);
-    g_nav.speedKnots = 2.0;
-    g_nav.courseDeg = 90.0;
+    {
+      testutil::NavEdit nav;
+      std::memcpy(nav->latitude, " 51.28.12345 N", 14);
+      std::memcpy(nav->longitude, "000.07.54321 E", 14);
+      nav->speedKnots = 2.0;
+      nav->courseDeg = 90.0;
+    }
     g_ping.livePingPeriodMs = 200;
     TakeTimeStampAt(plat::LocalTime{2026, 12, 7, 13, 4, 5, 678});
     FillWriterRecord(0, 99);
@@ -145,8 +149,11 @@ TEST_F(SonarFileReader, HeaderRepairsAndLimits) {
 TEST_F(SonarFileReader, RecordWithoutPositionClearsTheFlagAndKeepsSpeedAndCourse) {
   std::vector<uint8_t> file = Record();
   ResetNavState();  // no fix: all position bytes 0
-  g_nav.speedKnots = 9.0;
-  g_nav.courseDeg = 45.0;
+  {
+    testutil::NavEdit nav;
+    nav->speedKnots = 9.0;
+    nav->courseDeg = 45.0;
+  }
   Append(file, Record());
   const std::string path = WriteFile(dir_, "nopos.k41", file);
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -171,35 +178,39 @@ TEST_F(SonarFileReader, RecordWithoutPositionTimesTheFixOutAtOnce) {
   Append(file, Record());
   const std::string path = WriteFile(dir_, "fixage.k41", file);
 
-  std::memcpy(g_nav.latitude, " 51.28.12345 N", kPositionTextBytes);
-  std::memcpy(g_nav.longitude, "000.07.54321 E", kPositionTextBytes);
-  g_nav.speedKnots = 6.5;
-  g_nav.fixAge = 3;
-  g_nav.positionShown = 1;
-  g_nav.speedShown = 1;
+  {
+    testutil::NavEdit nav;
+    std::memcpy(nav->latitude, " 51.28.12345 N", kPositionTextBytes);
+    std::memcpy(nav->longitude, "000.07.54321 E", kPositionTextBytes);
+    nav->speedKnots = 6.5;
+    nav->fixAge = 3;
+    nav->positionShown = 1;
+    nav->speedShown = 1;
+  }
   FILE* f = std::fopen(path.c_str(), "rb");
   ASSERT_NE(nullptr, f);
   ASSERT_EQ(kReadRecord, ReadNextRecord(f));  // with position: the fix stays
-  EXPECT_EQ(3, g_nav.fixAge);
-  EXPECT_EQ(' ', g_nav.latitude[0]);
-  EXPECT_DOUBLE_EQ(6.5, g_nav.speedKnots);
-  EXPECT_EQ(1, g_nav.positionShown);
+  NavSnapshot n = testutil::NavNow();
+  EXPECT_EQ(3, n.fixAge);
+  EXPECT_EQ(' ', n.latitude[0]);
+  EXPECT_DOUBLE_EQ(6.5, n.speedKnots);
+  EXPECT_EQ(1, n.positionShown);
 
   ASSERT_EQ(kReadRecord, ReadNextRecord(f));  // without: timed out now
   std::fclose(f);
-  EXPECT_EQ(kFixAgeTimeoutS, g_nav.fixAge);
+  n = testutil::NavNow();
+  EXPECT_EQ(kFixAgeTimeoutS, n.fixAge);
   const char zeros[kPositionTextBytes] = {};
-  EXPECT_EQ(0, std::memcmp(zeros, g_nav.latitude, kPositionTextBytes));
-  EXPECT_EQ(0, std::memcmp(zeros, g_nav.longitude, kPositionTextBytes));
-  EXPECT_DOUBLE_EQ(0.0, g_nav.speedKnots);
-  EXPECT_EQ(0, g_nav.positionShown);
-  EXPECT_EQ(0, g_nav.speedShown);
-  EXPECT_EQ(0, g_nav.positionCopy.load());
+  EXPECT_EQ(0, std::memcmp(zeros, n.latitude, kPositionTextBytes));
+  EXPECT_EQ(0, std::memcmp(zeros, n.longitude, kPositionTextBytes));
+  EXPECT_DOUBLE_EQ(0.0, n.speedKnots);
+  EXPECT_EQ(0, n.positionShown);
+  EXPECT_EQ(0, n.speedShown);
 }
 
 TEST_F(SonarFileReader, SpeedSpikeIsBelievedOnlyAfterTwentyRecords) {
   std::vector<uint8_t> file = Record();  // 2.0 kn
-  g_nav.speedKnots = 15.0;
+  testutil::NavEdit{}->speedKnots = 15.0;
   const std::vector<uint8_t> fast = Record();
   for (int i = 0; i < 22; ++i) Append(file, fast);
   const std::string path = WriteFile(dir_, "spike.k41", file);

@@ -3,6 +3,7 @@
 // stamp and the video-frame interval.
 #include <gtest/gtest.h>
 
+#include "common/nav_edit.h"
 #include "common/alloc_counter.h"
 #include "files/sonar_file_test_util.h"
 
@@ -30,12 +31,15 @@ class SonarFileWriter : public ::testing::Test {
     g_settings.SonarXOffsetMeters = 1.25;
     g_settings.SonarYOffsetMeters = -0.5;
     g_settings.SonarDepthMeters = 3.75;
-    std::memcpy(g_nav.latitude, " 51.28.12345 N", 14);
-    std::memcpy(g_nav.longitude, "000.07.54321 W", 14);
-    g_nav.speedKnots = 4.56;  // below the spike filter's 5 kn step from rest
-    g_nav.courseDeg = 271.55;
-    g_nav.trueHeadingValid = 1;
-    g_nav.trueHeadingDeg = 123.5;
+    {
+      testutil::NavEdit nav;
+      std::memcpy(nav->latitude, " 51.28.12345 N", 14);
+      std::memcpy(nav->longitude, "000.07.54321 W", 14);
+      nav->speedKnots = 4.56;  // below the spike filter's 5 kn step from rest
+      nav->courseDeg = 271.55;
+      nav->trueHeadingValid = 1;
+      nav->trueHeadingDeg = 123.5;
+    }
     g_ping.livePingPeriodMs = 250;
     TakeTimeStampAt(plat::LocalTime{2026, 12, 7, 13, 4, 5, 678});
   }
@@ -89,8 +93,11 @@ TEST_F(SonarFileWriter, HeaderFieldsAtTheirOffsets) {
 }
 
 TEST_F(SonarFileWriter, ValuesOutsideTheirFieldsAreHeld) {
-  g_nav.speedKnots = 40.0;   // 400 tenths
-  g_nav.courseDeg = -3.0;
+  {
+    testutil::NavEdit nav;
+    nav->speedKnots = 40.0;  // 400 tenths
+    nav->courseDeg = -3.0;
+  }
   g_ping.livePingPeriodMs = 9000;
   FillWriterRecord(0, 2);
   const std::vector<uint8_t> r = FormatToVector();
@@ -246,7 +253,7 @@ TEST_F(SonarFileWriter, TimeStampTextsAndClockSeconds) {
     EXPECT_STREQ(c.hundredths, g_timeStamps.current.hundredths);
     EXPECT_STREQ(c.millis, g_timeStamps.current.millis);
     EXPECT_EQ(c.ticks, g_timeStamps.secondTicks);
-    EXPECT_EQ(c.fixAge, g_nav.fixAge);
+    EXPECT_EQ(c.fixAge, testutil::NavNow().fixAge);
     EXPECT_STREQ(previousDate, g_timeStamps.previous.date);
     previousDate = c.date;
   }
@@ -255,7 +262,7 @@ TEST_F(SonarFileWriter, TimeStampTextsAndClockSeconds) {
   // In File mode the clock does not age the GPS fix.
   g_settings.RunMode = 1;
   TakeTimeStampAt(plat::LocalTime{2001, 12, 31, 23, 59, 11, 0});
-  EXPECT_EQ(2, g_nav.fixAge);
+  EXPECT_EQ(2, testutil::NavNow().fixAge);
 }
 
 TEST_F(SonarFileWriter, VideoFrameIntervalAndDue) {

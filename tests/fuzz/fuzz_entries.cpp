@@ -1,5 +1,5 @@
-// Fuzz entry code: packet assembly and decoding, and the .K41 reader and
-// scan, driven from arbitrary bytes. Shared by the libFuzzer targets and the
+// Fuzz entry code: packet assembly and decoding, the .K41 reader and scan,
+// the NMEA sentence machine and the probe framer, driven from arbitrary bytes. Shared by the libFuzzer targets and the
 // replay test, so the committed corpora run under the ordinary test build.
 #include "fuzz/fuzz_entries.h"
 
@@ -10,7 +10,10 @@
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
+#include "nav/gps.h"
 #include "nav/nav_state.h"
+#include "nav/sound_velocity.h"
+#include "nav/track.h"
 #include "settings/settings.h"
 
 namespace {
@@ -137,5 +140,77 @@ int FuzzK41Reader(const uint8_t* data, size_t size, FuzzStats* stats) {
   }
   stats->damagedItems += g_playback.damagedItems;
   std::fclose(f);
+  return failure;
+}
+
+namespace {
+
+// A published text is either all zero (no fix yet) or keeps its fixed
+// characters; the hemisphere letters are always one of the two.
+int TextLayoutBroken(const char* t, const char* letters) {
+  int zeros = 1;
+  for (int i = 0; i < kPositionTextBytes; ++i) zeros &= t[i] == 0;
+  if (zeros) return 0;
+  if (t[3] != '.' || t[6] != '.' || t[12] != ' ') return 1;
+  if (t[13] != letters[0] && t[13] != letters[1]) return 1;
+  for (int i = 7; i < 12; ++i)
+    if (t[i] < '0' || t[i] > '9') return 1;
+  return 0;
+}
+
+int NavBroken() {
+  NavSnapshot n;
+  CopyNavSnapshot(&n);
+  if (TextLayoutBroken(n.latitude, "NS") || TextLayoutBroken(n.longitude, "EW")) return 1;
+  if (n.latitude[0] != 0 && n.latitude[0] != ' ') return 1;
+  if (n.trueHeadingValid && !(n.trueHeadingDeg >= 0.0 && n.trueHeadingDeg < 360.0)) return 1;
+  return 0;
+}
+
+}  // namespace
+
+int FuzzNmea(const uint8_t* data, size_t size, FuzzStats* stats) {
+  ResetNavState();
+  ResetGps();
+  ResetTrack();
+  if (size < 1) return 0;
+  SetGpsHeadingType(data[0] % 3);
+  int failure = 0;
+  for (size_t i = 1; i < size && !failure; ++i) {
+    if (FeedGpsByte(data[i])) failure |= NavBroken();
+    if (g_gpsParser.addressLength > kNmeaAddressMax || g_gpsParser.dataLength > kNmeaDataMax) failure = 1;
+  }
+  stats->sentencesAccepted += g_gpsCounters.accepted.load();
+  stats->fixes += g_gpsCounters.fixes.load();
+  // The input as a sentence text the decoders read, whatever its shape.
+  char text[kSentenceTextChars];
+  const size_t n = size - 1 < sizeof text - 1 ? size - 1 : sizeof text - 1;
+  std::memcpy(text, data + 1, n);
+  text[n] = 0;
+  DecodeSentence(text, static_cast<int>(n));
+  failure |= NavBroken();
+  return failure;
+}
+
+int FuzzProbe(const uint8_t* data, size_t size, FuzzStats* stats) {
+  ResetSoundVelocity();
+  ResetNavState();
+  if (size < 1) return 0;
+  g_probe.deviceType = data[0] & 1;
+  int failure = 0;
+  double taken = 0.0;
+  for (size_t i = 1; i < size; ++i) {
+    FeedProbeByte(data[i]);
+    if (TakeQueuedSoundVelocity(&taken)) {
+      stats->probeValuesTaken++;
+      if (!(taken >= kSoundVelocityLowest && taken <= kSoundVelocityHighest)) failure = 1;
+    }
+  }
+  stats->probeLinesTaken += g_probe.linesTaken.load();
+  const char* line = reinterpret_cast<const char*>(data + 1);
+  const int length = static_cast<int>(size - 1 > 4096 ? 4096 : size - 1);
+  double v = 0.0;
+  if (ParseDigibarLine(line, length, &v) && !(v >= kSoundVelocityLowest && v <= kSoundVelocityHighest)) failure = 1;
+  if (ParseSbe37Line(line, length, &v) && !(v >= kSoundVelocityLowest && v <= kSoundVelocityHighest)) failure = 1;
   return failure;
 }

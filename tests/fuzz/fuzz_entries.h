@@ -13,6 +13,10 @@ struct FuzzStats {
   int pingsDecoded = 0;
   int recordsRead = 0;
   int damagedItems = 0;
+  long sentencesAccepted = 0;
+  long fixes = 0;
+  long probeLinesTaken = 0;
+  long probeValuesTaken = 0;
 };
 
 // Byte 0 configures data type, transducer, display mode, half range, run mode;
@@ -27,3 +31,14 @@ int FuzzPacketAssembly(const uint8_t* data, size_t size, FuzzStats* stats);
 // scans from positions taken from the input. Returns 1 when the reader
 // reports a record whose layout is not one of the known ones.
 int FuzzK41Reader(const uint8_t* data, size_t size, FuzzStats* stats);
+
+// NMEA: byte 0 picks the position sentence type (GLL, GGA, RMC); the rest is
+// the serial byte stream into the sentence machine, then the same bytes as
+// one rebuilt sentence straight into the decoders. Returns 1 when a
+// published position text breaks its layout or a heading leaves 0 ... 360.
+int FuzzNmea(const uint8_t* data, size_t size, FuzzStats* stats);
+
+// Sound-velocity probe: byte 0 picks the probe type; the rest is the byte
+// stream into the line framer, then the input into both line parsers.
+// Returns 1 when a value outside 1400 ... 2000 m/s would reach the ping cycle.
+int FuzzProbe(const uint8_t* data, size_t size, FuzzStats* stats);

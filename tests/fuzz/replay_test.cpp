@@ -62,12 +62,29 @@ TEST(FuzzReplay, K41CorpusReadsRecordsAndMeetsDamage) {
   EXPECT_GT(s.damagedItems, 0);
 }
 
+TEST(FuzzReplay, NmeaCorpusFixesAndDecodes) {
+  const FuzzStats s = ReplayAll("nmea", FuzzNmea);
+  // Seeds hold real receivers' sentences of every position type.
+  EXPECT_GT(s.sentencesAccepted, 0);
+  EXPECT_GT(s.fixes, 0);
+}
+
+TEST(FuzzReplay, ProbeCorpusReachesThePingCycle) {
+  const FuzzStats s = ReplayAll("probe", FuzzProbe);
+  EXPECT_GT(s.probeLinesTaken, 0);
+  EXPECT_GT(s.probeValuesTaken, 0);
+}
+
 TEST(FuzzReplay, EntriesTakeEmptyAndTinyInputs) {
   FuzzStats s;
   const uint8_t one[1] = {0x4B};
   EXPECT_EQ(0, FuzzPacketAssembly(nullptr, 0, &s));
   EXPECT_EQ(0, FuzzPacketAssembly(one, 1, &s));
   EXPECT_EQ(0, FuzzK41Reader(one, 1, &s));
+  EXPECT_EQ(0, FuzzNmea(nullptr, 0, &s));
+  EXPECT_EQ(0, FuzzNmea(one, 1, &s));
+  EXPECT_EQ(0, FuzzProbe(nullptr, 0, &s));
+  EXPECT_EQ(0, FuzzProbe(one, 1, &s));
   EXPECT_EQ(0, s.recordsRead);
 }
 

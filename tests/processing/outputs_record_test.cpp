@@ -1,4 +1,5 @@
 // Point and beam record layouts, field by field.
+#include "common/nav_edit.h"
 #include "processing/outputs_test_util.h"
 
 namespace {
@@ -75,8 +76,11 @@ TEST_F(OutputRecords, SpeedCourseAndFlaggedWordsHead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.legend);
-    g_nav.speedKnots = c.speed;
-    g_nav.courseDeg = c.course;
+    {
+      testutil::NavEdit nav;
+      nav->speedKnots = c.speed;
+      nav->courseDeg = c.course;
+    }
     uint8_t rec[kPointRecordMaxBytes];
     BuildPointRecord(rec, sizeof rec);
     EXPECT_EQ(rec[61], c.speedByte);

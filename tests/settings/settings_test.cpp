@@ -604,3 +604,25 @@ TEST_F(SettingsTest, HeadValuesComeBackAfterFileMode) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SettingsTest, DevicePathsDefaultEmptyAreKeptOnSaveAndMayBeCleared) {
+  Load("[Settings]\n");
+  EXPECT_STREQ(g_settings.ComPortGPSDevice, "");
+  EXPECT_STREQ(g_settings.ComPortSVDevice, "");
+  std::snprintf(g_settings.ComPortGPSDevice, sizeof g_settings.ComPortGPSDevice, "%s",
+                "/dev/serial/by-id/usb-Receiver_0001-if00-port0");
+  ASSERT_EQ(SaveSettings(path_.c_str()), 1);
+  EXPECT_EQ(Saved("ComPortGPSDevice"), "/dev/serial/by-id/usb-Receiver_0001-if00-port0");
+  EXPECT_EQ(Saved("ComPortSVDevice"), "");
+  ResetSettings();
+  ASSERT_EQ(LoadSettings(path_.c_str()), 1);
+  EXPECT_STREQ(g_settings.ComPortGPSDevice, "/dev/serial/by-id/usb-Receiver_0001-if00-port0");
+  // Unlike an address, an empty device path is a value: back to the index.
+  Load("[Settings]\nComPortGPSDevice=\nComPortSVDevice=/dev/ttyUSB3\n");
+  EXPECT_STREQ(g_settings.ComPortGPSDevice, "");
+  EXPECT_STREQ(g_settings.ComPortSVDevice, "/dev/ttyUSB3");
+}
+
+}  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/nav_edit.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
@@ -168,8 +169,11 @@ TEST_F(SceneFile, ConsoleStateIsGivenBack) {
   g_settings.PulseLength = 700;
   g_settings.Frequency = 120;
   g_headLimits.FrequencyCoefficient = 3;
-  g_nav.speedKnots = 1.5;
-  std::memcpy(g_nav.latitude, " 10.00.00000 N", 14);
+  {
+    testutil::NavEdit nav;
+    nav->speedKnots = 1.5;
+    std::memcpy(nav->latitude, " 10.00.00000 N", 14);
+  }
   g_fileWriterRecord[0] = 0x5A;
   SceneParams scene;
   scene.xdcr = 1;
@@ -181,8 +185,9 @@ TEST_F(SceneFile, ConsoleStateIsGivenBack) {
   EXPECT_EQ(700, g_settings.PulseLength);
   EXPECT_EQ(120, g_settings.Frequency);
   EXPECT_EQ(3, g_headLimits.FrequencyCoefficient);
-  EXPECT_EQ(1.5, g_nav.speedKnots);
-  EXPECT_EQ(" 10.00.00000 N", Text(g_nav.latitude, 14));
+  const NavSnapshot after = testutil::NavNow();
+  EXPECT_EQ(1.5, after.speedKnots);
+  EXPECT_EQ(" 10.00.00000 N", Text(after.latitude, 14));
   EXPECT_EQ(0x5A, g_fileWriterRecord[0]);
 }
 
