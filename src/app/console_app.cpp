@@ -1,0 +1,461 @@
+// The Qt console on top of the headless console functions. It owns the
+// File-mode loop timer, the options of the run and the small state of the
+// window (last mouse position, what the run's end still has to write).
+//
+// The loop: in Head mode nothing runs here between events (the acquisition
+// thread feeds the pings); in File mode a single-shot timer takes one
+// playback step, then waits the pacing delay through the event loop, so the
+// window stays responsive and a zero delay still lets every waiting event
+// through. While hold is set the timer only looks again every 50 ms; while a
+// dialog or message box is open it waits, as playback did not advance under
+// a modal dialog. Commands and keys restart the loop, since they are what
+// opens a file, switches the mode or releases hold.
+//
+// Index: [SECTION] Menu, Loop, Input, Panels, Start and stop.
+#include "app/console_app.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFont>
+#include <QKeyEvent>
+#include <QMainWindow>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QSplashScreen>
+#include <QTimer>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "console/command_line.h"
+#include "console/cycle_lock.h"
+#include "console/playback.h"
+#include "console/run_mode.h"
+#include "head/switch_command.h"
+#include "imaging/overlay.h"
+#include "imaging/palette.h"
+#include "imaging/scan_convert.h"
+#include "nav/nav_state.h"
+#include "platform/platform.h"
+#include "platform/qt/artwork.h"
+#include "platform/qt/qt_backend.h"
+#include "settings/settings.h"
+#include "ui/commands.h"
+#include "ui/keys.h"
+
+ConsoleAppState g_app;
+
+namespace {
+
+namespace pq = plat::qt;
+
+ConsoleAppOptions s_options;
+QTimer* s_loop = nullptr;
+
+// ============================================================ [SECTION] Menu
+
+void BuildMenu() {
+  std::vector<pq::MenuTitle> titles;
+  for (const MenuPopup& p : kMenuPopups) titles.push_back({p.title, p.directCommand});
+  int count = 0;
+  const CommandRow* rows = CommandTable(&count);
+  std::vector<pq::MenuEntry> items;
+  for (int i = 0; i < count; ++i) {
+    const CommandRow& r = rows[i];
+    if (!r.text || r.popup < 0) continue;
+    // The direct entries of the bar are their own command.
+    if (kMenuPopups[r.popup].directCommand == r.id) continue;
+    items.push_back({r.id, r.text, r.popup, r.submenu, r.group, r.check != kNoCheck});
+  }
+  pq::BuildMenuBar(titles.data(), static_cast<int>(titles.size()), items.data(), static_cast<int>(items.size()));
+}
+
+// ============================================================ [SECTION] Loop
+
+void SaveMainWindow(const std::string& path, const char* format) {
+  QMainWindow* main = pq::MainWindow();
+  if (!main || path.empty()) return;
+  // The grab paints the window now from the newest published picture, also
+  // while the window is minimised.
+  const QImage shot = main->grab().toImage().convertToFormat(QImage::Format_RGB888);
+  if (!shot.save(QString::fromStdString(path), format)) std::fprintf(stderr, "orvale: cannot write %s\n", path.c_str());
+  else if (std::strcmp(format, "BMP") == 0) g_app.screenSaved = 1;
+  else g_app.screenshotSaved = 1;
+}
+
+void Tick() {
+  if (!g_app.running || !s_loop) return;
+  // No step under a modal dialog or box; look again shortly.
+  if (pq::ModalOpen() || QApplication::activeModalWidget()) {
+    s_loop->start(kHoldSleepMs);
+    return;
+  }
+  if (g_settings.RunMode != 1) return;
+  if (g_player.hold) {
+    s_loop->start(kHoldSleepMs);
+    return;
+  }
+  if (!g_player.fileOpen) return;
+  PlaybackStep();
+  g_app.steps++;
+  if (g_player.quitRequested) {
+    // The end of a command-line run: the picture of the last ping is still
+    // the published frame, so the saved screen shows it.
+    if (!s_options.saveScreen.empty()) SaveMainWindow(s_options.saveScreen, "BMP");
+    plat::RequestClose();
+    return;
+  }
+  if (!s_options.screenshot.empty() && !g_app.screenshotSaved && g_player.recordsProcessed >= s_options.screenshotRecords) {
+    QApplication::processEvents();  // the queued repaint of the last blit
+    SaveMainWindow(s_options.screenshot, "PNG");
+    plat::RequestClose();
+    return;
+  }
+  s_loop->start(PacingDelayMs());
+}
+
+// ============================================================ [SECTION] Input
+
+void OnCommand(int id) {
+  RunCommand(id);
+  UpdatePlaybackLoop();
+}
+
+int KeyCodeOf(int qtKey) {
+  switch (qtKey) {
+    case Qt::Key_F1: return kKeyF1;
+    case Qt::Key_F2: return kKeyF2;
+    case Qt::Key_F3: return kKeyF3;
+    case Qt::Key_F4: return kKeyF4;
+    case Qt::Key_F5: return kKeyF5;
+    case Qt::Key_F6: return kKeyF6;
+    case Qt::Key_Up: return kKeyUp;
+    case Qt::Key_Down: return kKeyDown;
+    case Qt::Key_Left: return kKeyLeft;
+    case Qt::Key_Right: return kKeyRight;
+    default: return 0;
+  }
+}
+
+// The character a key stands for: letters, digits, '.', Enter, Escape, and
+// the control letters of the recording keys.
+int CharOf(const QKeyEvent* e) {
+  const int key = e->key();
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) return '\r';
+  if (key == Qt::Key_Escape) return 27;
+  if (e->modifiers() & Qt::ControlModifier) {
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) return key - Qt::Key_A + 1;
+    return 0;
+  }
+  const QString t = e->text();
+  if (t.size() == 1 && t[0].unicode() >= 32 && t[0].unicode() < 127) return t[0].unicode();
+  return 0;
+}
+
+void OnKeyPress(QKeyEvent* e) {
+  if (const int code = KeyCodeOf(e->key())) {
+    int dx = 0, dy = 0;
+    KeyDown(code, g_app.mouseX, g_app.mouseY, &dx, &dy);
+    if (dx || dy) QCursor::setPos(QCursor::pos() + QPoint(dx, dy));
+  } else if (const int ch = CharOf(e)) {
+    CharKey(ch);
+  }
+  UpdatePlaybackLoop();
+  if (QWidget* c = pq::MainClient()) c->update();
+}
+
+void OnKeyRelease(QKeyEvent* e) {
+  // Held keys repeat as release-press pairs; only the real release rests the step.
+  if (!e->isAutoRepeat()) KeyUp();
+}
+
+constexpr int kHoldX = 668, kHoldY = 662;
+
+void OnMouse(QMouseEvent* e) {
+  const QPoint at = e->position().toPoint();
+  g_app.mouseX = at.x();
+  g_app.mouseY = at.y();
+  if (e->type() == QEvent::MouseButtonPress && e->button() == Qt::LeftButton) {
+    if (QRect(kHoldX + 1, kHoldY + 1, 15, 15).contains(at)) {
+      CharKey('H');
+      UpdatePlaybackLoop();
+    }
+  }
+  // The readout follows the cursor.
+  if (QWidget* c = pq::MainClient()) c->update(QRect(840, 670, 190, 50));
+}
+
+int OnCloseRequested() {
+  if (s_loop) s_loop->stop();
+  if (g_app.running) ShutdownConsole();
+  g_app.running = 0;
+  g_app.closed = 1;
+  if (s_options.quitOnClose) QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  return 1;
+}
+
+void OnWindowClosed(int window) {
+  // A close box does what the menu item that shows the window would.
+  switch (window) {
+    case plat::kWinDiagnostics:
+      if (g_settings.DiagnosticsWindow) OnCommand(600);
+      break;
+    case plat::kWinAltitude:
+      if (g_settings.AltitudeWindow) OnCommand(590);
+      break;
+    case plat::kWinSidescan:
+      if (g_commands.sidescanShown) OnCommand(621);
+      break;
+    case plat::kWinEchoSounder:
+      if (g_commands.echoSounderShown) OnCommand(622);
+      break;
+    case plat::kWinIntensity:
+      if (g_commands.intensityShown) OnCommand(623);
+      break;
+    default: break;
+  }
+}
+
+// ============================================================ [SECTION] Panels
+
+QColor Logical(int index) { return QColor::fromRgb(0xFF000000u | g_palette.logicalPalette[index & 255]); }
+
+QFont Font(const char* family, int pixels, int bold = 0) {
+  QFont f(family);
+  f.setPixelSize(pixels);
+  f.setBold(bold != 0);
+  return f;
+}
+
+// The number part of a range text ("30 M" -> "30").
+QString NumberPart(const char* text) {
+  const QString t = QString::fromUtf8(text ? text : "");
+  const int space = t.indexOf(' ');
+  return space > 0 ? t.left(space) : t;
+}
+
+struct DialView {
+  const char* caption;
+  int value, maximum;
+  QString text;
+  const char* unit;
+  QColor textColour;
+};
+
+void DrawDial(QPainter& p, int column, const DialView& v) {
+  const int r = kDialRadius, row = kDialRow;
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  // Bezel with the 300-degree scale.
+  p.setPen(QPen(Logical(122), 1));
+  p.setBrush(QColor(24, 24, 24));
+  p.drawEllipse(QPoint(column, row), r, r);
+  for (int i = 0; i <= 10; ++i) {
+    const double theta = (30.0 * i - 150.0) * M_PI / 180.0 - M_PI / 2.0;
+    const double c = std::cos(theta), s = std::sin(theta);
+    p.drawLine(QPointF(column + (r - 5) * c, row + (r - 5) * s), QPointF(column + (r - 1) * c, row + (r - 1) * s));
+  }
+  const int disc = 4 * r / 7;
+  p.setPen(QPen(Logical(123), 1));
+  p.setBrush(Logical(125));
+  p.drawEllipse(QPoint(column, row), disc, disc);
+  // Needle from the inner quarter to the disc's rim.
+  const double a = v.maximum > 0 ? 30.0 * (10.0 * v.value / v.maximum) - 150.0 : -150.0;
+  const double theta = a * M_PI / 180.0 - M_PI / 2.0;
+  const double inner = r / 4 + 1;
+  p.setPen(QPen(Logical(120), 1.5));
+  p.drawLine(QPointF(column + inner * std::cos(theta), row + inner * std::sin(theta)),
+             QPointF(column + std::round(disc * std::cos(theta)), row + std::round(disc * std::sin(theta))));
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.setPen(v.textColour);
+  p.setFont(Font(plat::qt::kSansFont, 11, 1));
+  p.drawText(QRect(column - disc, row - 7, 2 * disc, 14), Qt::AlignCenter, v.text);
+  p.setPen(Logical(123));
+  p.setFont(Font(plat::qt::kSansFont, 9));
+  p.drawText(QRect(column - r, row + r - 12, 2 * r, 12), Qt::AlignHCenter | Qt::AlignTop, v.unit);
+  p.setFont(Font(plat::qt::kSansFont, 11));
+  p.drawText(QRect(column - 40, row - r - 18, 80, 16), Qt::AlignCenter, v.caption);
+  p.restore();
+}
+
+const char* RangeUnit(int units) { return units == 1 ? "FT" : units == 2 ? "YDS" : "M"; }
+
+void DrawDials(QPainter& p) {
+  const Settings& s = g_settings;
+  const int head = s.RunMode == 0;
+  const QColor headText = head ? QColor(255, 255, 255) : Logical(122);
+  const QString range =
+      NumberPart(HalfRangeActive() ? HalfRangeText(s.Units) : RangeText(s.Range, s.Units));
+  DrawDial(p, kDialColumns[kDialRange], {"Range:", s.Range, g_headLimits.maxStep, range, RangeUnit(s.Units), headText});
+  DrawDial(p, kDialColumns[kDialGain],
+           {"Gain:", s.Gain, g_headLimits.maxGain, QString::number(s.Gain), "dB", headText});
+  DrawDial(p, kDialColumns[kDialDisplayGain],
+           {"Display:", s.DisplayGain, 100, QString::number(s.DisplayGain), "%", QColor(255, 255, 255)});
+  if (s.DisplayType != kModeProfile)
+    DrawDial(p, kDialColumns[kDialPersistence],
+             {"Persistence:", s.Persistence, 600, QString::number(s.Persistence), "sec", QColor(255, 255, 255)});
+}
+
+// The entry box over the dial of the field being typed.
+void DrawEntryBox(QPainter& p) {
+  if (g_keys.field == kEntryNone) return;
+  static const char* const kNames[] = {"", "Range", "Gain", "Display", "Persistence"};
+  const int dial = g_keys.field == kEntryRange ? kDialRange
+                   : g_keys.field == kEntryGain ? kDialGain
+                   : g_keys.field == kEntryDisplayGain ? kDialDisplayGain
+                                                        : kDialPersistence;
+  const QRect box(kDialColumns[dial] - 45, kDialRow - kDialRadius - 44, 90, 22);
+  p.fillRect(box, QColor(230, 230, 230));
+  p.setPen(QColor(20, 20, 20));
+  p.drawRect(box.adjusted(0, 0, -1, -1));
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  p.drawText(box.adjusted(4, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft,
+             QString("%1: %2_").arg(kNames[g_keys.field]).arg(g_keys.text));
+}
+
+// Readout of the cursor over a Sector or Profile picture: range and bearing
+// from the apex (the circular grid).
+void DrawReadout(QPainter& p) {
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  p.setPen(Logical(123));
+  p.drawText(QPoint(844, 680 + 12), "RNG:");
+  p.drawText(QPoint(844, 698 + 12), "BRG:");
+  const int x = g_app.mouseX, y = g_app.mouseY;
+  const QRect picture(pq::kPictureX, pq::kPictureY, kImageWidth, kImageHeight);
+  const int mode = g_scan.geom.mode;
+  if (!picture.contains(x, y) || (mode != kModeSector && mode != kModeProfile)) return;
+  const double dx = std::abs(507 - x), dy = std::abs(602 - y);
+  double d = std::sqrt(dx * dx + dy * dy);
+  if (d == 0.0) d = 1e-6;
+  double bearing = std::asin(dx / d) * 57.29577951;
+  if (x < 507 && y <= 602) bearing = 360.0 - bearing;
+  else if (x >= 507 && y > 602) bearing = 180.0 - bearing;
+  else if (x < 507 && y > 602) bearing = 180.0 + bearing;
+  if (bearing >= 360.0) bearing = 0.0;
+  double range = d * g_scan.geom.rangeM / 500.0;
+  const int units = g_settings.Units;
+  range *= units == 1 ? kFeetPerMetre : units == 2 ? kYardsPerMetre : 1.0;
+  char text[48];
+  std::snprintf(text, sizeof text, "%3.2f%s", range, UnitSuffix(units));
+  p.drawText(QPoint(889, 680 + 12), text);
+  std::snprintf(text, sizeof text, "%05.1f Deg", bearing);
+  p.drawText(QPoint(889, 698 + 12), text);
+}
+
+void DrawNavigation(QPainter& p) {
+  NavSnapshot nav;
+  CopyNavSnapshot(&nav);
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  p.setPen(Logical(123));
+  const int rows[] = {608, 626, 644};
+  const char* const names[] = {"LAT:", "LNG:", "SPD:"};
+  for (int i = 0; i < 3; ++i) p.drawText(QPoint(844, rows[i] + 12), names[i]);
+  if (nav.positionShown && nav.latitude[0]) {
+    p.drawText(QPoint(889, 608 + 12), QString::fromLatin1(nav.latitude, kPositionTextBytes));
+    p.drawText(QPoint(889, 626 + 12), QString::fromLatin1(nav.longitude, kPositionTextBytes));
+  }
+  if (nav.speedShown) p.drawText(QPoint(889, 644 + 12), QString::asprintf("%4.1f kn", nav.speedKnots));
+}
+
+void DrawStatus(QPainter& p) {
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  p.setPen(Logical(123));
+  QString status;
+  if (g_player.hold) status = "HOLD: display frozen";
+  else if (g_settings.RunMode == 1)
+    status = g_player.fileOpen ? QString("Playback: %1 records").arg(g_player.recordsRead) : QString("Playback: no file");
+  else status = "Head";
+  p.drawText(QPoint(10, 698 + 12), status);
+  plat::qt::DrawHoldButton(p, kHoldX, kHoldY, g_player.hold);
+  p.setPen(g_player.hold ? QColor(230, 60, 60) : Logical(123));
+  p.drawText(QPoint(kHoldX + 20, kHoldY + 13), "HOLD");
+}
+
+void PaintPanels(QPainter& p) {
+  CycleLock lock;
+  char title[64];
+  RangeTitleText(title, sizeof title);
+  p.setPen(Logical(g_settings.Colors == 4 ? 121 : 123));
+  p.setFont(Font(plat::qt::kSerifFont, 40, 1));
+  p.drawText(QRect(10, 0, 295, 52), Qt::AlignLeft | Qt::AlignVCenter, title);
+  plat::qt::DrawLogo(p, 430, 6, 190, 48);
+  DrawDials(p);
+  DrawEntryBox(p);
+  DrawNavigation(p);
+  DrawReadout(p);
+  DrawStatus(p);
+}
+
+}  // namespace
+
+// ============================================================ [SECTION] Start and stop
+
+void UpdatePlaybackLoop() {
+  if (!s_loop || !g_app.running) return;
+  const int playing = g_settings.RunMode == 1 && g_player.fileOpen;
+  if (playing && !s_loop->isActive()) s_loop->start(0);
+  if (!playing && !g_player.hold) s_loop->stop();
+}
+
+int StartConsoleApp(const ConsoleAppOptions& options) {
+  StopConsoleApp();
+  s_options = options;
+  g_app = ConsoleAppState{};
+  QApplication::setFont(QFont(plat::qt::kSansFont, 9));
+  QApplication::setWindowIcon(plat::qt::AppIcon());
+
+  QSplashScreen* splash = nullptr;
+  if (options.splash && options.commandLine.empty() && QGuiApplication::platformName() != "offscreen") {
+    const QPixmap art = plat::qt::SplashPixmap();
+    splash = new QSplashScreen(art.scaled(art.width() * 3 / 2, art.height() * 3 / 2, Qt::KeepAspectRatio,
+                                          Qt::SmoothTransformation));
+    splash->show();
+    QApplication::processEvents();
+  }
+
+  pq::ConsoleHooks hooks;
+  hooks.command = OnCommand;
+  hooks.keyPress = OnKeyPress;
+  hooks.keyRelease = OnKeyRelease;
+  hooks.mouse = OnMouse;
+  hooks.paintPanels = PaintPanels;
+  hooks.closeRequested = OnCloseRequested;
+  hooks.windowClosed = OnWindowClosed;
+  pq::Install(hooks);
+  BuildMenu();
+  if (!options.playFile.empty()) pq::PresetFileDialogAnswer(options.playFile.c_str());
+
+  CreateConsole(nullptr);
+  CheckMarksFromSettings();
+  // A command line is a conversion run: it plays minimised.
+  pq::ShowMain(!options.commandLine.empty());
+  if (splash) {
+    splash->finish(pq::MainWindow());
+    QTimer::singleShot(1200, splash, [splash] { splash->deleteLater(); });
+  }
+  const int line = StartConsole(options.commandLine.c_str());
+  if (line == kCmdClose) {
+    pq::Uninstall();
+    return 0;
+  }
+  s_loop = new QTimer;
+  s_loop->setSingleShot(true);
+  QObject::connect(s_loop, &QTimer::timeout, s_loop, Tick);
+  g_app.running = 1;
+  // The settings may show the windows that were open at the last exit.
+  if (g_settings.DiagnosticsWindow) plat::ShowWindow(plat::kWinDiagnostics, 1);
+  if (g_settings.AltitudeWindow) plat::ShowWindow(plat::kWinAltitude, 1);
+  if (QWidget* c = pq::MainClient()) c->setFocus();
+  UpdatePlaybackLoop();
+  return 1;
+}
+
+void StopConsoleApp() {
+  if (g_app.running && pq::MainWindow()) pq::MainWindow()->close();
+  if (g_app.running) OnCloseRequested();
+  delete s_loop;
+  s_loop = nullptr;
+  if (pq::Installed()) pq::Uninstall();
+}
