@@ -432,8 +432,13 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   // A command line is a conversion run: it plays minimised.
   pq::ShowMain(!options.commandLine.empty());
   if (splash) {
-    splash->finish(pq::MainWindow());
-    QTimer::singleShot(1200, splash, [splash] { splash->deleteLater(); });
+    // Start-up takes a moment only; the picture stays a second over the
+    // main window so that it can be seen at all.
+    splash->raise();
+    QTimer::singleShot(1000, splash, [splash] {
+      splash->close();
+      splash->deleteLater();
+    });
   }
   const int line = StartConsole(options.commandLine.c_str());
   if (line == kCmdClose) {

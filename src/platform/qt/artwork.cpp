@@ -49,12 +49,12 @@ QPixmap SplashPixmap() {
   sea.setColorAt(0.0, QColor(6, 22, 48));
   sea.setColorAt(1.0, QColor(2, 60, 82));
   p.fillRect(pm.rect(), sea);
-  DrawFan(p, 260, 300, 250, 33, 120.0, QColor(90, 220, 200));
+  DrawFan(p, 260, 305, 165, 33, 120.0, QColor(90, 220, 200));
   // A seabed echo across the fan.
   p.setRenderHint(QPainter::Antialiasing, true);
   QPainterPath bed;
-  bed.moveTo(70, 190);
-  bed.cubicTo(170, 160, 330, 215, 450, 175);
+  bed.moveTo(120, 235);
+  bed.cubicTo(200, 215, 320, 250, 400, 222);
   p.setPen(QPen(QColor(250, 200, 70), 3.0));
   p.drawPath(bed);
   QFont title(kSerifFont, 54, QFont::Bold);

@@ -430,10 +430,21 @@ class DialogView : public QDialog {
     outer->addLayout(grid);
     outer->addLayout(buttons);
     int row = 0;
+    // A static straight after an edit or a drop-down is its unit ("dB",
+    // "usec") and sits to its right; radio groups are set a little apart.
+    int fieldRow = -1, lastGroup = -1;
     for (int i = 0; i < d_.count; ++i) {
       Control& c = d_.controls[i];
       const int id = c.id;
       const QString name = QString("ctl%1").arg(id);
+      const int unitRow = fieldRow;
+      fieldRow = -1;
+      if (c.kind == kRadio) {
+        if (lastGroup >= 0 && c.buddy != lastGroup) grid->setRowMinimumHeight(row++, 8);
+        lastGroup = c.buddy;
+      } else if (c.kind != kSpin) {
+        lastGroup = -1;
+      }
       switch (c.kind) {
         case kEdit: {
           auto* edit = new QLineEdit(this);
@@ -448,6 +459,7 @@ class DialogView : public QDialog {
             const Control& s = d_.controls[k];
             if (s.kind == kSpin && s.buddy == id) cell->addLayout(SpinButtons(s.id));
           }
+          fieldRow = row;
           grid->addLayout(cell, row++, 1);
           connect(edit, &QLineEdit::textEdited, this, [this, id](const QString& t) {
             Control* ctl = Find(id);
@@ -459,7 +471,10 @@ class DialogView : public QDialog {
           break;
         }
         case kSpin: {
-          if (Find(c.buddy) && Find(c.buddy)->kind == kEdit) break;  // drawn with its edit
+          if (Find(c.buddy) && Find(c.buddy)->kind == kEdit) {  // drawn with its edit
+            fieldRow = unitRow;
+            break;
+          }
           grid->addLayout(SpinButtons(id), row++, 1);
           break;
         }
@@ -469,6 +484,7 @@ class DialogView : public QDialog {
           auto* label = new QLabel(Text(c.label), this);
           label->setBuddy(combo);
           grid->addWidget(label, row, 0);
+          fieldRow = row;
           grid->addWidget(combo, row++, 1);
           connect(combo, qOverload<int>(&QComboBox::activated), this, [this, id](int index) {
             SetSelection(d_, id, index);
@@ -481,7 +497,7 @@ class DialogView : public QDialog {
           auto* radio = new QRadioButton(Text(c.label), this);
           radio->setObjectName(name);
           radio->setAutoExclusive(false);  // groups are the dialog record's business
-          grid->addWidget(radio, row++, 0, 1, 2);
+          grid->addWidget(radio, row++, 0, 1, 3);
           connect(radio, &QRadioButton::clicked, this, [this, id](bool) {
             Control* ctl = Find(id);
             if (!ctl) return;
@@ -496,7 +512,7 @@ class DialogView : public QDialog {
         case kCheck: {
           auto* check = new QCheckBox(Text(c.label), this);
           check->setObjectName(name);
-          grid->addWidget(check, row++, 0, 1, 2);
+          grid->addWidget(check, row++, 0, 1, 3);
           connect(check, &QCheckBox::clicked, this, [this, id](bool on) {
             if (Control* ctl = Find(id)) ctl->checked = on ? 1 : 0;
             Event(kDlgCommand, id, 0);
@@ -507,7 +523,8 @@ class DialogView : public QDialog {
         case kStatic: {
           auto* label = new QLabel(this);
           label->setObjectName(name);
-          grid->addWidget(label, row++, 0, 1, 2);
+          if (unitRow >= 0) grid->addWidget(label, unitRow, 2);
+          else grid->addWidget(label, row++, 0, 1, 3);
           bound_.push_back({id, label});
           break;
         }
