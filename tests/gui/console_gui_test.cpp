@@ -8,6 +8,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
@@ -19,7 +20,9 @@
 #include <QTimer>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <set>
+#include <thread>
 
 #include "app/app_test_util.h"
 #include "app/console_app.h"
@@ -27,6 +30,7 @@
 #include "head/switch_command.h"
 #include "imaging/palette.h"
 #include "platform/frame_handoff.h"
+#include "platform/platform.h"
 #include "platform/qt/qt_backend.h"
 #include "ui/commands.h"
 #include "ui/display_dialogs.h"
@@ -262,6 +266,138 @@ TEST_F(ConsoleGui, RangeEntryOfSevenShowsTheRangeWarningAndKeepsTheRange) {
   EXPECT_EQ(box.text, expected);
   EXPECT_EQ(g_settings.Range, range);
   EXPECT_EQ(g_keys.field, kEntryNone);
+}
+
+TEST_F(ConsoleGui, KeysReachTheKeyboardHandlers) {
+  StartHead("DisplayGain=40\n");
+  QWidget* client = pq::MainClient();
+  struct Case {
+    const char* legend;
+    std::vector<int> keys;
+    int displayGain;
+  } cases[] = {
+      {"F6 raises by one", {Qt::Key_F6}, 41},
+      {"F5 lowers by one", {Qt::Key_F5}, 40},
+      {"D 75 Enter", {Qt::Key_D, Qt::Key_7, Qt::Key_5, Qt::Key_Return}, 75},
+      {"Escape closes the box unapplied", {Qt::Key_D, Qt::Key_1, Qt::Key_Escape}, 75},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    for (int k : c.keys) QTest::keyClick(client, static_cast<Qt::Key>(k));
+    EXPECT_EQ(g_settings.DisplayGain, c.displayGain);
+    EXPECT_EQ(g_keys.field, kEntryNone);
+  }
+}
+
+TEST_F(ConsoleGui, CrossHairOverThePictureArrowElsewhereWaitDuringAModeSwitch) {
+  StartHead();
+  QWidget* client = pq::MainClient();
+  QTest::mouseMove(client, QPoint(500, 300));
+  EXPECT_EQ(client->cursor().shape(), Qt::BitmapCursor);  // our own cross-hair
+  EXPECT_EQ(g_app.mouseX, 500);
+  QTest::mouseMove(client, QPoint(500, 700));
+  EXPECT_EQ(client->cursor().shape(), Qt::ArrowCursor);
+  plat::SetCursor(plat::kCursorSizeNS);
+  QTest::mouseMove(client, QPoint(500, 301));
+  EXPECT_EQ(client->cursor().shape(), Qt::SizeVerCursor);
+  plat::SetCursor(plat::kCursorWait);
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  plat::SetCursor(plat::kCursorArrow);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(client->cursor().shape(), Qt::BitmapCursor);
+}
+
+TEST_F(ConsoleGui, CallsFromAnotherThreadNeverWaitForTheInterface) {
+  StartHead();
+  static uint8_t picture[kImageHeight][kImageWidth];
+  uint32_t palette[256];
+  for (int i = 0; i < 256; ++i) palette[i] = static_cast<uint32_t>(i * 0x010101);
+  // The interface thread processes nothing until the worker is done: a
+  // call that waited for it would never return.
+  auto worker = std::async(std::launch::async, [&] {
+    for (int n = 0; n < 200; ++n) {
+      std::memset(picture, n & 0xFF, sizeof picture);
+      plat::BlitImage(&picture[0][0], kImageWidth, kImageHeight, palette, 0, 0, kImageWidth - 1, kImageHeight - 1);
+      plat::InvalidateWindow(plat::kWinMain);
+      plat::EnableMenuItem(10, n & 1);
+    }
+    plat::SetWindowTitle(plat::kWinMain, "from the worker");
+    plat::MessageBox("Worker", "a box from another thread", plat::kIconInformation);
+    return 1;
+  });
+  ASSERT_EQ(worker.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  EXPECT_EQ(worker.get(), 1);
+  QTest::qWait(50);
+  EXPECT_EQ(pq::MainWindow()->windowTitle().toStdString(), "from the worker");
+  EXPECT_TRUE(Action(10)->isEnabled());  // the last of the queued changes won
+  const QImage shot = pq::MainClient()->grab().toImage();
+  EXPECT_EQ(shot.pixel(pq::kPictureX + 100, pq::kPictureY + 100), 0xFF000000u | palette[199]);
+  // The box came up without blocking the worker; the operator closes it.
+  QMessageBox* box = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* mb = qobject_cast<QMessageBox*>(w); mb && mb->isVisible()) box = mb;
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->windowTitle().toStdString(), "Worker");
+  box->close();
+}
+
+TEST_F(ConsoleGui, FileDialogAnswersOnePathOrTheDirectoryAndNames) {
+  StartHead();
+  for (const char* n : {"a.k41", "b.k41"}) WriteText(Path(n), "K41");
+  const QString dir = QString::fromStdString(dir_);
+  struct Case {
+    const char* legend;
+    int multi;
+    QString typed;  // what the operator types in the name field; empty: cancel
+    std::string expected;
+  } cases[] = {
+      {"one file", 0, "a.k41", dir_ + "/a.k41" + std::string(1, '\0')},
+      {"two files", 1, "\"a.k41\" \"b.k41\"", dir_ + std::string(1, '\0') + "a.k41" + std::string(1, '\0') + "b.k41" +
+                                                   std::string(2, '\0')},
+      {"cancel", 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    WhenModalOpens([&](QWidget* w) {
+      auto* fd = qobject_cast<QFileDialog*>(w);
+      if (!fd) return;
+      if (c.typed.isEmpty()) {
+        fd->reject();
+        return;
+      }
+      fd->setDirectory(dir);
+      auto* name = fd->findChild<QLineEdit*>("fileNameEdit");
+      if (!name) {
+        fd->reject();
+        return;
+      }
+      name->setText(c.typed);
+      QTest::keyClick(name, Qt::Key_Return);
+    });
+    plat::FileDialogRequest req;
+    req.title = "Open a Sonar File For Playback";
+    req.filter = "Orvale Multibeam Sonar Files (*.K41)|*.K41";
+    req.multiSelect = c.multi;
+    char out[1024];
+    std::memset(out, 'x', sizeof out);
+    const int ok = plat::FileDialog(req, out, sizeof out);
+    EXPECT_EQ(ok, c.expected.empty() ? 0 : 1);
+    if (ok) {
+      EXPECT_EQ(std::string(out, c.expected.size()), c.expected);
+    }
+  }
+}
+
+TEST_F(ConsoleGui, ExitClosesTheWindowAndShutsTheConsoleDown) {
+  StartHead("Colors=0\n");
+  g_settings.Colors = 5;  // changed without a command: only the shutdown saves it
+  Action(18)->trigger();  // "E&xit"
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_app.closed == 1; }, 5000));
+  EXPECT_EQ(g_runMode.shutDown, 1);
+  EXPECT_FALSE(pq::MainWindow()->isVisible());
+  const auto ini = ReadAll(Path("Orvale.INI"));
+  EXPECT_NE(std::string(ini.begin(), ini.end()).find("Colors=5"), std::string::npos);
 }
 
 class PlayedConsole : public ConsoleGui {
