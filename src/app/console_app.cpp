@@ -43,6 +43,7 @@
 #include "platform/qt/qt_backend.h"
 #include "settings/settings.h"
 #include "ui/commands.h"
+#include "ui/dials.h"
 #include "ui/keys.h"
 
 ConsoleAppState g_app;
@@ -53,6 +54,7 @@ namespace pq = plat::qt;
 
 ConsoleAppOptions s_options;
 QTimer* s_loop = nullptr;
+QTimer* s_dialRepeat = nullptr;  // the held side-panel press
 
 // ============================================================ [SECTION] Menu
 
@@ -181,7 +183,14 @@ void OnMouse(QMouseEvent* e) {
     if (QRect(kHoldX + 1, kHoldY + 1, 15, 15).contains(at)) {
       CharKey('H');
       UpdatePlaybackLoop();
+    } else if (DialPress(at.x(), at.y()) && s_dialRepeat) {
+      s_dialRepeat->start(kDialFirstRepeatMs);
     }
+    if (QWidget* c = pq::MainClient()) c->update();
+  }
+  if (e->type() == QEvent::MouseButtonRelease && e->button() == Qt::LeftButton) {
+    DialRelease();
+    if (s_dialRepeat) s_dialRepeat->stop();
   }
   // The readout follows the cursor.
   if (QWidget* c = pq::MainClient()) c->update(QRect(840, 670, 190, 50));
@@ -237,8 +246,8 @@ QString NumberPart(const char* text) {
 }
 
 struct DialView {
+  int dial;
   const char* caption;
-  int value, maximum;
   QString text;
   const char* unit;
   QColor textColour;
@@ -261,13 +270,13 @@ void DrawDial(QPainter& p, int column, const DialView& v) {
   p.setPen(QPen(Logical(123), 1));
   p.setBrush(Logical(125));
   p.drawEllipse(QPoint(column, row), disc, disc);
-  // Needle from the inner quarter to the disc's rim.
-  const double a = v.maximum > 0 ? 30.0 * (10.0 * v.value / v.maximum) - 150.0 : -150.0;
-  const double theta = a * M_PI / 180.0 - M_PI / 2.0;
+  // Needle from the inner quarter to the tip the presses are judged against.
+  int tx = 0, ty = 0;
+  DialNeedleTip(v.dial, &tx, &ty);
+  const double theta = std::atan2(ty - row, tx - column);
   const double inner = r / 4 + 1;
   p.setPen(QPen(Logical(120), 1.5));
-  p.drawLine(QPointF(column + inner * std::cos(theta), row + inner * std::sin(theta)),
-             QPointF(column + std::round(disc * std::cos(theta)), row + std::round(disc * std::sin(theta))));
+  p.drawLine(QPointF(column + inner * std::cos(theta), row + inner * std::sin(theta)), QPointF(tx, ty));
   p.setRenderHint(QPainter::Antialiasing, false);
   p.setPen(v.textColour);
   p.setFont(Font(plat::qt::kSansFont, 11, 1));
@@ -288,14 +297,13 @@ void DrawDials(QPainter& p) {
   const QColor headText = head ? QColor(255, 255, 255) : Logical(122);
   const QString range =
       NumberPart(HalfRangeActive() ? HalfRangeText(s.Units) : RangeText(s.Range, s.Units));
-  DrawDial(p, kDialColumns[kDialRange], {"Range:", s.Range, g_headLimits.maxStep, range, RangeUnit(s.Units), headText});
-  DrawDial(p, kDialColumns[kDialGain],
-           {"Gain:", s.Gain, g_headLimits.maxGain, QString::number(s.Gain), "dB", headText});
+  DrawDial(p, kDialColumns[kDialRange], {kDialRange, "Range:", range, RangeUnit(s.Units), headText});
+  DrawDial(p, kDialColumns[kDialGain], {kDialGain, "Gain:", QString::number(s.Gain), "dB", headText});
   DrawDial(p, kDialColumns[kDialDisplayGain],
-           {"Display:", s.DisplayGain, 100, QString::number(s.DisplayGain), "%", QColor(255, 255, 255)});
+           {kDialDisplayGain, "Display:", QString::number(s.DisplayGain), "%", QColor(255, 255, 255)});
   if (s.DisplayType != kModeProfile)
     DrawDial(p, kDialColumns[kDialPersistence],
-             {"Persistence:", s.Persistence, 600, QString::number(s.Persistence), "sec", QColor(255, 255, 255)});
+             {kDialPersistence, "Persistence:", QString::number(s.Persistence), "sec", QColor(255, 255, 255)});
 }
 
 // The entry box over the dial of the field being typed.
@@ -448,6 +456,14 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   s_loop = new QTimer;
   s_loop->setSingleShot(true);
   QObject::connect(s_loop, &QTimer::timeout, s_loop, Tick);
+  // The held press repeats 500 ms after it and then every 75 ms, until the
+  // button comes up or the cursor leaves the dial.
+  s_dialRepeat = new QTimer;
+  s_dialRepeat->setSingleShot(true);
+  QObject::connect(s_dialRepeat, &QTimer::timeout, s_dialRepeat, [] {
+    if (DialRepeat(g_app.mouseX, g_app.mouseY)) s_dialRepeat->start(kDialRepeatMs);
+    if (QWidget* c = pq::MainClient()) c->update();
+  });
   g_app.running = 1;
   // The settings may show the windows that were open at the last exit.
   if (g_settings.DiagnosticsWindow) plat::ShowWindow(plat::kWinDiagnostics, 1);
@@ -462,5 +478,8 @@ void StopConsoleApp() {
   if (g_app.running) OnCloseRequested();
   delete s_loop;
   s_loop = nullptr;
+  delete s_dialRepeat;
+  s_dialRepeat = nullptr;
+  DialRelease();
   if (pq::Installed()) pq::Uninstall();
 }

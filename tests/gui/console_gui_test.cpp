@@ -33,6 +33,7 @@
 #include "platform/platform.h"
 #include "platform/qt/qt_backend.h"
 #include "ui/commands.h"
+#include "ui/dials.h"
 #include "ui/display_dialogs.h"
 #include "ui/keys.h"
 
@@ -292,6 +293,22 @@ TEST_F(ConsoleGui, KeysReachTheKeyboardHandlers) {
     EXPECT_EQ(g_settings.DisplayGain, c.displayGain);
     EXPECT_EQ(g_keys.field, kEntryNone);
   }
+}
+
+TEST_F(ConsoleGui, HeldPressOnADialStepsAtOnceThenRepeatsUntilRelease) {
+  StartHead("DisplayGain=20\n");
+  QWidget* client = pq::MainClient();
+  const QPoint at(kDialColumns[kDialDisplayGain] + 20, kDialRow + 25);  // right half, low: raises
+  QTest::mouseMove(client, at);
+  QTest::mousePress(client, Qt::LeftButton, Qt::NoModifier, at);
+  EXPECT_EQ(g_settings.DisplayGain, 21);  // the press steps at once
+  QTest::qWait(kDialFirstRepeatMs / 2);
+  EXPECT_EQ(g_settings.DisplayGain, 21);  // no repeat before 500 ms
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_settings.DisplayGain >= 24; }, 3000));
+  QTest::mouseRelease(client, Qt::LeftButton, Qt::NoModifier, at);
+  const int released = g_settings.DisplayGain;
+  QTest::qWait(3 * kDialRepeatMs);
+  EXPECT_EQ(g_settings.DisplayGain, released);
 }
 
 TEST_F(ConsoleGui, CrossHairOverThePictureArrowElsewhereWaitDuringAModeSwitch) {
