@@ -24,7 +24,7 @@ PlaybackDelay=20
 ProfilePointDetection=1
 INI
 "$build/orvale-k41gen" -o "$work/survey.K41" --pings 80 --depth 17 --slope 4 --speckle \
-  --target -25,11,60 --target 18,8,45 >/dev/null
+  --target -25,11,60 --target 18,8,45 --gps 47.3712,8.5417 --speed 4.5 --course 60 >/dev/null
 cd "$work"
 ORVALE_LOOPBACK_ONLY=1 timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$build/orvale" --no-splash --play "$work/survey.K41" --screenshot "$work/console.png"

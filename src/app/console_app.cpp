@@ -22,6 +22,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QScreen>
 #include <QSplashScreen>
 #include <QTimer>
 #include <cmath>
@@ -33,6 +34,7 @@
 #include "console/cycle_lock.h"
 #include "console/playback.h"
 #include "console/run_mode.h"
+#include "files/sonar_file.h"
 #include "head/switch_command.h"
 #include "imaging/overlay.h"
 #include "imaging/palette.h"
@@ -76,12 +78,19 @@ void BuildMenu() {
 
 // ============================================================ [SECTION] Loop
 
-void SaveMainWindow(const std::string& path, const char* format) {
+// `fromScreen`: what the screen shows over the main window, the windows on
+// top of it included (scripts); otherwise the window itself, painted now from
+// the newest published picture, which works minimised and without a screen.
+void SaveMainWindow(const std::string& path, const char* format, int fromScreen) {
   QMainWindow* main = pq::MainWindow();
   if (!main || path.empty()) return;
-  // The grab paints the window now from the newest published picture, also
-  // while the window is minimised.
-  const QImage shot = main->grab().toImage().convertToFormat(QImage::Format_RGB888);
+  QImage shot;
+  if (fromScreen && QGuiApplication::platformName() == "xcb" && main->screen()) {
+    const QRect r = main->geometry();
+    shot = main->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).toImage();
+  }
+  if (shot.isNull()) shot = main->grab().toImage();
+  shot = shot.convertToFormat(QImage::Format_RGB888);
   if (!shot.save(QString::fromStdString(path), format)) std::fprintf(stderr, "orvale: cannot write %s\n", path.c_str());
   else if (std::strcmp(format, "BMP") == 0) g_app.screenSaved = 1;
   else g_app.screenshotSaved = 1;
@@ -105,13 +114,13 @@ void Tick() {
   if (g_player.quitRequested) {
     // The end of a command-line run: the picture of the last ping is still
     // the published frame, so the saved screen shows it.
-    if (!s_options.saveScreen.empty()) SaveMainWindow(s_options.saveScreen, "BMP");
+    if (!s_options.saveScreen.empty()) SaveMainWindow(s_options.saveScreen, "BMP", 0);
     plat::RequestClose();
     return;
   }
   if (!s_options.screenshot.empty() && !g_app.screenshotSaved && g_player.recordsProcessed >= s_options.screenshotRecords) {
     QApplication::processEvents();  // the queued repaint of the last blit
-    SaveMainWindow(s_options.screenshot, "PNG");
+    SaveMainWindow(s_options.screenshot, "PNG", 1);
     plat::RequestClose();
     return;
   }
@@ -360,6 +369,15 @@ void DrawNavigation(QPainter& p) {
   const int rows[] = {608, 626, 644};
   const char* const names[] = {"LAT:", "LNG:", "SPD:"};
   for (int i = 0; i < 3; ++i) p.drawText(QPoint(844, rows[i] + 12), names[i]);
+  if (g_settings.RunMode == 1) {
+    // Playback shows the position the played record carries.
+    if (g_playback.positionPresent) {
+      p.drawText(QPoint(889, 608 + 12), QString::fromLatin1(g_playback.latitude, kPositionTextBytes));
+      p.drawText(QPoint(889, 626 + 12), QString::fromLatin1(g_playback.longitude, kPositionTextBytes));
+      p.drawText(QPoint(889, 644 + 12), QString::asprintf("%4.1f kn", g_playback.speedKnots));
+    }
+    return;
+  }
   if (nav.positionShown && nav.latitude[0]) {
     p.drawText(QPoint(889, 608 + 12), QString::fromLatin1(nav.latitude, kPositionTextBytes));
     p.drawText(QPoint(889, 626 + 12), QString::fromLatin1(nav.longitude, kPositionTextBytes));
@@ -379,6 +397,66 @@ void DrawStatus(QPainter& p) {
   plat::qt::DrawHoldButton(p, kHoldX, kHoldY, g_player.hold);
   p.setPen(g_player.hold ? QColor(230, 60, 60) : Logical(123));
   p.drawText(QPoint(kHoldX + 20, kHoldY + 13), "HOLD");
+}
+
+// The Playback window: speed slider and position bar with their markers,
+// black lines on the panel grey, laid out from the client's left L, right Rt
+// and top T (here 0, width, 0).
+void PaintPlayback(QPainter& p, int width) {
+  const int L = 0, Rt = width, T = 0;
+  p.fillRect(QRect(0, 0, width, 200), Logical(122));
+  p.setPen(Qt::black);
+  p.setFont(Font(plat::qt::kSansFont, 11));
+  auto centred = [&](int x, int y, const QString& text) {
+    p.drawText(QRect(x - 60, y, 120, 14), Qt::AlignHCenter | Qt::AlignTop, text);
+  };
+  auto scale = [&](int y) {
+    p.drawLine(L + 15, y, Rt - 15, y);
+    p.drawLine(L + 15, y - 4, L + 15, y + 5);
+    p.drawLine(Rt - 15, y - 4, Rt - 15, y + 5);
+  };
+  // Speed slider.
+  centred(L + 15, T + 7, "Slow");
+  centred(Rt - 15, T + 7, "Fast");
+  scale(T + 25);
+  if (g_player.fastPlayback) {
+    centred((L + Rt) / 2, T + 12, "  Fast Playback  ");
+  } else if (g_settings.RealtimePlayback) {
+    centred((L + Rt) / 2, T + 12, "  Realtime Speed  ");
+  } else {
+    int x = g_settings.PlaybackDelayX;
+    if (x < L + 15) x = L + 15;
+    if (x > Rt - 16) x = Rt - 16;
+    p.drawLine(x, T + 20, x, T + 31);
+    p.drawLine(x + 1, T + 20, x + 1, T + 31);
+  }
+  // Position bar and marker.
+  centred(L + 15, T + 47, "0");
+  centred(Rt - 15, T + 47, "100");
+  scale(T + 65);
+  if (g_player.fileOpen) {
+    const int x = PositionMarkerX(L, Rt);
+    p.drawLine(x, T + 60, x, T + 71);
+    p.drawLine(x + 1, T + 60, x + 1, T + 71);
+  }
+}
+
+int PaintWindow(int window, QPainter& p, int width, int) {
+  CycleLock lock;
+  if (window != plat::kWinPlayback) return 0;
+  PaintPlayback(p, width);
+  return 1;
+}
+
+void OnWindowMouse(int window, QMouseEvent* e, int width, int) {
+  if (window != plat::kWinPlayback || e->button() != Qt::LeftButton) return;
+  const QPoint at = e->position().toPoint();
+  {
+    CycleLock lock;
+    if (!SpeedSliderClick(at.x(), at.y(), 0, width, 0)) PositionBarClick(at.x(), at.y(), 0, width, 0);
+  }
+  if (QWidget* w = pq::Window(plat::kWinPlayback)) w->update();
+  if (QWidget* c = pq::MainClient()) c->update();
 }
 
 void PaintPanels(QPainter& p) {
@@ -431,6 +509,8 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   hooks.paintPanels = PaintPanels;
   hooks.closeRequested = OnCloseRequested;
   hooks.windowClosed = OnWindowClosed;
+  hooks.paintWindow = PaintWindow;
+  hooks.windowMouse = OnWindowMouse;
   pq::Install(hooks);
   BuildMenu();
   if (!options.playFile.empty()) pq::PresetFileDialogAnswer(options.playFile.c_str());

@@ -471,6 +471,34 @@ TEST_F(PlayedConsole, HoldStopsTheLoopAndReleasingItResumes) {
   EXPECT_TRUE(QTest::qWaitFor([held] { return g_player.recordsProcessed > held + 3; }, 10000));
 }
 
+TEST_F(PlayedConsole, PlaybackWindowShowsThePositionAndTakesItsClicks) {
+  StartFile(100);
+  QWidget* window = pq::Window(plat::kWinPlayback);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->windowTitle().toStdString(), "Playback");
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.recordsProcessed >= 3; }, 10000));
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);
+  const int width = window->width();
+  // The marker: two black columns where the file position puts them.
+  const int x = PositionMarkerX(0, width);
+  const QImage shot = window->grab().toImage();
+  EXPECT_EQ(shot.pixel(x, 63), 0xFF000000u);
+  EXPECT_EQ(shot.pixel(x + 1, 63), 0xFF000000u);
+  EXPECT_NE(shot.pixel(x + 3, 63), 0xFF000000u);
+  // A click in the middle of the bar jumps there; held, the picture follows.
+  const int64_t size = g_player.fileSize;
+  const int before = g_player.recordsRead;
+  QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(width / 2, 65));
+  EXPECT_NEAR(static_cast<double>(g_player.filePosition) / size, 0.5, 0.05);
+  EXPECT_GT(g_player.recordsRead, before);
+  // The speed slider at its slow end: the longest delay.
+  g_settings.RealtimePlayback = 0;
+  QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(15, 25));
+  EXPECT_EQ(g_settings.PlaybackDelayX, 15);
+  EXPECT_EQ(g_settings.PlaybackDelay, PlaybackDelayOfSlider(100));
+}
+
 // ------------------------------------------------------------ the programs
 
 class ProgramRun : public AppFixture {

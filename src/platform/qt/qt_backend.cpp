@@ -106,7 +106,18 @@ class SecondaryWindow : public QWidget {
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.fillRect(rect(), kWindows[id_].black ? QColor(0, 0, 0) : QColor(192, 192, 192));
-    if (const Frame* f = LatestFrame(id_)) p.drawImage(QPoint(0, 0), FrameImage(*f));
+    const Frame* f = LatestFrame(id_);
+    if (f) p.drawImage(QPoint(0, 0), FrameImage(*f));
+    const int drawn = g_hooks.paintWindow ? g_hooks.paintWindow(id_, p, width(), height()) : 0;
+    if (!f && !drawn) {
+      // Nothing to show yet: the window names itself, also where no window
+      // manager draws a caption.
+      p.setPen(kWindows[id_].black ? QColor(90, 90, 90) : QColor(110, 110, 110));
+      p.drawText(rect(), Qt::AlignCenter, windowTitle());
+    }
+  }
+  void mousePressEvent(QMouseEvent* e) override {
+    if (g_hooks.windowMouse) g_hooks.windowMouse(id_, e, width(), height());
   }
   void closeEvent(QCloseEvent* e) override {
     e->ignore();

@@ -33,6 +33,10 @@ struct ConsoleHooks {
   void (*paintPanels)(QPainter& painter) = nullptr; // after the picture, over the main client
   int (*closeRequested)() = nullptr;                // 1: the main window may close
   void (*windowClosed)(int window) = nullptr;       // a secondary window's close box
+  // A secondary window's client, over its background and published picture
+  // (returns 1 when it drew the window's content), and the presses on it.
+  int (*paintWindow)(int window, QPainter& painter, int width, int height) = nullptr;
+  void (*windowMouse)(int window, QMouseEvent* event, int width, int height) = nullptr;
 };
 
 // One menu item: command, text with '&' mnemonic and "\t" accelerator, the
