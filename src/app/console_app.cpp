@@ -47,6 +47,7 @@
 #include "ui/commands.h"
 #include "ui/dials.h"
 #include "ui/keys.h"
+#include "ui/readout.h"
 
 ConsoleAppState g_app;
 
@@ -332,33 +333,16 @@ void DrawEntryBox(QPainter& p) {
              QString("%1: %2_").arg(kNames[g_keys.field]).arg(g_keys.text));
 }
 
-// Readout of the cursor over a Sector or Profile picture: range and bearing
-// from the apex (the circular grid).
+// The cursor readout: labels always, values while the cursor is over the picture.
 void DrawReadout(QPainter& p) {
+  const CursorReadout r = ComputeCursorReadout(g_app.mouseX, g_app.mouseY);
   p.setFont(Font(plat::qt::kSansFont, 12));
   p.setPen(Logical(123));
-  p.drawText(QPoint(844, 680 + 12), "RNG:");
-  p.drawText(QPoint(844, 698 + 12), "BRG:");
-  const int x = g_app.mouseX, y = g_app.mouseY;
-  const QRect picture(pq::kPictureX, pq::kPictureY, kImageWidth, kImageHeight);
-  const int mode = g_scan.geom.mode;
-  if (!picture.contains(x, y) || (mode != kModeSector && mode != kModeProfile)) return;
-  const double dx = std::abs(507 - x), dy = std::abs(602 - y);
-  double d = std::sqrt(dx * dx + dy * dy);
-  if (d == 0.0) d = 1e-6;
-  double bearing = std::asin(dx / d) * 57.29577951;
-  if (x < 507 && y <= 602) bearing = 360.0 - bearing;
-  else if (x >= 507 && y > 602) bearing = 180.0 - bearing;
-  else if (x < 507 && y > 602) bearing = 180.0 + bearing;
-  if (bearing >= 360.0) bearing = 0.0;
-  double range = d * g_scan.geom.rangeM / 500.0;
-  const int units = g_settings.Units;
-  range *= units == 1 ? kFeetPerMetre : units == 2 ? kYardsPerMetre : 1.0;
-  char text[48];
-  std::snprintf(text, sizeof text, "%3.2f%s", range, UnitSuffix(units));
-  p.drawText(QPoint(889, 680 + 12), text);
-  std::snprintf(text, sizeof text, "%05.1f Deg", bearing);
-  p.drawText(QPoint(889, 698 + 12), text);
+  p.drawText(QPoint(kReadoutLabelX, kReadoutRow1 + 12), r.label1);
+  p.drawText(QPoint(kReadoutLabelX, kReadoutRow2 + 12), r.label2);
+  if (!r.shown) return;
+  p.drawText(QPoint(kReadoutValueX, kReadoutRow1 + 12), r.value1);
+  p.drawText(QPoint(kReadoutValueX, kReadoutRow2 + 12), r.value2);
 }
 
 void DrawNavigation(QPainter& p) {

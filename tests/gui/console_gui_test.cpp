@@ -36,6 +36,7 @@
 #include "ui/dials.h"
 #include "ui/display_dialogs.h"
 #include "ui/keys.h"
+#include "ui/readout.h"
 
 // Font configuration keeps a cache for the life of the process and frees it
 // only at its own clean-up, which Qt does not run at exit: not ours to report
@@ -309,6 +310,25 @@ TEST_F(ConsoleGui, HeldPressOnADialStepsAtOnceThenRepeatsUntilRelease) {
   const int released = g_settings.DisplayGain;
   QTest::qWait(3 * kDialRepeatMs);
   EXPECT_EQ(g_settings.DisplayGain, released);
+}
+
+// Lit pixels of the readout's value boxes in a grab of the main client.
+int ReadoutInk() {
+  const QImage shot = pq::MainClient()->grab().toImage();
+  int lit = 0;
+  for (int y = kReadoutRow1; y < kReadoutRow2 + 18; ++y)
+    for (int x = kReadoutValueX; x < pq::kMainWidth; ++x)
+      if (qGray(shot.pixel(x, y)) > 60) ++lit;
+  return lit;
+}
+
+TEST_F(ConsoleGui, ReadoutFollowsTheCursorOverThePictureOnly) {
+  StartHead();
+  QWidget* client = pq::MainClient();
+  QTest::mouseMove(client, QPoint(507, 400));
+  EXPECT_GT(ReadoutInk(), 20);
+  QTest::mouseMove(client, QPoint(200, 700));
+  EXPECT_EQ(ReadoutInk(), 0);
 }
 
 TEST_F(ConsoleGui, CrossHairOverThePictureArrowElsewhereWaitDuringAModeSwitch) {
