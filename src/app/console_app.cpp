@@ -36,6 +36,7 @@
 #include "console/run_mode.h"
 #include "files/sonar_file.h"
 #include "head/switch_command.h"
+#include "imaging/background.h"
 #include "imaging/overlay.h"
 #include "imaging/palette.h"
 #include "imaging/scan_convert.h"
@@ -56,6 +57,13 @@ namespace {
 namespace pq = plat::qt;
 
 ConsoleAppOptions s_options;
+// The measuring mark: set and cleared by clicks on the picture.
+struct MeasuringMark {
+  int set = 0;
+  int x = 0, y = 0;
+} s_mark;
+// Background-reference button held down, -1 when none.
+int s_pressedButton = -1;
 QTimer* s_loop = nullptr;
 QTimer* s_dialRepeat = nullptr;  // the held side-panel press
 
@@ -185,22 +193,66 @@ void OnKeyRelease(QKeyEvent* e) {
 
 constexpr int kHoldX = 668, kHoldY = 662;
 
+// The background-reference buttons, shown in Sector mode with removal on.
+struct ReferenceButton {
+  const char* text;
+  int row;
+  int (*act)();
+};
+const ReferenceButton kReferenceButtons[] = {
+    {"Build Reference", 624, BuildReference},
+    {"Store Reference", 648, StoreReference},
+    {"Clear Image", 672, ClearBackgroundImage},
+};
+constexpr int kReferenceX = 225, kReferenceW = 120, kReferenceH = 22;
+
+int ReferenceButtonsShown() { return g_background.enabled && g_scan.geom.mode == kModeSector; }
+
+int ReferenceButtonAt(const QPoint& at) {
+  if (!ReferenceButtonsShown()) return -1;
+  for (int i = 0; i < 3; ++i)
+    if (QRect(kReferenceX, kReferenceButtons[i].row, kReferenceW, kReferenceH).contains(at)) return i;
+  return -1;
+}
+
+// A press on the picture sets the measuring mark there, or clears it.
+void ToggleMeasuringMark(const QPoint& at) {
+  const QRect picture(pq::kPictureX, pq::kPictureY, kImageWidth, kImageHeight);
+  if (!picture.contains(at) || !MeasuringAllowed()) return;
+  s_mark.set = !s_mark.set;
+  s_mark.x = at.x();
+  s_mark.y = at.y();
+}
+
 void OnMouse(QMouseEvent* e) {
   const QPoint at = e->position().toPoint();
   g_app.mouseX = at.x();
   g_app.mouseY = at.y();
   if (e->type() == QEvent::MouseButtonPress && e->button() == Qt::LeftButton) {
+    const int button = ReferenceButtonAt(at);
     if (QRect(kHoldX + 1, kHoldY + 1, 15, 15).contains(at)) {
       CharKey('H');
       UpdatePlaybackLoop();
-    } else if (DialPress(at.x(), at.y()) && s_dialRepeat) {
-      s_dialRepeat->start(kDialFirstRepeatMs);
+    } else if (button >= 0) {
+      // Drawn pressed at once; the reference buttons rest while held.
+      s_pressedButton = button;
+      CycleLock lock;
+      if (!g_player.hold) kReferenceButtons[button].act();
+    } else if (DialPress(at.x(), at.y())) {
+      if (s_dialRepeat) s_dialRepeat->start(kDialFirstRepeatMs);
+    } else {
+      CycleLock lock;
+      ToggleMeasuringMark(at);
     }
-    if (QWidget* c = pq::MainClient()) c->update();
   }
   if (e->type() == QEvent::MouseButtonRelease && e->button() == Qt::LeftButton) {
     DialRelease();
     if (s_dialRepeat) s_dialRepeat->stop();
+    s_pressedButton = -1;
+  }
+  if (e->type() != QEvent::MouseMove || s_mark.set) {
+    if (QWidget* c = pq::MainClient()) c->update();
+    return;
   }
   // The readout follows the cursor.
   if (QWidget* c = pq::MainClient()) c->update(QRect(840, 670, 190, 50));
@@ -324,7 +376,7 @@ void DrawEntryBox(QPainter& p) {
                    : g_keys.field == kEntryGain ? kDialGain
                    : g_keys.field == kEntryDisplayGain ? kDialDisplayGain
                                                         : kDialPersistence;
-  const QRect box(kDialColumns[dial] - 45, kDialRow - kDialRadius - 44, 90, 22);
+  const QRect box(kDialColumns[dial] - 45, kDialRow + kDialRadius + 6, 90, 22);
   p.fillRect(box, QColor(230, 230, 230));
   p.setPen(QColor(20, 20, 20));
   p.drawRect(box.adjusted(0, 0, -1, -1));
@@ -443,6 +495,53 @@ void OnWindowMouse(int window, QMouseEvent* e, int width, int) {
   if (QWidget* c = pq::MainClient()) c->update();
 }
 
+void DrawReferenceButtons(QPainter& p) {
+  if (g_background.building) {
+    // The notice stands while the reference is being built.
+    p.setFont(Font(plat::qt::kSansFont, 14));
+    const QRect notice(508 - 160, 22, 320, 20);
+    p.fillRect(notice, Logical(125));
+    p.setPen(Logical(123));
+    p.drawText(notice, Qt::AlignHCenter | Qt::AlignTop, "Building Background Reference....");
+  }
+  if (!ReferenceButtonsShown()) return;
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  for (int i = 0; i < 3; ++i) {
+    const QRect r(kReferenceX, kReferenceButtons[i].row, kReferenceW, kReferenceH);
+    const int down = s_pressedButton == i;
+    p.fillRect(r, QColor(170, 170, 170));
+    p.setPen(down ? QColor(60, 60, 60) : QColor(235, 235, 235));
+    p.drawLine(r.topLeft(), r.topRight());
+    p.drawLine(r.topLeft(), r.bottomLeft());
+    p.setPen(down ? QColor(235, 235, 235) : QColor(60, 60, 60));
+    p.drawLine(r.bottomLeft(), r.bottomRight());
+    p.drawLine(r.topRight(), r.bottomRight());
+    p.setPen(Qt::black);
+    p.drawText(r.translated(down, down), Qt::AlignCenter, kReferenceButtons[i].text);
+  }
+}
+
+// The measuring line from the mark to the cursor, kept inside the picture,
+// with the distance beside the cursor.
+void DrawMeasuringLine(QPainter& p) {
+  if (!s_mark.set || !MeasuringAllowed()) return;
+  const QRect picture(pq::kPictureX, pq::kPictureY, kImageWidth, kImageHeight);
+  const QPoint to(g_app.mouseX, g_app.mouseY);
+  if (!picture.contains(to)) return;
+  p.save();
+  p.setClipRect(picture);
+  const QColor colour = Logical(g_settings.Colors == 4 ? 125 : 123);
+  p.setPen(QPen(colour, 1));
+  p.drawLine(QPoint(s_mark.x, s_mark.y), to);
+  p.drawEllipse(to, 3, 3);
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  char text[32];
+  std::snprintf(text, sizeof text, "%3.2f%s", MeasuredDistance(s_mark.x, s_mark.y, to.x(), to.y()),
+                UnitSuffix(g_settings.Units));
+  p.drawText(to + QPoint(8, -6), text);
+  p.restore();
+}
+
 void PaintPanels(QPainter& p) {
   CycleLock lock;
   char title[64];
@@ -450,12 +549,15 @@ void PaintPanels(QPainter& p) {
   p.setPen(Logical(g_settings.Colors == 4 ? 121 : 123));
   p.setFont(Font(plat::qt::kSerifFont, 40, 1));
   p.drawText(QRect(10, 0, 295, 52), Qt::AlignLeft | Qt::AlignVCenter, title);
-  plat::qt::DrawLogo(p, 430, 6, 190, 48);
+  // Right of the title, clear of the background-reference notice at the centre.
+  plat::qt::DrawLogo(p, 640, 6, 190, 48);
   DrawDials(p);
   DrawEntryBox(p);
   DrawNavigation(p);
   DrawReadout(p);
   DrawStatus(p);
+  DrawReferenceButtons(p);
+  DrawMeasuringLine(p);
 }
 
 }  // namespace
@@ -473,6 +575,8 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   StopConsoleApp();
   s_options = options;
   g_app = ConsoleAppState{};
+  s_mark = MeasuringMark{};
+  s_pressedButton = -1;
   QApplication::setFont(QFont(plat::qt::kSansFont, 9));
   QApplication::setWindowIcon(plat::qt::AppIcon());
 

@@ -20,6 +20,11 @@ constexpr int kPictureLeft = 2;
 constexpr int kPictureTop = 61;
 constexpr double kDegPerRad = 57.29577951;
 
+double SlantScale() {
+  const double v = g_settings.SoundVelocityMeters > 0.0 ? g_settings.SoundVelocityMeters : 1500.0;
+  return v / 1500.0 * g_ping.rangeScaleFactor;
+}
+
 double UnitFactor(int units) { return units == 1 ? kFeetPerMetre : units == 2 ? kYardsPerMetre : 1.0; }
 
 // Bearing of (x, y) seen from the apex, 0 up, clockwise, 0 <= b < 360.
@@ -92,8 +97,7 @@ CursorReadout ComputeCursorReadout(int x, int y) {
   double d = std::sqrt(dx * dx + dy * dy);
   if (d == 0.0) d = 1e-6;
   double bearing = Bearing(dx, d, x < apexX, y > apexY);
-  const double v = g_settings.SoundVelocityMeters > 0.0 ? g_settings.SoundVelocityMeters : 1500.0;
-  double range = d * p * v / 1500.0 * g_ping.rangeScaleFactor;
+  double range = d * p * SlantScale();
   if (mode == kModeProfile) {
     bearing = 360.0 - (bearing - 180.0);
     while (bearing > 180.0) bearing -= 360.0;
@@ -105,4 +109,15 @@ CursorReadout ComputeCursorReadout(int x, int y) {
   std::snprintf(r.value1, sizeof r.value1, "%3.2f%s", r.range, suffix);
   std::snprintf(r.value2, sizeof r.value2, "%05.1f Deg", r.across);
   return r;
+}
+
+int MeasuringAllowed() {
+  const int mode = g_scan.geom.mode;
+  return mode == kModeSector || mode == kModePerspective || (mode == kModeProfile && !g_overlay.halfSizeLayout);
+}
+
+double MeasuredDistance(int x0, int y0, int x1, int y1) {
+  if (!MeasuringAllowed()) return -1.0;
+  const double dx = x1 - x0, dy = y1 - y0;
+  return std::sqrt(dx * dx + dy * dy) * g_scan.geom.rangeM / 500.0 * SlantScale() * UnitFactor(g_settings.Units);
 }

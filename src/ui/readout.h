@@ -24,3 +24,10 @@ constexpr int kReadoutRow2 = 698;
 
 // The readout for the mouse at window position (x, y).
 CursorReadout ComputeCursorReadout(int x, int y);
+
+// The measuring mark: a click on the picture sets it (Sector, Perspective,
+// Profile in its single layout), the next click clears it.
+int MeasuringAllowed();
+// Straight distance between two window points in the display unit, scaled
+// as the slant ranges are; the Beam Test and Linear pictures measure nothing (-1).
+double MeasuredDistance(int x0, int y0, int x1, int y1);

@@ -28,6 +28,7 @@
 #include "app/console_app.h"
 #include "console/playback.h"
 #include "head/switch_command.h"
+#include "imaging/background.h"
 #include "imaging/palette.h"
 #include "platform/frame_handoff.h"
 #include "platform/platform.h"
@@ -329,6 +330,42 @@ TEST_F(ConsoleGui, ReadoutFollowsTheCursorOverThePictureOnly) {
   EXPECT_GT(ReadoutInk(), 20);
   QTest::mouseMove(client, QPoint(200, 700));
   EXPECT_EQ(ReadoutInk(), 0);
+}
+
+TEST_F(ConsoleGui, BackgroundReferenceButtonsActUnlessHeld) {
+  StartHead("DisplayType=0\n");
+  ASSERT_EQ(RunCommand(560), 1);  // "&Remove Background"
+  ASSERT_EQ(g_background.enabled, 1);
+  QWidget* client = pq::MainClient();
+  const QPoint build(285, 635), store(285, 659);
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, build);
+  EXPECT_EQ(g_background.building, 1);
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, store);
+  EXPECT_EQ(g_background.building, 0);
+  QTest::keyClick(client, Qt::Key_H);
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, build);
+  EXPECT_EQ(g_background.building, 0);
+  QTest::keyClick(client, Qt::Key_H);
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, build);
+  EXPECT_EQ(g_background.building, 1);
+}
+
+TEST_F(ConsoleGui, MeasuringLineRunsFromTheMarkToTheCursor) {
+  StartHead("DisplayType=0\n");
+  QWidget* client = pq::MainClient();
+  const QRgb line = 0xFF000000u | g_palette.logicalPalette[123];
+  auto lineDrawn = [&] {
+    const QImage shot = client->grab().toImage();
+    int on = 0;
+    for (int x = 520; x < 590; ++x) on += shot.pixel(x, 300) == line;
+    return on;
+  };
+  QTest::mouseMove(client, QPoint(507, 300));
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, QPoint(507, 300));
+  QTest::mouseMove(client, QPoint(607, 300));
+  EXPECT_GT(lineDrawn(), 60);
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, QPoint(607, 300));  // clears the mark
+  EXPECT_LT(lineDrawn(), 5);
 }
 
 TEST_F(ConsoleGui, CrossHairOverThePictureArrowElsewhereWaitDuringAModeSwitch) {

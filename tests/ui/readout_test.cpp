@@ -116,4 +116,31 @@ TEST_F(Readout, BeamTestNamesTheBeamUnderTheCursor) {
   EXPECT_EQ(found, 2);
 }
 
+TEST_F(Readout, MeasuredDistanceBetweenTwoPoints) {
+  struct Case {
+    const char* legend;
+    int mode, units;
+    double expectedPerPixel;  // of the 3-4-5 triangle's 50 pixels, -1: nothing measured
+  } cases[] = {
+      {"Sector, metres", kModeSector, 0, 1.0},
+      {"Sector, feet", kModeSector, 1, kFeetPerMetre},
+      {"Perspective", kModePerspective, 0, 1.0},
+      {"Linear measures nothing", kModeLinear, 0, -1.0},
+      {"Beam Test measures nothing", kModeBeamTest, 0, -1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    Build(c.mode);
+    g_settings.Units = c.units;
+    const double d = MeasuredDistance(100, 100, 130, 140);
+    if (c.expectedPerPixel < 0) {
+      EXPECT_EQ(MeasuringAllowed(), 0);
+      EXPECT_LT(d, 0.0);
+    } else {
+      EXPECT_EQ(MeasuringAllowed(), 1);
+      EXPECT_NEAR(d, 50 * g_scan.geom.rangeM / 500.0 * c.expectedPerPixel, 1e-9);
+    }
+  }
+}
+
 }  // namespace
