@@ -8,6 +8,8 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -481,9 +483,9 @@ TEST_F(ConsoleGui, ExitClosesTheWindowAndShutsTheConsoleDown) {
 
 class PlayedConsole : public ConsoleGui {
  protected:
-  void StartFile(int pings) {
-    WriteSurvey("played.K41", 12.0, pings);
-    WriteIni("RunMode=1\nRealtimePlayback=0\nPlaybackDelay=0\n");
+  void StartFile(int pings, const std::string& pacing = "RealtimePlayback=0\nPlaybackDelay=0\n") {
+    WriteSurvey("played.K41", 12.0, pings);  // 10 pings a second
+    WriteIni("RunMode=1\n" + pacing);
     ConsoleAppOptions o;
     o.splash = 0;
     o.quitOnClose = 0;
@@ -526,6 +528,27 @@ TEST_F(PlayedConsole, HoldStopsTheLoopAndReleasingItResumes) {
   EXPECT_EQ(g_player.recordsProcessed, held);
   QTest::keyClick(pq::MainClient(), Qt::Key_H);
   EXPECT_TRUE(QTest::qWaitFor([held] { return g_player.recordsProcessed > held + 3; }, 10000));
+}
+
+TEST_F(PlayedConsole, UnpacedPlaybackStillLetsQueuedEventsThrough) {
+  StartFile(400);
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.recordsProcessed >= 2; }, 10000));
+  // A key waiting in the queue is taken between two steps, not after the file.
+  QCoreApplication::postEvent(pq::MainClient(), new QKeyEvent(QEvent::KeyPress, Qt::Key_H, Qt::NoModifier, "h"));
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.hold == 1; }, 5000));
+  EXPECT_LT(g_player.recordsRead, 400);
+  EXPECT_EQ(g_player.endsOfFile, 0);
+}
+
+TEST_F(PlayedConsole, RealtimePacingWaitsTheRecordedInterval) {
+  StartFile(60, "RealtimePlayback=1\n");
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.recordsProcessed >= 2; }, 10000));
+  const int from = g_player.recordsProcessed;
+  QElapsedTimer clock;
+  clock.start();
+  ASSERT_TRUE(QTest::qWaitFor([from] { return g_player.recordsProcessed >= from + 10; }, 10000));
+  // Ten records recorded 100 ms apart take about a second, never much less.
+  EXPECT_GE(clock.elapsed(), 800);
 }
 
 TEST_F(PlayedConsole, PlaybackWindowShowsThePositionAndTakesItsClicks) {
