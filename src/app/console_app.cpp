@@ -258,6 +258,12 @@ void OnMouse(QMouseEvent* e) {
   if (QWidget* c = pq::MainClient()) c->update(QRect(840, 670, 190, 50));
 }
 
+// A message box can open from inside a command or key that holds the
+// console lock (a refused entry); the head must not wait for the operator to
+// read it, so the lock is given up for the wait as a dialog's is.
+int OnBeginModal() { return SuspendCycleLock(); }
+void OnEndModal(int levels) { ResumeCycleLock(levels); }
+
 int OnCloseRequested() {
   if (s_loop) s_loop->stop();
   if (g_app.running) ShutdownConsole();
@@ -599,6 +605,8 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   hooks.windowClosed = OnWindowClosed;
   hooks.paintWindow = PaintWindow;
   hooks.windowMouse = OnWindowMouse;
+  hooks.beginModal = OnBeginModal;
+  hooks.endModal = OnEndModal;
   pq::Install(hooks);
   BuildMenu();
   if (!options.playFile.empty()) pq::PresetFileDialogAnswer(options.playFile.c_str());

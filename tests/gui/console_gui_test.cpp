@@ -28,6 +28,7 @@
 
 #include "app/app_test_util.h"
 #include "app/console_app.h"
+#include "console/cycle_lock.h"
 #include "console/playback.h"
 #include "head/switch_command.h"
 #include "imaging/background.h"
@@ -479,6 +480,31 @@ TEST_F(ConsoleGui, ExitClosesTheWindowAndShutsTheConsoleDown) {
   EXPECT_FALSE(pq::MainWindow()->isVisible());
   const auto ini = ReadAll(Path("Orvale.INI"));
   EXPECT_NE(std::string(ini.begin(), ini.end()).find("Colors=5"), std::string::npos);
+}
+
+TEST_F(ConsoleGui, AWarningBoxDoesNotHoldTheConsoleLock) {
+  StartHead();
+  QWidget* client = pq::MainClient();
+  QTest::keyClick(client, Qt::Key_R);
+  QTest::keyClick(client, Qt::Key_7);
+  // While the refusal is on screen another thread (the acquisition loop)
+  // must still get the lock for its next ping.
+  std::atomic<int> locked{0};
+  int lockedWhileShown = 0;
+  std::thread other;
+  WhenModalOpens([&](QWidget* w) {
+    other = std::thread([&] {
+      CycleLock lock;
+      locked.store(1);
+    });
+    for (int i = 0; i < 500 && !locked.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    lockedWhileShown = locked.load();
+    if (auto* mb = qobject_cast<QMessageBox*>(w)) mb->button(QMessageBox::Ok)->click();
+  });
+  QTest::keyClick(client, Qt::Key_Return);
+  if (other.joinable()) other.join();  // gets the lock at the latest when the key is done
+  EXPECT_EQ(lockedWhileShown, 1);
+  EXPECT_EQ(CycleLockHeld(), 0);  // everything taken back and released after the key
 }
 
 class PlayedConsole : public ConsoleGui {

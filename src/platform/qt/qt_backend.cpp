@@ -203,6 +203,25 @@ struct QtState {
 };
 QtState* g_qt = nullptr;
 
+// Around every modal wait (box, dialog, file dialog): counted for the loop,
+// and the console may give up what it holds while the operator reads.
+class ModalScope {
+ public:
+  ModalScope() {
+    ++g_qt->modal;
+    if (g_hooks.beginModal) token_ = g_hooks.beginModal();
+  }
+  ~ModalScope() {
+    if (g_hooks.endModal) g_hooks.endModal(token_);
+    if (g_qt) --g_qt->modal;
+  }
+  ModalScope(const ModalScope&) = delete;
+  ModalScope& operator=(const ModalScope&) = delete;
+
+ private:
+  int token_ = 0;
+};
+
 int OnUiThread() { return qApp && QThread::currentThread() == qApp->thread(); }
 
 // Runs fn on the user-interface thread: now when called there (and `queue`
@@ -253,9 +272,10 @@ int QtMessageBox(const char* caption, const char* text, int icon) {
     return 1;
   }
   QMessageBox box(i, c, t, QMessageBox::Ok, g_qt ? g_qt->main.data() : nullptr);
-  ++g_qt->modal;
-  box.exec();
-  --g_qt->modal;
+  {
+    ModalScope modal;
+    box.exec();
+  }
   return 1;
 }
 
@@ -390,9 +410,11 @@ int QtFileDialog(const FileDialogRequest& r, char* out, size_t outSize) {
   if (!filters.isEmpty()) dlg.setNameFilters(filters);
   if (r.defaultExt && r.defaultExt[0]) dlg.setDefaultSuffix(QString::fromUtf8(r.defaultExt));
   if (r.initialName && r.initialName[0]) dlg.selectFile(QString::fromUtf8(r.initialName));
-  ++g_qt->modal;
-  const int ok = dlg.exec() == QDialog::Accepted;
-  --g_qt->modal;
+  int ok = 0;
+  {
+    ModalScope modal;
+    ok = dlg.exec() == QDialog::Accepted;
+  }
   if (!ok) return 0;
   const QStringList files = dlg.selectedFiles();
   if (files.isEmpty()) return 0;
@@ -663,9 +685,10 @@ int QtRunDialog(Dialog& d, int (*handler)(Dialog&, int, int, int)) {
   if (d.ended) return d.result;
   DialogView view(d, handler, g_qt->main);
   PlaceDialog(view, d);
-  ++g_qt->modal;
-  view.exec();
-  --g_qt->modal;
+  {
+    ModalScope modal;
+    view.exec();
+  }
   if (!d.ended) EndDialog(d, 0);
   return d.result;
 }

@@ -37,6 +37,10 @@ struct ConsoleHooks {
   // (returns 1 when it drew the window's content), and the presses on it.
   int (*paintWindow)(int window, QPainter& painter, int width, int height) = nullptr;
   void (*windowMouse)(int window, QMouseEvent* event, int width, int height) = nullptr;
+  // Around each modal wait for the operator: beginModal's result is handed
+  // back to endModal.
+  int (*beginModal)() = nullptr;
+  void (*endModal)(int token) = nullptr;
 };
 
 // One menu item: command, text with '&' mnemonic and "\t" accelerator, the
