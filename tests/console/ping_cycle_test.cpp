@@ -27,6 +27,7 @@
 #include "processing/beamform.h"
 #include "processing/outputs.h"
 #include "processing/profile_detect.h"
+#include "processing/profile_filter.h"
 #include "scene.h"
 #include "scene_file.h"
 #include "settings/settings.h"
@@ -272,6 +273,48 @@ TEST_F(PerPing, TheWholeChainAllocatesNothingPerPing) {
   EXPECT_EQ(g_perPing.pingsProcessed, 9);
   EXPECT_EQ(g_xtf.pingsWritten, 9);
   net::CloseSocket(rx);
+}
+
+}  // namespace
+
+namespace {
+
+// A refresh builds new geometry: the beam slots of the old one must not be
+// interpolated into the first picture drawn with the new tables.
+TEST_F(PerPing, TheFrequencyRefreshClearsTheBeamSampleSlots) {
+  InitPipeline();
+  std::memset(g_scan.BeamSampleBuffer, 77, sizeof g_scan.BeamSampleBuffer);
+  ForceFrequencyRefresh();
+  ASSERT_EQ(FrequencyAndHeadRefresh(), 1);
+  int nonZero = 0;
+  for (const auto& slot : g_scan.BeamSampleBuffer)
+    for (uint8_t v : slot) nonZero += v != 0;
+  EXPECT_EQ(nonZero, 0);
+}
+
+// The beamformer clears its ring when averaging changes; detection's point
+// histories must go with it, through the cycle, and with a chain reset.
+TEST_F(PerPing, PointHistoriesFollowEveryClearOfTheBeamformersHistories) {
+  InitPipeline();
+  g_settings.DisplayType = 0;
+  g_settings.ProfilePointDetection = 1;
+  g_settings.AvgFilterIndex = 5;
+  g_sampleCount = 500;
+  ASSERT_EQ(FormBeamsAndProfile(), 1);
+  auto dirty = [] {
+    g_filter.ring[0][5] = 100.0f;
+    g_filter.ringSum[5] = 100.0f;
+  };
+  dirty();
+  ASSERT_EQ(FormBeamsAndProfile(), 1);  // nothing changed: the history stays
+  EXPECT_EQ(g_filter.ringSum[5], 100.0f);
+  g_settings.AvgFilterIndex = 7;
+  ASSERT_EQ(FormBeamsAndProfile(), 1);
+  EXPECT_EQ(g_filter.ring[0][5], 0.0f);
+  dirty();
+  ResetProcessingChain();
+  EXPECT_EQ(g_filter.ring[0][5], 0.0f);
+  EXPECT_EQ(g_filter.ringSum[5], 0.0f);
 }
 
 }  // namespace
