@@ -361,7 +361,7 @@ static void SelectHeadConfiguration(int index) {
   ForceRebuild();
 }
 
-static void SetPersistence() {
+static void RunPersistenceCommand() {
   if (g_settings.DisplayType == kModeProfile) return;
   const int before = g_settings.Persistence;
   if (RunPersistenceDialog() && before != 0 && g_settings.Persistence == 0) ClearAndRedrawImage();
@@ -487,7 +487,7 @@ static int Perform(int id) {
       else ClearAndRedrawImage();
       plat::InvalidateWindow(plat::kWinMain);
       return 1;
-    case 565: return SetPersistence(), 1;
+    case 565: return RunPersistenceCommand(), 1;
     case 830: return RunDeviceOffsetsDialog(), 1;
     default: return 0;
   }
