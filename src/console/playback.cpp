@@ -91,7 +91,7 @@ static void ResetForNewFile() {
   g_playback.operatorChangedTilt = 0;
   g_playback.operatorChangedSoundSpeed = 0;
   ClearPicture();
-  ResetProcessing();
+  ResetProcessingChain();
 }
 
 int OpenPlaybackFile(const char* path) {
@@ -152,7 +152,7 @@ static void HandleEndOfFile() {
   ResetSpeedFilter();
   CloseConversionOutputs();
   ClearPicture();
-  ResetProcessing();
+  ResetProcessingChain();
   if (p.commandLineRun) {
     p.quitRequested = 1;
     return;
@@ -192,7 +192,7 @@ int FastStep() {
   PlaybackState& p = g_player;
   if (!p.fileOpen) return kStepNoFile;
   if (g_settings.AvgFilter == 1) {
-    ResetProcessing();
+    ResetProcessingChain();
     g_perPing.screenUpdate = 0;
     for (int i = 0; i < g_settings.AvgFilterIndex - 1; ++i) {
       if (ReadOne() == kStepEndOfFile) {
@@ -324,7 +324,7 @@ int PositionBarClick(int x, int y, int left, int right, int top) {
   const int64_t now = ftello(p.file);
   p.filePosition = now < 0 ? 0 : now;
   ClearPicture();
-  ResetProcessing();
+  ResetProcessingChain();
   if (p.hold) {
     // The held picture follows the jump: one record, or one averaged group.
     int records = g_settings.AvgFilter == 1 ? g_settings.AvgFilterIndex - 1 : 1;

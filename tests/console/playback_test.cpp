@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "console/playback_test_util.h"
+#include "processing/profile_filter.h"
 #include "files/output_file.h"
 
 namespace {
@@ -73,6 +74,19 @@ TEST_F(Playback, ANewFileReplacesTheOpenOne) {
   ASSERT_EQ(OpenPlaybackFile(b.c_str()), 1);
   EXPECT_EQ(g_player.fileSize, 5 * 8192);
   EXPECT_EQ(g_player.fileName, b);
+}
+
+// A new file and each rewind start detection's point histories over with the
+// beamformer's: points of the last file must not be averaged into this one.
+TEST_F(Playback, ANewFileAndEachRewindClearThePointHistories) {
+  const std::string path = Write("a.K41", MakeRecords(2));
+  g_filter.ringSum[7] = 50.0f;
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  EXPECT_EQ(g_filter.ringSum[7], 0.0f);
+  g_filter.ringSum[7] = 50.0f;
+  while (PlaybackStep() != kStepEndOfFile) {
+  }
+  EXPECT_EQ(g_filter.ringSum[7], 0.0f);
 }
 
 TEST_F(Playback, FirstRecordAfterStartAndAfterEachEndIsNotShown) {
