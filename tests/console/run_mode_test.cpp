@@ -26,13 +26,7 @@ namespace {
 class RunMode : public testutil::ChainTest {
  protected:
   RunMode() : ChainTest("orvale_runmode") {}
-  std::string Ini(const char* extra = "") {
-    const std::string path = Path("Orvale.INI");
-    testutil::WriteText(path, std::string("[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\n"
-                                          "RemotePort_Output1=40997\n") +
-                                  extra);
-    return path;
-  }
+  std::string Ini(const char* extra = "") { return WriteLoopbackIni(extra, 40997); }
   std::string Recording(int pings) {
     SceneParams scene;
     scene.rangeStep = 3;

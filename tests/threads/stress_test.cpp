@@ -57,11 +57,9 @@ class ConsoleThreads : public testutil::ChainTest {
 TEST_F(ConsoleThreads, PingsCommandsAndNavigationTogether) {
   Record();
   testutil::ResetAllModules();
-  testutil::WriteText(Path("Orvale.INI"),
-                      "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\n"
-                      "RemotePort_Output1=40998\nRunMode=0\nStepSize=2\nProfilePointDetection=1\n"
-                      "DataOutputType=1\nRange=3\n");
-  ASSERT_EQ(CreateConsole(Path("Orvale.INI").c_str()), 1);
+  const std::string ini =
+      WriteLoopbackIni("RunMode=0\nStepSize=2\nProfilePointDetection=1\nDataOutputType=1\nRange=3\n", 40998);
+  ASSERT_EQ(CreateConsole(ini.c_str()), 1);
   g_settingsFile.path[0] = '\0';  // no file written per command: this is about threads
   ASSERT_EQ(StartConsole(""), kCmdInteractive);
 
