@@ -18,6 +18,7 @@
 #include "processing/xtf.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
+#include "imaging/overlay.h"
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
@@ -150,6 +151,16 @@ int LoadConsoleSettings(const char* path) {
 }
 
 void ResetProcessingChain() { ResetChain(); }
+
+void ClearPicture() {
+  ClearImage();
+  if (g_scan.geom.mode >= 0) DrawGrid(plat::kWinMain);
+}
+
+void ClearAndShowPicture() {
+  ClearPicture();
+  BlitImage(plat::kWinMain);
+}
 
 int FormBeamsAndProfile() {
   const int formed = ProcessPing();

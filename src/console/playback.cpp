@@ -56,13 +56,6 @@ void TitleNoFile() {
 
 void CopyItemRead();
 
-// Clears the picture and puts the grid back: the overlay is drawn only when
-// the tables are built, and a looping file does not rebuild them.
-void ClearPicture() {
-  ClearImage();
-  if (g_scan.geom.mode >= 0) DrawGrid(plat::kWinMain);
-}
-
 }  // namespace
 
 void SetRecordProcessor(RecordProcessor fn) { s_processor = fn; }

@@ -51,14 +51,6 @@ void EnableItems(const int* ids, int count, int enabled) {
   for (int i = 0; i < count; ++i) plat::EnableMenuItem(ids[i], enabled);
 }
 
-// The picture is cleared and shown again with its grid: the overlay is drawn
-// only when tables are built, so a plain clear would lose it.
-void ClearAndShowPicture() {
-  ClearImage();
-  if (g_scan.geom.mode >= 0) DrawGrid(plat::kWinMain);
-  BlitImage(plat::kWinMain);
-}
-
 void SetFileModeMenus() {
   EnableItems(kFileOnlyItems, sizeof kFileOnlyItems / sizeof kFileOnlyItems[0], 1);
   EnableItems(kHeadOnlyItems, sizeof kHeadOnlyItems / sizeof kHeadOnlyItems[0], 0);

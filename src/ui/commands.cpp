@@ -241,11 +241,7 @@ static void RefreshChecks(const CommandRow& command) {
 
 // ============================================================ [SECTION] Follow-ups
 
-void ClearAndRedrawImage() {
-  ClearImage();
-  DrawGrid(plat::kWinMain);
-  BlitImage(plat::kWinMain);
-}
+void ClearAndRedrawImage() { ClearAndShowPicture(); }
 
 static void RedrawGridAndBlit() {
   DrawGrid(plat::kWinMain);
