@@ -318,6 +318,33 @@ TEST_F(Playback, CopyOnAFullDiskStopsOnAWholeItem) {
   EXPECT_EQ(StopCopy(), 1) << "no copy running";
 }
 
+// A write that fails without the disk being full loses that one item: the
+// copy goes on, holds whole items only, and the operator hears of it once.
+TEST_F(Playback, ACopyWriteFailureLosesOneItemAndIsReportedOnce) {
+  const std::vector<uint8_t> source = MakeRecords(4, 0, 2);
+  const std::string path = Write("src.K41", source);
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  OutputFault fault;
+  fault.failFlush = 1;
+  SetOutputFault(fault);
+  const std::string copy = dir_.File("copy.K41");
+  ASSERT_EQ(StartCopyTo(copy.c_str()), 1);
+  ClearOutputFault();  // the copy reopened after the failure writes again
+  int guard = 0;
+  while (PlaybackStep() != kStepEndOfFile && ++guard < 50) {
+  }
+  EXPECT_EQ(g_player.copyWriteErrors, 1);
+  EXPECT_EQ(g_player.copying, 1);
+  ASSERT_EQ(plat::rec::Get().messages.size(), 1u);
+  EXPECT_NE(plat::rec::Get().titles[plat::kWinMain].find("1 WRITE ERRORS"), std::string::npos);
+  EXPECT_EQ(StopCopy(), 1);
+  EXPECT_EQ(CopyFailed(), 1);
+  // The first record is the item lost; the rest follows byte for byte.
+  const std::vector<uint8_t> got = testutil::ReadAll(copy);
+  ASSERT_EQ(got.size(), source.size() - 8192);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), source.begin() + 8192));
+}
+
 TEST_F(Playback, CopyRefusesWrongExtensionAndTheFileItself) {
   const std::string path = Write("src.K41", MakeRecords(2));
   ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
