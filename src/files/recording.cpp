@@ -404,6 +404,7 @@ int StartAutomaticRecording() {
 }
 
 int StartExternalRecording() {
+  if (!StartAllowed()) return 0;
   g_settings.AutoFilename = 1;
   g_settings.AutoFilenameType = 1;
   plat::CheckMenuItem(kMenuAutoFilename, 1);
