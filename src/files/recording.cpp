@@ -95,6 +95,7 @@ void ShowRecordingTitle(int kb) {
 
 void ResetRecording() {
   (void)CloseOutput(g_recording.file);
+  if (g_recording.coverageLogOpen) (void)CloseCoverageLog(g_recording.coverageDirectory);
   g_recording = RecordingState{};
 }
 
@@ -229,14 +230,17 @@ int AppendWholeItem(OutputFile& f, int64_t wholeBytes, const void* first, size_t
 
 namespace {
 
-void ReopenCoverageLog() {
-  if (g_track.coverageLog) (void)CloseCoverageLog(RecordingDirectory());
-  g_recording.coverageLogOpen = OpenCoverageLog(RecordingDirectory());
+// The log is closed in the directory it was opened in, which the working
+// directory may have left meanwhile.
+void CloseCoverage() {
+  if (g_recording.coverageLogOpen) (void)CloseCoverageLog(g_recording.coverageDirectory);
+  g_recording.coverageLogOpen = 0;
 }
 
-void CloseCoverage() {
-  if (g_recording.coverageLogOpen || g_track.coverageLog) (void)CloseCoverageLog(RecordingDirectory());
-  g_recording.coverageLogOpen = 0;
+void ReopenCoverageLog() {
+  CloseCoverage();
+  std::snprintf(g_recording.coverageDirectory, sizeof g_recording.coverageDirectory, "%s", RecordingDirectory());
+  g_recording.coverageLogOpen = OpenCoverageLog(g_recording.coverageDirectory);
 }
 
 int RefuseForSpace(const char* path) {

@@ -43,6 +43,7 @@ struct RecordingState {
   int sequenceNumber = 0;                 // 0, or the number of the manual sequence's current file
   char sequenceBase[kRecordingNameBytes] = "";  // the operator's name less ".K41", set at the first split
   int coverageLogOpen = 0;                // OpenCoverageLog succeeded for this file
+  char coverageDirectory[kOutputPathBytes] = "";  // where that log is, for its close
 
   // ---- trouble: cleared by ResetRecording; errorReported by each start
   int writeErrors = 0;                    // failed or short writes of records (whole item lost)
@@ -66,7 +67,8 @@ struct RecordingState {
 };
 extern RecordingState g_recording;
 
-// Closes an open recording without messages and clears the state.
+// Closes an open recording and its coverage log without messages and clears
+// the state.
 void ResetRecording();
 int Recording();
 

@@ -321,6 +321,13 @@ TEST_F(RecordingTest, AnEmptyCoverageLogIsDeletedAndAWrittenOneKept) {
   ASSERT_EQ(StopRecording(), 1);
   EXPECT_EQ(testutil::ReadText(Path(kCoverageLogName)), "1.00,2.00,3.00,4.00,5.00,6.00,32\r\n")
       << "the next recording appends; a log with lines stays";
+
+  // A reset (every test's start) closes what a recording left open.
+  fs::remove(Path(kCoverageLogName));
+  ASSERT_EQ(StartAutomaticRecording(), 1);
+  ResetRecording();
+  EXPECT_EQ(g_track.coverageLog, nullptr);
+  EXPECT_FALSE(fs::exists(Path(kCoverageLogName)));
 }
 
 // ---------------------------------------------------------------- failing disks
