@@ -26,6 +26,7 @@
 #include "files/recording.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -62,6 +63,15 @@ constexpr int kTitleBytes = 2 * kRecordingNameBytes + 128;
 // The record being written; the largest record size. Acquisition thread.
 uint8_t s_record[kRecordBufferBytes];
 
+// Texts for titles and messages: a name too long for them is cut, which is
+// all a title can do with it.
+[[gnu::format(printf, 3, 4)]] void Text(char* out, size_t size, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  if (std::vsnprintf(out, size, format, args) < 0 && size > 0) out[0] = '\0';
+  va_end(args);
+}
+
 int EndsWithSeparator(const char* dir) {
   const size_t n = std::strlen(dir);
   return n > 0 && dir[n - 1] == '/';
@@ -82,10 +92,10 @@ void ShowRecordingTitle(int kb) {
   FormatKilobytes(static_cast<int64_t>(kb) * 1024, kbText, sizeof kbText);
   char title[kTitleBytes];
   if (r.writeErrors > 0)
-    std::snprintf(title, sizeof title, "%s - Recording to %s - %s - %d WRITE ERRORS", kProduct, r.name, kbText,
+    Text(title, sizeof title, "%s - Recording to %s - %s - %d WRITE ERRORS", kProduct, r.name, kbText,
                   r.writeErrors);
   else
-    std::snprintf(title, sizeof title, "%s - Recording to %s - %s", kProduct, r.name, kbText);
+    Text(title, sizeof title, "%s - Recording to %s - %s", kProduct, r.name, kbText);
   SetTitle(title);
   r.kbShown = kb;
   r.writeErrorsShown = r.writeErrors;
@@ -265,7 +275,7 @@ int OpenRecordingFile(const char* path, int mode) {
   r.filesOpened++;
   std::snprintf(r.name, sizeof r.name, "%s", path);
   char title[kTitleBytes];
-  std::snprintf(title, sizeof title, "%s - Recording to %s", kProduct, r.name);
+  Text(title, sizeof title, "%s - Recording to %s", kProduct, r.name);
   SetTitle(title);
   plat::SetMenuItemText(kMenuRecord, kStopText);
   ReopenCoverageLog();
@@ -299,10 +309,10 @@ void EndRecordingWithMessage(const char* caption, const char* why) {
   (void)CloseRecordingFile();
   r.sequenceNumber = 0;
   char text[kRecordingNameBytes + 200];
-  std::snprintf(text, sizeof text, "%s\nRecording stopped; %s holds every whole record written.", why, r.name);
+  Text(text, sizeof text, "%s\nRecording stopped; %s holds every whole record written.", why, r.name);
   plat::MessageBox(caption, text, plat::kIconWarning);
   char title[kTitleBytes];
-  std::snprintf(title, sizeof title, "%s - Recording stopped: %s", kProduct, why);
+  Text(title, sizeof title, "%s - Recording stopped: %s", kProduct, why);
   SetTitle(title);
   plat::SetMenuItemText(kMenuRecord, kStartText);
 }
@@ -371,8 +381,8 @@ void SplitIfFull() {
       const size_t len = std::strlen(r.name);
       std::snprintf(r.sequenceBase, sizeof r.sequenceBase, "%.*s", static_cast<int>(len >= 4 ? len - 4 : 0), r.name);
       char renamed[kRecordingNameBytes + 8];
-      std::snprintf(renamed, sizeof renamed, "%s-001.K41", r.sequenceBase);
-      if (!RenameNoReplace(r.name, renamed)) r.renameRefused++;
+      const int n = std::snprintf(renamed, sizeof renamed, "%s-001.K41", r.sequenceBase);
+      if (n <= 0 || n >= static_cast<int>(sizeof renamed) || !RenameNoReplace(r.name, renamed)) r.renameRefused++;
       first = 2;
     }
     opened = OpenSequenceFile(first);
@@ -456,7 +466,7 @@ int StopRecording() {
   ShowStopped();
   if (!ok) {
     char text[kRecordingNameBytes + 96];
-    std::snprintf(text, sizeof text, "The last records of %s could not be written to the disk.", r.name);
+    Text(text, sizeof text, "The last records of %s could not be written to the disk.", r.name);
     plat::MessageBox(kErrorCaption, text, plat::kIconWarning);
   }
   return ok;
@@ -498,10 +508,10 @@ int RecordPing(const uint8_t* frame, int frameLength) {
       if (!r.errorReported) {
         r.errorReported = 1;
         char text[kRecordingNameBytes + 160];
-        std::snprintf(text, sizeof text,
-                      "A record could not be written to %s (error %d).\nThe file keeps whole records only; "
-                      "recording goes on.",
-                      r.name, err);
+        Text(text, sizeof text,
+             "A record could not be written to %s (error %d).\nThe file keeps whole records only; "
+             "recording goes on.",
+             r.name, err);
         plat::MessageBox(kErrorCaption, text, plat::kIconWarning);
       }
       ShowRecordingTitle(static_cast<int>(r.bytesWritten / 1024));
