@@ -14,6 +14,7 @@
 
 #include <cstring>
 
+#include "files/recording.h"
 #include "files/sonar_file.h"
 #include "processing/xtf.h"
 #include "head/return_data.h"
@@ -238,6 +239,10 @@ int ProcessDecodedRecord() {
     return 0;
   }
   pp.pingsDecoded++;
+
+  // 2. Live pings are recorded as soon as they decode, before anything can
+  // hold them up. Camera frames join when the video module supplies them.
+  if (!fileMode && Recording()) (void)RecordPing(nullptr, 0);
 
   // 3. Follow the head type the ping reports.
   s_holdDecodedPing = 1;
