@@ -113,12 +113,9 @@ class ConsoleGui : public AppFixture {
     ResetCommands();
     AppFixture::TearDown();
   }
-  void WriteIni(const std::string& extra) {
-    WriteText(Path("Orvale.INI"), "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\n" + extra);
-  }
   // Head mode: no file dialog at start, and no acquisition thread to reach a head.
   void StartHead(const std::string& extra = "") {
-    WriteIni("RunMode=0\n" + extra);
+    WriteLoopbackIni("RunMode=0\n" + extra);
     ConsoleAppOptions o;
     o.splash = 0;
     o.quitOnClose = 0;
@@ -511,7 +508,7 @@ class PlayedConsole : public ConsoleGui {
  protected:
   void StartFile(int pings, const std::string& pacing = "RealtimePlayback=0\nPlaybackDelay=0\n") {
     WriteSurvey("played.K41", 12.0, pings);  // 10 pings a second
-    WriteIni("RunMode=1\n" + pacing);
+    WriteLoopbackIni("RunMode=1\n" + pacing);
     ConsoleAppOptions o;
     o.splash = 0;
     o.quitOnClose = 0;
@@ -632,9 +629,9 @@ class ProgramRun : public AppFixture {
   std::string MakeDir(const std::string& name) {
     const std::string d = Path(name);
     std::filesystem::create_directories(d);
-    WriteText(d + "/Orvale.INI",
-              "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\nRunMode=0\n"
-              "ProfilePointDetection=1\nRealtimePlayback=0\nPlaybackDelay=0\n");
+    // Each program runs in a directory of its own with the same settings.
+    const std::string ini = WriteLoopbackIni("RunMode=0\nProfilePointDetection=1\nRealtimePlayback=0\nPlaybackDelay=0\n");
+    std::filesystem::copy_file(ini, d + "/Orvale.INI", std::filesystem::copy_options::overwrite_existing);
     return d;
   }
 };
