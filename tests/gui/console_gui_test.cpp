@@ -200,6 +200,13 @@ TEST_F(ConsoleGui, RunModeGreysTheOtherModesItems) {
   EXPECT_FALSE(Action(10)->isEnabled());
   EXPECT_TRUE(Action(15)->isEnabled());
   EXPECT_EQ(pq::MainWindow()->windowTitle().toStdString(), kProductTitle);
+  // Item texts and checks come through the platform calls only.
+  plat::SetMenuItemText(16, "&Copy Stop");
+  EXPECT_EQ(Action(16)->text().toStdString(), "&Copy Stop");
+  plat::CheckMenuItem(17, 1);
+  EXPECT_TRUE(Action(17)->isChecked());
+  plat::EnableMenuItem(970, 0);  // a direct entry of the bar
+  EXPECT_FALSE(Action(970)->isEnabled());
 }
 
 TEST_F(ConsoleGui, PersistenceDialogTypedIntoReachesItsHandler) {
