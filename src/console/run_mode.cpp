@@ -10,6 +10,7 @@
 
 #include "console/command_line.h"
 #include "console/conversion.h"
+#include "console/external_control.h"
 #include "console/ping_cycle.h"
 #include "console/playback.h"
 #include "files/output_file.h"
@@ -121,6 +122,7 @@ void ResetConsole() {
   ResetProfileDetect();
   ResetProfileFilter();
   ResetOutputs();
+  ResetExternalControl();
   ResetXtf();
   ResetPlayback();
   ResetConversion();
