@@ -459,6 +459,8 @@ int ApplyField(const uint8_t* d, int length, const ControlField& f) {
   if (f.offset == 8) hi = g_headLimits.maxGain;
   // Written so that a NaN float fails it.
   if (!(v >= lo && v <= hi)) return kFieldRejected;
+  // The Profile picture has no persistence to set.
+  if (f.offset == 15 && g_settings.DisplayType == kModeProfile) return kFieldRejected;
   if (v == f.current()) return kFieldUnchanged;
   if (f.liveOnly && FileMode()) return kFieldLiveOnly;
   return f.effect(v);
