@@ -25,7 +25,8 @@ targets=(packet k41_reader nmea probe external_control)
 mapfile -t srcs < <(find src -name '*.cpp' -not -path 'src/platform/qt/*' -not -name '*_main.cpp' | sort)
 srcs+=(tests/fuzz/fuzz_entries.cpp)
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-       -fno-omit-frame-pointer -Isrc -Itests)
+       -fno-omit-frame-pointer -Isrc -Itests
+       -DORVALE_VERSION="\"$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)\"")
 
 build() {
   mkdir -p "$out/artifacts" "$out/obj"
