@@ -384,7 +384,7 @@ enum FieldKind { kU8 = 0, kBE16, kFloatLE };
 struct ControlField {
   int offset;
   int kind;
-  double scale;               // the datagram's number times this
+  double divisor;             // the datagram's number over this (tenths: 10)
   double lo, hi;              // accepted values after scaling and mapping
   int liveOnly;               // Head mode only
   int (*map)(double* v);      // optional: translate, 0 refuses
@@ -408,7 +408,7 @@ const ControlField kFields[] = {
     {13, kU8, 1, 0, 2, 0, nullptr, CurBeams, DoBeams},
     {14, kU8, 1, 1, 10, 0, MapAveraging, CurAveraging, DoAveraging},
     {15, kBE16, 1, 0, 600, 0, nullptr, CurPersistence, DoPersistence},
-    {17, kBE16, 0.1, 1400.0, 2000.0, 0, nullptr, CurSoundVelocity, DoSoundVelocity},
+    {17, kBE16, 10, 1400.0, 2000.0, 0, nullptr, CurSoundVelocity, DoSoundVelocity},
     {19, kU8, 1, 0, 4, 0, nullptr, CurDisplayMode, DoDisplayMode},
     {20, kU8, 1, 0, 3, 0, MapOutputSelection, OutputSelection, DoOutputSelection},
     {21, kU8, 1, 0, 1, 0, nullptr, CurDetection, DoDetection},
@@ -426,14 +426,16 @@ const ControlField kFields[] = {
     {40, kFloatLE, 1, -100, 100, 0, nullptr, CurYOffset, DoYOffset},
     {44, kFloatLE, 1, -100, 6000, 0, nullptr, CurDepth, DoDepth},
     {58, kU8, 1, 0, 1, 0, nullptr, CurIntensity, DoIntensity},
-    {59, kBE16, 0.1, 0, 100, 0, nullptr, CurMinDepth, DoMinDepth},
+    {59, kBE16, 10, 0, 100, 0, nullptr, CurMinDepth, DoMinDepth},
 };
 
+// Tenths are divided, not multiplied by 0.1, so 14901 becomes the same
+// double as "1490.1" typed into a dialog or read from the settings file.
 double ReadField(const uint8_t* d, const ControlField& f) {
   switch (f.kind) {
-    case kU8: return d[f.offset] * f.scale;
-    case kBE16: return GetBE16(d + f.offset) * f.scale;
-    default: return GetFloatLE(d + f.offset) * f.scale;
+    case kU8: return d[f.offset] / f.divisor;
+    case kBE16: return GetBE16(d + f.offset) / f.divisor;
+    default: return GetFloatLE(d + f.offset) / f.divisor;
   }
 }
 

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "common/chain_fixture.h"
@@ -158,6 +160,15 @@ TEST_F(ExternalControl, ValueMapsAndLimitsOfSingleFields) {
     EXPECT_NEAR(c.read(), c.value, 1e-6);
   }
   EXPECT_EQ(LastCheck(kCmdAveragingOff), 1);
+  // Tenths arrive as the same number the operator's typed value is.
+  for (int tenths : {14901, 15003, 19999}) {
+    SCOPED_TRACE(tenths);
+    g_settings.SoundVelocityMeters = std::strtod(std::to_string(tenths / 10.0).c_str(), nullptr);
+    std::vector<uint8_t> d = Quiet();
+    PutBE16(d.data() + 17, tenths);
+    Apply(d);
+    EXPECT_EQ(LastFieldResult(17), kFieldUnchanged);
+  }
   EXPECT_EQ(g_playback.operatorChangedSoundSpeed, 1);  // the played records no longer set it
   EXPECT_EQ(g_playback.operatorChangedTilt, 1);
 }
