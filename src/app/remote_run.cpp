@@ -274,8 +274,9 @@ int DescribeConsoleDatagram(const uint8_t* d, int length, char* out, int outSize
   const int tilt = GetBE16(d + 89) - 180;
   if (out)
     std::snprintf(out, static_cast<size_t>(outSize),
-                  "%s beams %d depth %s sector %d range %d m sound %.1f m/s tilt %d%s%s", time, beams, depthText,
-                  sectorDeg, rangeM, sound, tilt, d[117] ? " intensities" : "", d[155] ? " mark" : "");
+                  "%s beams %d depth %s altitude %.2f m sector %d range %d m sound %.1f m/s tilt %d%s%s", time,
+                  beams, depthText, GetFloatLE(d + 133), sectorDeg, rangeM, sound, tilt,
+                  d[117] ? " intensities" : "", d[155] ? " mark" : "");
   return 'P';
 }
 

@@ -144,6 +144,28 @@ class RemoteAgainstConsole : public AppFixture {
     ASSERT_EQ(StartConsole(""), kCmdInteractive);
     ASSERT_EQ(g_player.fileOpen, 1);
   }
+  // Runs the remote on its own thread while this one plays the file and
+  // serves control datagrams, as the console's main loop does.
+  int RunBesideConsole(const RemoteOptions& o, RemoteReport* report, std::string* text) {
+    static char buffer[16384];
+    std::memset(buffer, 0, sizeof buffer);
+    std::atomic<int> done{0};
+    int status = -1;
+    std::thread remote([&] {
+      FILE* out = fmemopen(buffer, sizeof buffer - 1, "w");
+      status = RunRemote(o, report, out);
+      std::fclose(out);
+      done = 1;
+    });
+    for (int i = 0; i < 4000 && !done; ++i) {
+      PlaybackStep();
+      PollExternalControl();
+      plat::SleepMs(5);
+    }
+    remote.join();
+    *text = buffer;
+    return status;
+  }
   // The next point record the console sends to `fd`.
   std::vector<uint8_t> NextPointRecord(int fd, uint32_t* from = nullptr, int* fromPort = nullptr) {
     std::vector<uint8_t> buf(70000);
@@ -208,32 +230,42 @@ TEST_F(RemoteAgainstConsole, BuiltDatagramChangesTheNextPointRecords) {
 TEST_F(RemoteAgainstConsole, RemoteLearnsTheConsoleAndSeesItsCommandAnswered) {
   const int port = FreePort();
   StartPlaying(port);
-  RemoteOptions o;
   const std::string portText = std::to_string(port);
+  RemoteOptions o;
   ASSERT_EQ(Parse({"--port", portText.c_str(), "--display-gain", "64", "--tilt", "10", "--timeout", "10"}, &o), 1);
-  char text[8192] = "";
   RemoteReport report;
-  std::atomic<int> done{0};
-  int status = -1;
-  std::thread remote([&] {
-    FILE* out = fmemopen(text, sizeof text, "w");
-    status = RunRemote(o, &report, out);
-    std::fclose(out);
-    done = 1;
-  });
-  for (int i = 0; i < 2000 && !done; ++i) {
-    PlaybackStep();
-    PollExternalControl();
-    plat::SleepMs(5);
-  }
-  remote.join();
-  EXPECT_EQ(status, kRemoteOk) << text;
+  std::string text;
+  EXPECT_EQ(RunBesideConsole(o, &report, &text), kRemoteOk) << text;
   EXPECT_EQ(report.markSeen, 1) << text;
   EXPECT_EQ(report.consolePort, net::LocalPort(g_outputs.socket));
   EXPECT_EQ(g_settings.DisplayGain, 64);
   EXPECT_EQ(g_settings.ProfileTiltAngle, 10.0);
   EXPECT_EQ(apptest::BE16(report.lastRecord + 89), 190);  // tilt in the answer
-  EXPECT_NE(std::strstr(text, "now sending:"), nullptr) << text;
+  EXPECT_NE(text.find("now sending:"), std::string::npos) << text;
+}
+
+TEST_F(RemoteAgainstConsole, PrintShowsEveryPointRecordWithItsDepth) {
+  const int port = FreePort();
+  StartPlaying(port);
+  const std::string portText = std::to_string(port);
+  RemoteOptions o;
+  ASSERT_EQ(Parse({"--port", portText.c_str(), "--listen-only", "--print", "--seconds", "1"}, &o), 1);
+  RemoteReport report;
+  std::string text;
+  EXPECT_EQ(RunBesideConsole(o, &report, &text), kRemoteOk) << text;
+  EXPECT_EQ(report.sent, 0);
+  EXPECT_EQ(g_extControl.datagramsReceived, 0);
+  ASSERT_GT(report.printed, 2) << text;
+  // One line per record: time, beams, depth under the sonar; once the
+  // filters have settled, the flat 10 m seabed.
+  int lines = 0;
+  double lastDepth = 0;
+  for (size_t at = 0; (at = text.find(" beams 240 depth ", at)) != std::string::npos; ++at) {
+    ++lines;
+    lastDepth = std::atof(text.c_str() + at + std::strlen(" beams 240 depth "));
+  }
+  EXPECT_EQ(lines, report.printed) << text;
+  EXPECT_NEAR(lastDepth, 10.0, 0.5) << text;
 }
 
 }  // namespace
