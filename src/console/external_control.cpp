@@ -133,11 +133,30 @@ void RedrawPicture() {
   BlitImage(plat::kWinMain);
 }
 
-// Geometry, processing histories and display tables rebuilt, as the sector
-// and beams items do.
-void RebuildChain() {
-  ForceFrequencyRefresh();
-  FrequencyAndHeadRefresh();
+// Follow-ups the fields of one datagram ask for, carried out once after the
+// last field: a datagram that changes sector, beams, tilt and orientation
+// rebuilds the tables once, not four times while the cycle waits.
+enum FollowUp {
+  kFollowChain = 1,    // geometry, processing and display tables (sector, beams, output)
+  kFollowDisplay = 2,  // the display mode's tables around the profile offset (tilt, orientation)
+  kFollowReset = 4,    // processing histories
+  kFollowRedraw = 8,   // picture cleared, grid drawn, shown
+};
+int s_followUps = 0;
+
+void RunFollowUps() {
+  const int f = s_followUps;
+  s_followUps = 0;
+  if (f & kFollowChain) {
+    ForceFrequencyRefresh();
+    FrequencyAndHeadRefresh();
+  }
+  if (f & kFollowDisplay) {
+    UpdateProfileOffsetY();
+    BuildDisplayMode(plat::kWinMain);
+  }
+  if (f & kFollowReset) ResetProcessingChain();
+  if (f & kFollowRedraw) RedrawPicture();
 }
 
 int AveragingValue() { return g_settings.AvgFilter == 1 ? g_settings.AvgFilterIndex : 1; }
@@ -228,7 +247,7 @@ int DoSector(double v) {
   const int old = g_settings.SectorSize;
   g_settings.SectorSize = static_cast<int>(v);
   MoveCheck(kCmdSectorFirst, old, g_settings.SectorSize);
-  RebuildChain();
+  s_followUps |= kFollowChain;
   return kFieldApplied;
 }
 int DoProcessing(double v) {
@@ -241,7 +260,7 @@ int DoBeams(double v) {
   const int old = g_settings.StepSize;
   g_settings.StepSize = static_cast<int>(v);
   MoveCheck(kCmdBeamsFirst, old, g_settings.StepSize);
-  RebuildChain();
+  s_followUps |= kFollowChain;
   return kFieldApplied;
 }
 int DoAveraging(double v) {
@@ -250,13 +269,13 @@ int DoAveraging(double v) {
   g_settings.AvgFilter = shots > 1 ? 1 : 0;
   g_settings.AvgFilterIndex = shots;
   MoveCheck(kAveragingIdBase, old, shots);
-  ResetProcessingChain();
+  s_followUps |= kFollowReset;
   return kFieldApplied;
 }
 int DoPersistence(double v) {
   const int before = g_settings.Persistence;
   g_settings.Persistence = static_cast<int>(v);
-  if (before != 0 && g_settings.Persistence == 0) RedrawPicture();
+  if (before != 0 && g_settings.Persistence == 0) s_followUps |= kFollowRedraw;
   return kFieldApplied;
 }
 int DoSoundVelocity(double v) {
@@ -268,7 +287,7 @@ int DoSoundVelocity(double v) {
   }
   g_settings.SoundVelocityMeters = v;
   g_playback.operatorChangedSoundSpeed = 1;  // the played records no longer set it
-  ResetProcessingChain();
+  s_followUps |= kFollowReset;
   return kFieldApplied;
 }
 int DoDisplayMode(double v) {
@@ -278,11 +297,7 @@ int DoDisplayMode(double v) {
   // Head mode: the acquisition loop takes DisplayType at the next ping boundary.
   if (!FileMode()) return kFieldApplied;
   g_remembered.previousDisplayType = g_settings.DisplayType;
-  if (g_scan.geom.mode != g_settings.DisplayType) {
-    UpdateProfileOffsetY();
-    BuildDisplayMode(plat::kWinMain);
-    RedrawPicture();
-  }
+  if (g_scan.geom.mode != g_settings.DisplayType) s_followUps |= kFollowDisplay | kFollowRedraw;
   return kFieldApplied;
 }
 int DoOutputSelection(double v) {
@@ -296,7 +311,7 @@ int DoOutputSelection(double v) {
     for (int id = kCmdBeamsFirst; id <= kCmdBeamsLast; ++id) plat::EnableMenuItem(id, 1);
     for (int id = kCmdSectorFirst; id <= kCmdSectorLast; ++id) plat::EnableMenuItem(id, 1);
   }
-  RebuildChain();
+  s_followUps |= kFollowChain;
   return kFieldApplied;
 }
 int DoDetection(double v) {
@@ -314,17 +329,13 @@ int DoXdcr(double v) {
   g_settings.Xdcr = static_cast<int>(v);
   SetCheck(kCmdXdcrUp, g_settings.Xdcr == 1);
   SetCheck(kCmdXdcrDown, g_settings.Xdcr == 0);
-  UpdateProfileOffsetY();
-  BuildDisplayMode(plat::kWinMain);
-  RedrawPicture();
+  s_followUps |= kFollowDisplay | kFollowRedraw;
   return kFieldApplied;
 }
 int DoTilt(double v) {
   g_settings.ProfileTiltAngle = v;
   if (FileMode()) g_playback.operatorChangedTilt = 1;
-  UpdateProfileOffsetY();
-  BuildDisplayMode(plat::kWinMain);
-  ResetProcessingChain();
+  s_followUps |= kFollowDisplay | kFollowReset;
   return kFieldApplied;
 }
 int DoRoll(double v) {
@@ -533,6 +544,7 @@ int ApplyControlDatagram(const uint8_t* data, int length, uint32_t senderAddr, i
     Note(f.offset, r);
     if (r == kFieldApplied || r == kFieldQueued) ++taken;
   }
+  RunFollowUps();
   g_outputs.eventMarkPending = 1;
   x.boxShown = 1;
   x.boxPingsLeft = kControlBoxPings;

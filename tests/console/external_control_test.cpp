@@ -15,7 +15,9 @@
 #include "console/external_control.h"
 #include "console/menu_ids.h"
 #include "files/sonar_file.h"
+#include "console/ping_cycle.h"
 #include "head/switch_command.h"
+#include "imaging/scan_convert.h"
 #include "platform/byte_order.h"
 #include "platform/net.h"
 #include "platform/recording.h"
@@ -208,6 +210,24 @@ TEST_F(ExternalControl, HeadModeQueuesSoundAndTakesTheLiveFields) {
   Apply(d);
   EXPECT_EQ(LastFieldResult(8), kFieldLiveOnly);
   EXPECT_EQ(g_settings.Gain, 7);
+}
+
+TEST_F(ExternalControl, OneDatagramRebuildsTheTablesOnce) {
+  std::vector<uint8_t> d = Quiet();
+  d[11] = 1;    // 60 degrees
+  d[13] = 2;    // 120 beams
+  d[24] = 0;    // down
+  d[25] = 190;  // tilt 10
+  const int refreshes = g_perPing.frequencyRefreshes;
+  const int builds = g_scan.builds;
+  EXPECT_EQ(Apply(d), 6);
+  EXPECT_EQ(g_perPing.frequencyRefreshes, refreshes + 1);
+  // The chain's own display build and the one around the new profile offset.
+  EXPECT_LE(g_scan.builds - builds, 2);
+  EXPECT_EQ(g_settings.SectorSize, 1);
+  EXPECT_EQ(g_settings.StepSize, 2);
+  EXPECT_EQ(g_settings.Xdcr, 0);
+  EXPECT_EQ(g_settings.ProfileTiltAngle, 10.0);
 }
 
 TEST_F(ExternalControl, BothOutputsOnlyWhileTheLatestDatagramAsks) {
