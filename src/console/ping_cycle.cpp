@@ -15,10 +15,12 @@
 
 #include <cstring>
 
+#include "files/recording.h"
 #include "files/sonar_file.h"
 #include "processing/xtf.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
+#include "imaging/overlay.h"
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
@@ -152,6 +154,16 @@ int LoadConsoleSettings(const char* path) {
 
 void ResetProcessingChain() { ResetChain(); }
 
+void ClearPicture() {
+  ClearImage();
+  if (g_scan.geom.mode >= 0) DrawGrid(plat::kWinMain);
+}
+
+void ClearAndShowPicture() {
+  ClearPicture();
+  BlitImage(plat::kWinMain);
+}
+
 int FormBeamsAndProfile() {
   const int formed = ProcessPing();
   if (!formed) return 0;
@@ -230,6 +242,10 @@ int ProcessDecodedRecord() {
     return 0;
   }
   pp.pingsDecoded++;
+
+  // 2. Live pings are recorded as soon as they decode, before anything can
+  // hold them up. Camera frames join when the video module supplies them.
+  if (!fileMode && Recording()) (void)RecordPing(nullptr, 0);
 
   // 3. Follow the head type the ping reports.
   s_holdDecodedPing = 1;

@@ -15,6 +15,7 @@
 #include "common/chain_fixture.h"
 #include "console/conversion.h"
 #include "console/playback.h"
+#include "files/recording.h"
 #include "files/sonar_file.h"
 #include "processing/xtf.h"
 #include "console/ping_cycle.h"
@@ -225,6 +226,51 @@ TEST_F(PerPing, HeadModeTakesTheCycleStampAndNavigation) {
   EXPECT_EQ(std::memcmp(rec.data() + 112, ".456", 4), 0);
   EXPECT_EQ(std::memcmp(rec.data() + 33, " 47.30.00000 N", 14), 0);
   EXPECT_EQ(rec[61], 255);
+}
+
+// Live pings are recorded as they decode, each exactly as the head sent it;
+// a played file is never recorded into.
+TEST_F(PerPing, HeadModeRecordsEveryDecodedPing) {
+  g_settings.RunMode = 0;
+  std::snprintf(g_settingsFile.workingDirectory, sizeof g_settingsFile.workingDirectory, "%s", dir_.c_str());
+  TakeTimeStampAt(plat::LocalTime{2026, 12, 7, 8, 9, 10, 456});
+  ApplyDataType(0);
+  ASSERT_EQ(StartAutomaticRecording(), 1);
+  SceneParams scene;
+  scene.depthM = 12.0;
+  std::vector<std::vector<uint8_t>> sent;
+  for (int i = 0; i < 3; ++i) {
+    // As packet assembly leaves a completed ping: the record, its end byte
+    // and the writer's copy.
+    const int n = SynthesizePing(scene, i, g_pingRecord);
+    ASSERT_GT(n, 0);
+    std::memcpy(g_fileWriterRecord, g_pingRecord, static_cast<size_t>(n));
+    g_ping.endByte = kEndByte;
+    sent.emplace_back(g_pingRecord, g_pingRecord + n);
+    ASSERT_EQ(ProcessDecodedRecord(), 1);
+  }
+  EXPECT_EQ(g_recording.pingsRecorded, 3);
+
+  // File mode: the recorder stays out of the cycle, even with a file open.
+  EnterFileMode();
+  const std::string played = WriteBytes("played.K41", Survey(2, 3, 5.0));
+  ASSERT_EQ(OpenPlaybackFile(played.c_str()), 1);
+  g_player.skipNext = 0;
+  ASSERT_EQ(PlaybackStep(), kStepRecord);
+  ASSERT_EQ(PlaybackStep(), kStepRecord);
+  EXPECT_EQ(g_player.recordsProcessed, 2);
+  EXPECT_EQ(g_recording.pingsRecorded, 3);
+
+  const std::string path = g_recording.name;
+  ASSERT_EQ(StopRecording(), 1);
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  for (const auto& ping : sent) {
+    ASSERT_EQ(ReadNextRecord(f), kReadRecord);
+    EXPECT_EQ(std::memcmp(g_pingRecord, ping.data(), ping.size()), 0);
+  }
+  EXPECT_EQ(ReadNextRecord(f), kReadEnd);
+  std::fclose(f);
 }
 
 int OverlayPixels() {
