@@ -24,6 +24,7 @@
 #include "console/cycle_lock.h"
 #include "console/menu_ids.h"
 #include "console/ping_cycle.h"
+#include "files/recording.h"
 #include "files/sonar_file.h"
 #include "head/switch_command.h"
 #include "imaging/overlay.h"
@@ -191,9 +192,7 @@ double CurXdcr() { return g_settings.Xdcr; }
 double CurTilt() { return g_settings.ProfileTiltAngle; }
 double CurRoll() { return g_settings.RollCorrection; }
 double CurUnits() { return g_settings.Units; }
-// A recording cannot be asked about until the recording module exists; -1
-// makes every request look like a change, so it is counted as not applied.
-double CurRecording() { return -1; }
+double CurRecording() { return Recording(); }
 double CurTriggerControl() { return g_settings.ExternalTriggerControl; }
 double CurTriggerDelay() { return g_settings.ExternalTriggerXmitDelay; }
 double CurFilter() { return g_settings.ProfilePointFilter; }
@@ -352,9 +351,15 @@ int DoUnits(double v) {
   plat::InvalidateWindow(plat::kWinMain);
   return kFieldApplied;
 }
-// Starting and stopping a recording belong to files/recording, which this
-// build does not have yet: the request is counted as not applied.
-int DoRecording(double) { return kFieldNotApplied; }
+// A start switches automatic date-and-time names on; one that cannot open a
+// file (no room, no directory) is reported as not applied, not as done.
+int DoRecording(double v) {
+  if (v == 0) {
+    (void)StopRecording();  // stopped either way; a lost write is the recorder's to report
+    return kFieldApplied;
+  }
+  return StartExternalRecording() ? kFieldApplied : kFieldNotApplied;
+}
 int DoTriggerControl(double v) {
   g_settings.ExternalTriggerControl = static_cast<int>(v);
   return kFieldApplied;

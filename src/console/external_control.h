@@ -19,7 +19,7 @@ enum ControlFieldResult {
   kFieldQueued,         // taken, applied by the next processed ping
   kFieldRejected,       // outside its accepted values
   kFieldLiveOnly,       // a live-head field while a file plays
-  kFieldNotApplied,     // its effect needs a module this build lacks
+  kFieldNotApplied,     // its effect could not be carried out (a recording that cannot start)
   kFieldAbsent,         // the datagram ended before the field
 };
 

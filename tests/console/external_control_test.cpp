@@ -14,6 +14,7 @@
 #include "common/chain_fixture.h"
 #include "console/external_control.h"
 #include "console/menu_ids.h"
+#include "files/recording.h"
 #include "files/sonar_file.h"
 #include "console/ping_cycle.h"
 #include "head/switch_command.h"
@@ -192,15 +193,30 @@ TEST_F(ExternalControl, HeadModeQueuesSoundAndTakesTheLiveFields) {
   d[18] = 0x34;  // 1490.0
   d[8] = 7;      // gain
   d[28] = 1;     // start recording
+  // A recording that cannot open its file is counted, never reported as done.
+  std::snprintf(g_settingsFile.workingDirectory, sizeof g_settingsFile.workingDirectory, "%s",
+                Path("missing-dir").c_str());
   Apply(d);
   EXPECT_EQ(LastFieldResult(17), kFieldQueued);
   EXPECT_EQ(g_settings.SoundVelocityMeters, 1500.0);
   EXPECT_EQ(g_settings.Gain, 7);
-  // Recording has no module yet: counted, never reported as done.
   EXPECT_EQ(LastFieldResult(28), kFieldNotApplied);
   EXPECT_EQ(g_extControl.fieldsNotApplied, 1);
+  EXPECT_EQ(Recording(), 0);
+  std::snprintf(g_settingsFile.workingDirectory, sizeof g_settingsFile.workingDirectory, "%s", dir_.c_str());
   Apply(d);  // the queued value counts as the current one
   EXPECT_EQ(LastFieldResult(17), kFieldUnchanged);
+  EXPECT_EQ(LastFieldResult(28), kFieldApplied);
+  EXPECT_EQ(Recording(), 1);
+  EXPECT_EQ(g_settings.AutoFilename, 1);      // automatic names ...
+  EXPECT_EQ(g_settings.AutoFilenameType, 1);  // ... of date and time
+  Apply(d);
+  EXPECT_EQ(LastFieldResult(28), kFieldUnchanged);
+  d[28] = 0;
+  Apply(d);
+  EXPECT_EQ(LastFieldResult(28), kFieldApplied);
+  EXPECT_EQ(Recording(), 0);
+  d[28] = 0xFF;
   ExternalControlBeforePing();
   EXPECT_EQ(g_settings.SoundVelocityMeters, 1490.0);
   EXPECT_EQ(g_extControl.soundVelocityQueued, 0);

@@ -251,6 +251,9 @@ int FuzzExternalControl(const uint8_t* data, size_t size, FuzzStats* stats) {
   const int outsider = length > 0 && (data[0] & 2);
   g_settings.RunMode = fileMode;
   g_settings.AvgFilterIndex = 5;
+  // A recording a datagram starts must find no directory to write into.
+  std::snprintf(g_settingsFile.workingDirectory, sizeof g_settingsFile.workingDirectory, "%s",
+                "/nonexistent/orvale-fuzz");
   if (outsider) std::snprintf(g_settings.ExternalControlAllow, sizeof g_settings.ExternalControlAllow, "127.0.0.1");
   const Settings before = g_settings;
   const uint32_t sender = outsider ? 0x7F000002 : 0x7F000001;
