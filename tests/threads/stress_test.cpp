@@ -62,6 +62,8 @@ TEST_F(ConsoleThreads, PingsCommandsAndNavigationTogether) {
       WriteLoopbackIni("RunMode=0\nStepSize=2\nProfilePointDetection=1\nDataOutputType=1\nRange=3\n", 40998);
   ASSERT_EQ(CreateConsole(ini.c_str()), 1);
   g_settingsFile.path[0] = '\0';  // no file written per command: this is about threads
+  // Recordings the commands and the remote start go to the test's directory.
+  std::snprintf(g_settingsFile.workingDirectory, sizeof g_settingsFile.workingDirectory, "%s", dir_.c_str());
   ASSERT_EQ(StartConsole(""), kCmdInteractive);
 
   std::atomic<int> cycleDone{0};
@@ -125,6 +127,7 @@ TEST_F(ConsoleThreads, PingsCommandsAndNavigationTogether) {
       control[22] = static_cast<uint8_t>(commands % 5);
       control[23] = static_cast<uint8_t>(10 + commands % 80);
       control[25] = static_cast<uint8_t>(170 + commands % 20);
+      control[28] = commands % 7 == 0 ? 1 : commands % 7 == 3 ? 0 : 0xFF;  // recording start, stop
       control[31] = 0;
       (void)ApplyControlDatagram(control, sizeof control, 0x7F000001, 40000);
       for (int ch : {'D', '4', '0', '\r', 'G', '5', '\r'}) CharKey(ch);
