@@ -10,20 +10,23 @@
 #
 # Targets: packet (tests/fuzz/packet_fuzzer.cpp), k41_reader
 # (tests/fuzz/k41_reader_fuzzer.cpp), nmea (tests/fuzz/nmea_fuzzer.cpp),
-# probe (tests/fuzz/probe_fuzzer.cpp). FUZZ_OUT defaults to build-fuzz/.
+# probe (tests/fuzz/probe_fuzzer.cpp), external_control
+# (tests/fuzz/external_control_fuzzer.cpp, datagrams of at most 300 bytes).
+# FUZZ_OUT defaults to build-fuzz/.
 # Findings land in $FUZZ_OUT/artifacts/. Runs at nice 10 so a shared machine
 # keeps compiling.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${FUZZ_OUT:-build-fuzz}
 cxx=${CXX_FUZZ:-clang++}
-targets=(packet k41_reader nmea probe)
+targets=(packet k41_reader nmea probe external_control)
 # Every domain source, as the core library has them (no Qt, no program entry
 # points), so a target never misses a module a new include pulls in.
 mapfile -t srcs < <(find src -name '*.cpp' -not -path 'src/platform/qt/*' -not -name '*_main.cpp' | sort)
 srcs+=(tests/fuzz/fuzz_entries.cpp)
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-       -fno-omit-frame-pointer -Isrc -Itests)
+       -fno-omit-frame-pointer -Isrc -Itests
+       -DORVALE_VERSION="\"$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)\"")
 
 build() {
   mkdir -p "$out/artifacts" "$out/obj"
@@ -54,8 +57,10 @@ case "$cmd" in
     for t in $(pick "${3:-}"); do
       mkdir -p "$out/work-$t" "tests/fuzz/corpus/$t"
       echo "fuzz: running $t for ${secs}s"
+      maxlen=70000
+      [ "$t" = external_control ] && maxlen=300
       nice -n 10 "$out/${t}_fuzzer" -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 \
-        -max_len=70000 -artifact_prefix="$out/artifacts/${t}-" -print_final_stats=1 \
+        -max_len="$maxlen" -artifact_prefix="$out/artifacts/${t}-" -print_final_stats=1 \
         "$out/work-$t" "tests/fuzz/corpus/$t"
     done
     ;;

@@ -11,6 +11,7 @@
 #include "console/ping_cycle.h"
 
 #include "console/cycle_lock.h"
+#include "console/external_control.h"
 
 #include <cstring>
 
@@ -229,6 +230,8 @@ int ProcessDecodedRecord() {
   PerPingState& pp = g_perPing;
   if (!pp.pipelineReady) InitPipeline();
   const int fileMode = g_settings.RunMode == 1;
+  // A speed of sound a remote sent during the last ping.
+  ExternalControlBeforePing();
 
   // 1. Decode; a rejected record is shown, recorded and output nowhere.
   if (!DecodePing(BeamTestDestination())) {
@@ -288,6 +291,7 @@ int ProcessDecodedRecord() {
 
   // 9. Outputs and the XTF ping.
   RunOutputSequence(mode);
+  ExternalControlAfterPing();
 
   // 11. The record is decoded at most once.
   FinishPing();

@@ -10,6 +10,7 @@
 
 #include "console/command_line.h"
 #include "console/conversion.h"
+#include "console/external_control.h"
 #include "console/ping_cycle.h"
 #include "console/playback.h"
 #include "files/output_file.h"
@@ -114,6 +115,7 @@ void ResetConsole() {
   ResetProfileDetect();
   ResetProfileFilter();
   ResetOutputs();
+  ResetExternalControl();
   ResetXtf();
   ResetPlayback();
   ResetRecording();

@@ -74,7 +74,7 @@ enum KeySpecial {
   kOddAverage,       // odd values only
   kFrequencyInUse,   // head's frequency limits, fallback the current one, rounded to 5 kHz
   kAddress,          // any non-empty text
-  kDevicePath,       // any text, empty allowed
+  kDevicePath,       // any text, empty allowed (device paths, the control allow-list)
   kMinDepth,         // 0.1 .. limit - 5 % of the loading range
   kMaxDepth,         // minimum + 5 % of the loading range .. limit
   kAlwaysLocalTime,  // read, then 1 whatever the file held
@@ -279,6 +279,8 @@ static const KeyRow kKeys[] = {
     Int("MaximumFilesize", &S::MaximumFilesize, 500, 100, 1000, 500),
     Int("UseInternalPitchRollHeading", &S::UseInternalPitchRollHeading, 0, 0, 1, 0),
     Int("DisplayLocalTime", &S::DisplayLocalTime, 0, 0, 0, 0, kAlwaysLocalTime),
+    // Empty: every sender may command the console.
+    DevicePath("ExternalControlAllow", &S::ExternalControlAllow),
 };
 
 // ============================================================ [SECTION] Conversion

@@ -111,6 +111,9 @@ struct Settings {
   int MaximumFilesize = 500;    // MBytes
   int UseInternalPitchRollHeading = 0;
   int DisplayLocalTime = 1;
+  // Addresses and CIDR ranges ("127.0.0.1, 10.1.0.0/16") whose control
+  // datagrams are served; empty serves every sender.
+  char ExternalControlAllow[kSettingsTextChars + 1] = "";
 };
 
 // The operator's head settings saved when File mode starts and restored when

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/reset_all.h"
+#include "console/external_control.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
@@ -14,6 +15,8 @@
 #include "nav/nav_state.h"
 #include "nav/sound_velocity.h"
 #include "nav/track.h"
+#include "processing/outputs.h"
+#include "processing/profile_detect.h"
 #include "settings/settings.h"
 
 namespace {
@@ -212,5 +215,61 @@ int FuzzProbe(const uint8_t* data, size_t size, FuzzStats* stats) {
   double v = 0.0;
   if (ParseDigibarLine(line, length, &v) && !(v >= kSoundVelocityLowest && v <= kSoundVelocityHighest)) failure = 1;
   if (ParseSbe37Line(line, length, &v) && !(v >= kSoundVelocityLowest && v <= kSoundVelocityHighest)) failure = 1;
+  return failure;
+}
+
+namespace {
+
+int In(double v, double lo, double hi) { return v >= lo && v <= hi; }
+
+// Every value a datagram can set, inside the values it may take.
+int ControlledSettingsBroken() {
+  const Settings& s = g_settings;
+  const double tilt = s.ProfileTiltAngle;
+  int ok = In(s.DisplayGain, 1, 100) && In(s.SectorSize, 0, 5) && In(s.ProcessingMode, 0, 3) &&
+           In(s.StepSize, 0, 2) && In(s.Persistence, 0, 600) && In(s.SoundVelocityMeters, 1400, 2000) &&
+           In(s.DisplayType, 0, 4) && In(s.DataOutputType, 0, 2) && In(s.ProfilePointDetection, 0, 1) &&
+           In(s.Xdcr, 0, 1) && (In(tilt, -45, 45) || tilt == -90 || tilt == 90) && In(s.RollCorrection, 0, 1) &&
+           In(s.Units, 0, 2) && In(s.ExternalTriggerXmitDelay, 0, 10000) && In(s.ProfilePointFilter, 0, 2) &&
+           In(s.SonarXOffsetMeters, -100, 100) && In(s.SonarYOffsetMeters, -100, 100) &&
+           In(s.SonarDepthMeters, -100, 6000) && In(s.ProfilePointIntensityOutput, 0, 1) &&
+           In(s.ProfileMinDepthBelowSonar, 0, 100) && In(s.Range, g_headLimits.minStep, g_headLimits.maxStep) &&
+           In(s.Gain, 0, g_headLimits.maxGain) && In(s.AvgFilterIndex, 1, 10) &&
+           In(g_detect.detectionLevelPct, 10, 90) && In(g_detect.minimumRangeM, 0.1, 100) &&
+           In(g_extControl.queuedSoundVelocity, g_extControl.soundVelocityQueued ? 1400 : 0, 2000);
+  return !ok;
+}
+
+}  // namespace
+
+int FuzzExternalControl(const uint8_t* data, size_t size, FuzzStats* stats) {
+  ResetAll();
+  SetDetectionLevel(25);
+  SetMinimumRange(0);
+  const int length = static_cast<int>(size > 300 ? 300 : size);
+  const int fileMode = length > 0 && (data[0] & 1);
+  const int outsider = length > 0 && (data[0] & 2);
+  g_settings.RunMode = fileMode;
+  g_settings.AvgFilterIndex = 5;
+  // A recording a datagram starts must find no directory to write into.
+  std::snprintf(g_settingsFile.workingDirectory, sizeof g_settingsFile.workingDirectory, "%s",
+                "/nonexistent/orvale-fuzz");
+  if (outsider) std::snprintf(g_settings.ExternalControlAllow, sizeof g_settings.ExternalControlAllow, "127.0.0.1");
+  const Settings before = g_settings;
+  const uint32_t sender = outsider ? 0x7F000002 : 0x7F000001;
+  int failure = 0;
+  const int first = ApplyControlDatagram(data, length, sender, 5000);
+  stats->controlFieldsApplied += first;
+  if (outsider) {
+    stats->controlDatagramsIgnored++;
+    return first != 0 || std::memcmp(&before, &g_settings, sizeof before) != 0 ||
+           g_extControl.datagramsIgnored != 1;
+  }
+  failure |= ControlledSettingsBroken();
+  // Both outputs are asked for anew by every datagram; nothing else repeats.
+  const int bothOutputs = length > 20 && (data[3] & 1) && data[20] == 3 ? 1 : 0;
+  const int second = ApplyControlDatagram(data, length, sender, 5000);
+  if (second != bothOutputs) failure = 1;
+  failure |= ControlledSettingsBroken();
   return failure;
 }

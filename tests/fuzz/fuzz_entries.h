@@ -17,6 +17,8 @@ struct FuzzStats {
   long fixes = 0;
   long probeLinesTaken = 0;
   long probeValuesTaken = 0;
+  long controlFieldsApplied = 0;
+  long controlDatagramsIgnored = 0;
 };
 
 // Byte 0 configures data type, transducer, display mode, half range, run mode;
@@ -42,3 +44,10 @@ int FuzzNmea(const uint8_t* data, size_t size, FuzzStats* stats);
 // stream into the line framer, then the input into both line parsers.
 // Returns 1 when a value outside 1400 ... 2000 m/s would reach the ping cycle.
 int FuzzProbe(const uint8_t* data, size_t size, FuzzStats* stats);
+
+// External control: the input is one control datagram (bytes 0-2, which the
+// console ignores, choose: bit 0 of byte 0 File mode, bit 1 a sender outside
+// the allow-list). Applied twice from a clean console. Returns 1 when a
+// setting leaves its accepted values, an outsider changed anything, or the
+// repeated datagram applied a field again.
+int FuzzExternalControl(const uint8_t* data, size_t size, FuzzStats* stats);

@@ -75,6 +75,12 @@ TEST(FuzzReplay, ProbeCorpusReachesThePingCycle) {
   EXPECT_GT(s.probeValuesTaken, 0);
 }
 
+TEST(FuzzReplay, ControlCorpusAppliesFieldsAndMeetsOutsiders) {
+  const FuzzStats s = ReplayAll("external_control", FuzzExternalControl);
+  EXPECT_GT(s.controlFieldsApplied, 20);
+  EXPECT_GT(s.controlDatagramsIgnored, 0);
+}
+
 TEST(FuzzReplay, EntriesTakeEmptyAndTinyInputs) {
   FuzzStats s;
   const uint8_t one[1] = {0x4B};
@@ -85,6 +91,8 @@ TEST(FuzzReplay, EntriesTakeEmptyAndTinyInputs) {
   EXPECT_EQ(0, FuzzNmea(one, 1, &s));
   EXPECT_EQ(0, FuzzProbe(nullptr, 0, &s));
   EXPECT_EQ(0, FuzzProbe(one, 1, &s));
+  EXPECT_EQ(0, FuzzExternalControl(nullptr, 0, &s));
+  EXPECT_EQ(0, FuzzExternalControl(one, 1, &s));
   EXPECT_EQ(0, s.recordsRead);
 }
 

@@ -16,6 +16,7 @@
 #include "common/chain_fixture.h"
 #include "console/command_line.h"
 #include "console/cycle_lock.h"
+#include "console/external_control.h"
 #include "console/ping_cycle.h"
 #include "console/run_mode.h"
 #include "head/return_data.h"
@@ -61,6 +62,8 @@ TEST_F(ConsoleThreads, PingsCommandsAndNavigationTogether) {
       WriteLoopbackIni("RunMode=0\nStepSize=2\nProfilePointDetection=1\nDataOutputType=1\nRange=3\n", 40998);
   ASSERT_EQ(CreateConsole(ini.c_str()), 1);
   g_settingsFile.path[0] = '\0';  // no file written per command: this is about threads
+  // Recordings the commands and the remote start go to the test's directory.
+  std::snprintf(g_settingsFile.workingDirectory, sizeof g_settingsFile.workingDirectory, "%s", dir_.c_str());
   ASSERT_EQ(StartConsole(""), kCmdInteractive);
 
   std::atomic<int> cycleDone{0};
@@ -110,11 +113,23 @@ TEST_F(ConsoleThreads, PingsCommandsAndNavigationTogether) {
       if (id == 1 || id == 2 || id == 18 || table[i].pendingModule) continue;
       RunCommand(id);
       ++commands;
-      {
-        CycleLock lock;  // external control applies its datagram as a command does
-        SetDetectionLevel(10 + commands % 80);
-        SetMinimumRange(commands % 5);
-      }
+      // A remote's datagram lands between pings as a command does; its speed
+      // of sound waits for the cycle thread's next ping.
+      uint8_t control[61];
+      std::memset(control, 0xFF, sizeof control);
+      control[3] = 1;
+      control[4] = static_cast<uint8_t>(commands % 2);
+      control[9] = static_cast<uint8_t>(1 + commands % 100);
+      control[14] = static_cast<uint8_t>(commands % 11);
+      control[17] = static_cast<uint8_t>((14000 + 10 * (commands % 600)) >> 8);
+      control[18] = static_cast<uint8_t>((14000 + 10 * (commands % 600)) & 0xFF);
+      control[20] = commands % 3 == 2 ? 3 : 0xFF;
+      control[22] = static_cast<uint8_t>(commands % 5);
+      control[23] = static_cast<uint8_t>(10 + commands % 80);
+      control[25] = static_cast<uint8_t>(170 + commands % 20);
+      control[28] = commands % 7 == 0 ? 1 : commands % 7 == 3 ? 0 : 0xFF;  // recording start, stop
+      control[31] = 0;
+      (void)ApplyControlDatagram(control, sizeof control, 0x7F000001, 40000);
       for (int ch : {'D', '4', '0', '\r', 'G', '5', '\r'}) CharKey(ch);
       int dx = 0, dy = 0;
       KeyDown(commands % 2 ? kKeyF5 : kKeyF6, 0, 0, &dx, &dy);
@@ -136,6 +151,8 @@ TEST_F(ConsoleThreads, PingsCommandsAndNavigationTogether) {
   EXPECT_EQ(processed.load() + rejected.load(), kPings);
   EXPECT_GE(processed.load(), kPings * 9 / 10);  // Beam Test pings are decoded but not beamformed
   EXPECT_GT(commands, 100);
+  EXPECT_EQ(g_extControl.datagramsReceived, commands);
+  EXPECT_GT(g_extControl.fieldsQueued, 0);  // speeds of sound the cycle took
   EXPECT_GT(frames, 0);
   EXPECT_EQ(tornFrames, 0);
   EXPECT_GT(CycleLockContentions(), 0);  // the two threads really met
