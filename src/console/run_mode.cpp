@@ -10,6 +10,7 @@
 
 #include "console/command_line.h"
 #include "console/conversion.h"
+#include "console/diagnostics.h"
 #include "console/ping_cycle.h"
 #include "console/playback.h"
 #include "files/output_file.h"
@@ -22,6 +23,7 @@
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
+#include "imaging/waterfall.h"
 #include "nav/com_ports.h"
 #include "nav/gps.h"
 #include "nav/nav_state.h"
@@ -94,6 +96,7 @@ void CloseOutputFiles() {
 void ResetRunState() {
   ResetRunCounters();
   ForgetPlayedSettings();
+  ResetDiagnostics();
   g_perPing.procTimeMs = 0.0;
   g_perPing.plotTimeMs = 0.0;
   g_player.lastPingPeriodMs = 0;
@@ -119,6 +122,8 @@ void ResetConsole() {
   ResetRecording();
   ResetConversion();
   ResetPerPing();
+  ResetWaterfalls();
+  ResetDiagnostics();
   ResetCommandLine();
   ClearOutputFault();
   net::ResetNet();

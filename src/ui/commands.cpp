@@ -26,6 +26,7 @@
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
+#include "imaging/waterfall.h"
 #include "platform/dialog.h"
 #include "processing/outputs.h"
 #include "ui/display_dialogs.h"
@@ -263,10 +264,10 @@ static int Toggle(int& value) {
 static void ToggleWindow(int window, int& shown) {
   shown = !shown;
   plat::ShowWindow(window, shown);
-  if (shown) {
-    plat::InvalidateWindow(window);
-    if (window == plat::kWinSidescan) g_perPing.sidescanPings = 0;
-  }
+  // The waterfall builds its picture (and restarts the Sidescan's skipped
+  // pings) or frees it with the window.
+  SetWaterfallShown(WaterfallOfWindow(window), shown);
+  if (shown) plat::InvalidateWindow(window);
 }
 
 static void SelectColours(int table) {
