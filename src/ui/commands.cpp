@@ -206,9 +206,9 @@ const CommandRow* FindCommand(int id) {
 
 static int WindowShown(int window) {
   switch (window) {
-    case plat::kWinSidescan: return g_commands.sidescanShown;
-    case plat::kWinEchoSounder: return g_commands.echoSounderShown;
-    case plat::kWinIntensity: return g_commands.intensityShown;
+    case plat::kWinSidescan: return WaterfallShown(kSidescanWaterfall);
+    case plat::kWinEchoSounder: return WaterfallShown(kEchoSounderWaterfall);
+    case plat::kWinIntensity: return WaterfallShown(kIntensityWaterfall);
     default: return 0;
   }
 }
@@ -262,7 +262,9 @@ static int Toggle(int& value) {
 
 // Switching a window the settings do not record.
 static void ToggleWindow(int window, int& shown) {
-  shown = !shown;
+  // The waterfall module holds the truth, so a reset of either layer cannot
+  // leave the menu check and the window disagreeing.
+  shown = !WaterfallShown(WaterfallOfWindow(window));
   plat::ShowWindow(window, shown);
   // The waterfall builds its picture (and restarts the Sidescan's skipped
   // pings) or frees it with the window.

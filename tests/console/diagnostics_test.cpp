@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/alloc_counter.h"
 #include "common/chain_fixture.h"
 #include "console/diagnostics.h"
 #include "console/ping_cycle.h"
@@ -242,6 +243,28 @@ TEST_F(Diagnostics, PlayedPingsUpdateTheShownWaterfallsAndTheRows) {
   EXPECT_EQ(0, g_waterfalls[kSidescanWaterfall].ready);
   ASSERT_EQ(kStepRecord, PlaybackStep());
   EXPECT_EQ(sidescan0 + 2, plat::FramesPublished(plat::kWinSidescan));
+}
+
+TEST_F(Diagnostics, ShownWindowsAllocateNothingPerPing) {
+  SceneParams scene;
+  scene.rangeStep = 5;
+  scene.depthM = 12.0;
+  SurveyParams survey;
+  survey.pingCount = 12;
+  const std::string path = Path("alloc.K41");
+  ASSERT_EQ(12, WriteSceneFile(path.c_str(), scene, survey));
+  g_settings.RunMode = 1;
+  SaveLiveHeadCopies();
+  g_settings.DiagnosticsWindow = 1;
+  g_settings.ProfilePointIntensityOutput = 0;  // the Intensity window computes its own
+  ASSERT_EQ(1, OpenPlaybackFile(path.c_str()));
+  for (int id : {621, 622, 623}) ASSERT_EQ(1, RunCommand(id));
+  for (int i = 0; i < 6; ++i) PlaybackStep();  // past the Sidescan's skipped pings
+  alloc_counter::Start();
+  for (int i = 0; i < 5; ++i) PlaybackStep();
+  EXPECT_EQ(0, alloc_counter::Stop());
+  EXPECT_EQ(10, g_perPing.pingsProcessed);
+  for (int kind = 0; kind < kWaterfallCount; ++kind) EXPECT_GE(g_waterfalls[kind].updates, 5) << kind;
 }
 
 }  // namespace
