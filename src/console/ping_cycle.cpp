@@ -11,6 +11,7 @@
 #include "console/ping_cycle.h"
 
 #include "console/cycle_lock.h"
+#include "console/diagnostics.h"
 #include "console/external_control.h"
 
 #include <cstring>
@@ -24,6 +25,7 @@
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
+#include "imaging/waterfall.h"
 #include "platform/platform.h"
 #include "processing/beamform.h"
 #include "processing/outputs.h"
@@ -237,6 +239,7 @@ int ProcessDecodedRecord() {
   if (!DecodePing(BeamTestDestination())) {
     pp.pingsRejected++;
     if (pp.pauseOnReject) plat::SleepMs(kRejectPauseMs);
+    UpdateDiagnostics();
     FinishPing();
     if (!fileMode) g_switch.pingInProgress.store(0);
     return 0;
@@ -285,15 +288,20 @@ int ProcessDecodedRecord() {
   // 6. Show the picture (fast playback hides the records of an averaged group).
   if (pp.screenUpdate) BlitImage(plat::kWinMain);
 
-  // 7. The sidescan line feeds the XTF file as well as its window.
-  if (mode != kDisplayBeamTest && XtfFileOpen()) BuildSidescanLine();
+  // 7. The sidescan line feeds the XTF file as well as its window; the
+  // waterfalls hand their pictures over without waiting for a repaint.
+  if (mode != kDisplayBeamTest && (XtfFileOpen() || WaterfallShown(kSidescanWaterfall)))
+    BuildSidescanLine();
+  UpdateWaterfalls();
   pp.plotTimeMs = NowMs() - plotStart;
 
   // 9. Outputs and the XTF ping.
   RunOutputSequence(mode);
   ExternalControlAfterPing();
 
-  // 11. The record is decoded at most once.
+  // 11. The diagnostics rows take the header before the record is
+  // invalidated, so that it is decoded at most once.
+  UpdateDiagnostics();
   FinishPing();
   pp.pingsProcessed++;
   if (!fileMode) g_switch.pingInProgress.store(0);

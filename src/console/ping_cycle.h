@@ -36,7 +36,6 @@ struct PerPingState {
   int tableRebuilds = 0;
   int processingResets = 0;
   int frequencyRefreshes = 0;
-  int sidescanPings = 0;          // pings since the sidescan window was opened
 };
 extern PerPingState g_perPing;
 

@@ -28,6 +28,7 @@
 #include "head/return_data.h"
 #include "imaging/overlay.h"
 #include "imaging/scan_convert.h"
+#include "imaging/waterfall.h"
 #include "platform/platform.h"
 #include "processing/beamform.h"
 #include "settings/settings.h"
@@ -77,7 +78,7 @@ void ClosePlaybackFile() {
 
 // What a new file starts from: the first record reconfigures the tables, the
 // tilt and speed-of-sound overrides of the last file are forgotten, the
-// picture and the point histories start empty.
+// picture, the history windows and the point histories start empty.
 static void ResetForNewFile() {
   ForgetPlayedSettings();
   g_settings.ProfileTiltAngle = 0.0;
@@ -85,6 +86,7 @@ static void ResetForNewFile() {
   g_playback.operatorChangedTilt = 0;
   g_playback.operatorChangedSoundSpeed = 0;
   ClearPicture();
+  ClearWaterfalls();
   ResetProcessingChain();
 }
 

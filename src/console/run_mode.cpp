@@ -10,6 +10,7 @@
 
 #include "console/command_line.h"
 #include "console/conversion.h"
+#include "console/diagnostics.h"
 #include "console/external_control.h"
 #include "console/ping_cycle.h"
 #include "console/playback.h"
@@ -23,6 +24,7 @@
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
+#include "imaging/waterfall.h"
 #include "nav/com_ports.h"
 #include "nav/gps.h"
 #include "nav/nav_state.h"
@@ -95,6 +97,7 @@ void CloseOutputFiles() {
 void ResetRunState() {
   ResetRunCounters();
   ForgetPlayedSettings();
+  ResetDiagnostics();
   g_perPing.procTimeMs = 0.0;
   g_perPing.plotTimeMs = 0.0;
   g_player.lastPingPeriodMs = 0;
@@ -121,6 +124,8 @@ void ResetConsole() {
   ResetRecording();
   ResetConversion();
   ResetPerPing();
+  ResetWaterfalls();
+  ResetDiagnostics();
   ResetCommandLine();
   ClearOutputFault();
   net::ResetNet();

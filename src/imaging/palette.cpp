@@ -11,6 +11,7 @@
 
 #include "imaging/overlay.h"
 #include "imaging/scan_convert.h"
+#include "imaging/waterfall.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 
@@ -123,6 +124,8 @@ int SelectColorTable(int /*window*/, int type) {
   g_palette.logicalPalette[129] = Rgb(255, 255, 255);
   g_palette.colorTable = type;
   ++g_palette.paletteVersion;
+  // The history windows show the new colours without waiting for a ping.
+  RepublishWaterfalls();
   for (int w = 0; w < plat::kWinCount; ++w) plat::InvalidateWindow(w);
   return 1;
 }

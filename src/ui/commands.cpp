@@ -26,6 +26,7 @@
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
+#include "imaging/waterfall.h"
 #include "platform/dialog.h"
 #include "processing/outputs.h"
 #include "ui/display_dialogs.h"
@@ -205,9 +206,9 @@ const CommandRow* FindCommand(int id) {
 
 static int WindowShown(int window) {
   switch (window) {
-    case plat::kWinSidescan: return g_commands.sidescanShown;
-    case plat::kWinEchoSounder: return g_commands.echoSounderShown;
-    case plat::kWinIntensity: return g_commands.intensityShown;
+    case plat::kWinSidescan: return WaterfallShown(kSidescanWaterfall);
+    case plat::kWinEchoSounder: return WaterfallShown(kEchoSounderWaterfall);
+    case plat::kWinIntensity: return WaterfallShown(kIntensityWaterfall);
     default: return 0;
   }
 }
@@ -261,12 +262,14 @@ static int Toggle(int& value) {
 
 // Switching a window the settings do not record.
 static void ToggleWindow(int window, int& shown) {
-  shown = !shown;
+  // The waterfall module holds the truth, so a reset of either layer cannot
+  // leave the menu check and the window disagreeing.
+  shown = !WaterfallShown(WaterfallOfWindow(window));
   plat::ShowWindow(window, shown);
-  if (shown) {
-    plat::InvalidateWindow(window);
-    if (window == plat::kWinSidescan) g_perPing.sidescanPings = 0;
-  }
+  // The waterfall builds its picture (and restarts the Sidescan's skipped
+  // pings) or frees it with the window.
+  SetWaterfallShown(WaterfallOfWindow(window), shown);
+  if (shown) plat::InvalidateWindow(window);
 }
 
 static void SelectColours(int table) {
