@@ -18,6 +18,8 @@
 #include "processing/xtf.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
+#include "nav/sound_velocity.h"
+#include "imaging/overlay.h"
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
@@ -118,6 +120,14 @@ void FollowDotSize() { SetMinimumRange(0); }
 void FollowShortOutliers() {
   g_filter.shortOutlierCompanion = 1;
   g_filter.deepOutlierSw = 1;
+}
+
+void TakeQueuedSoundVelocityIntoSettings() {
+  double v = 0.0;
+  if (!TakeQueuedSoundVelocity(&v)) return;
+  g_settings.SoundVelocityMeters = v;
+  // The grid's range marks follow the speed of sound.
+  if (g_settings.Grid == 1) DrawGrid(plat::kWinMain);
 }
 
 // Bottom Following holds a track when this ping's profile has a point; the
@@ -227,6 +237,9 @@ int ProcessDecodedRecord() {
     return 0;
   }
   pp.pingsDecoded++;
+
+  // 2. Live: a speed of sound the probe or external control queued.
+  if (!fileMode) TakeQueuedSoundVelocityIntoSettings();
 
   // 3. Follow the head type the ping reports.
   s_holdDecodedPing = 1;

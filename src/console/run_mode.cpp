@@ -8,6 +8,7 @@
 
 #include <cstdio>
 
+#include "console/acquisition.h"
 #include "console/command_line.h"
 #include "console/conversion.h"
 #include "console/ping_cycle.h"
@@ -126,6 +127,8 @@ void ResetConsole() {
   ResetConversion();
   ResetPerPing();
   ResetCommandLine();
+  StopAcquisition();
+  ResetAcquisition();
   ClearOutputFault();
   net::ResetNet();
   g_runMode = RunModeState{};
@@ -171,6 +174,8 @@ void SetRunMode() {
   StopCopy();
   ClosePlaybackFile();
   if (!g_commandLine.conversionRun) CloseOutputFiles();
+  // The head link ends before the output socket is made anew.
+  if (fileMode) StopAcquisition();
   CloseOutputSocket();
   OpenOutputSocket();
 
@@ -181,6 +186,7 @@ void SetRunMode() {
   } else {
     RestoreLiveHeadCopies();
     SetHeadModeMenus();
+    StartAcquisition();
     FrequencyAndHeadRefresh();
   }
 
@@ -210,6 +216,7 @@ int ShutdownConsole() {
   if (g_settings.RunMode == 0) {
     plat::ShowWindow(plat::kWinDiagnostics, 0);
     plat::SetCursor(plat::kCursorWait);
+    StopAcquisition();
     plat::SetCursor(plat::kCursorArrow);
   } else {
     StopCopy();

@@ -24,7 +24,12 @@ namespace net {
 
 NetState g_net;
 
-void ResetNet() { g_net = NetState{}; }
+void ResetNet() {
+  g_net.refusals.store(0);
+  g_net.refusalReported.store(0);
+  g_net.sendCalls.store(0);
+  g_net.connectCalls.store(0);
+}
 
 int LoopbackOnly() {
   const char* v = std::getenv("ORVALE_LOOPBACK_ONLY");
@@ -42,8 +47,7 @@ int ParseIPv4(const char* text, uint32_t* hostOrder) {
 int DestinationAllowed(uint32_t hostOrder) {
   if (!LoopbackOnly() || (hostOrder >> 24) == 127) return 1;
   g_net.refusals++;
-  if (!g_net.refusalReported) {
-    g_net.refusalReported = 1;
+  if (!g_net.refusalReported.exchange(1)) {
     std::fprintf(stderr,
                  "orvale: ORVALE_LOOPBACK_ONLY=1: refusing every destination outside 127.0.0.0/8 "
                  "(first: %u.%u.%u.%u)\n",
