@@ -157,6 +157,12 @@ int Open() {
   a.sendErrorsSeen = a.sendErrors.load();
   a.receiveErrorsSeen = a.receiveErrors.load();
   a.connections.fetch_add(1);
+  if (a.downTicks != 0) {
+    const double outage = ElapsedMs(a.downTicks);
+    a.lastOutageMs.store(outage);
+    if (outage > a.longestOutageMs.load()) a.longestOutageMs.store(outage);
+    a.downTicks = 0;
+  }
   return 1;
 }
 
@@ -173,6 +179,7 @@ void Close() {
   net::CloseSocket(a.fd);
   a.fd = -1;
   a.connected.store(0);
+  a.downTicks = Now();
   // No ping is in progress without a connection; a range request must not
   // wait for one.
   g_switch.pingInProgress.store(0);
@@ -316,7 +323,11 @@ int LoopStep() {
   }
   if (complete) {
     a.pingsHandedOver.fetch_add(1);
+    const int64_t cycleStart = Now();
     const int decoded = ProcessDecodedRecord();
+    const double cycleMs = ElapsedMs(cycleStart);
+    a.cycleMsTotal.store(a.cycleMsTotal.load() + cycleMs);
+    if (cycleMs > a.cycleMsLongest.load()) a.cycleMsLongest.store(cycleMs);
     if (decoded) a.pingsProcessed.fetch_add(1);
     Stop(a.pingLatency);
     int transmitDisabled;
@@ -376,7 +387,10 @@ void ThreadBody() {
         SleepWhileRunning(a.timing.probeFailSleepMs);
       continue;
     }
-    if (!LoopStep() && a.receiveTimedOut.load()) Close();
+    if (!LoopStep() && a.receiveTimedOut.load()) {
+      a.timeoutCloses.fetch_add(1);
+      Close();
+    }
   }
   Close();
   a.threadActive.store(0);
@@ -388,7 +402,7 @@ void ResetAcquisition() {
   AcquisitionState& a = g_acquisition;
   a.timing = AcquisitionTiming{};
   for (std::atomic<int>* v : {&a.running, &a.threadActive, &a.connected, &a.sending, &a.receiving,
-                              &a.receiveTimedOut, &a.sendErrors, &a.receiveErrors, &a.lastSendError,
+                              &a.receiveTimedOut, &a.timeoutCloses, &a.sendErrors, &a.receiveErrors, &a.lastSendError,
                               &a.lastReceiveError, &a.shortReads, &a.shortPackets, &a.drains,
                               &a.connections, &a.probes, &a.noConnectionPhase, &a.xmitBoxShown,
                               &a.heartbeat, &a.threadsStarted, &a.startFailures})
@@ -398,6 +412,9 @@ void ResetAcquisition() {
   a.pingsHandedOver.store(0);
   a.pingsProcessed.store(0);
   a.packetsReceived.store(0);
+  for (std::atomic<double>* v : {&a.lastOutageMs, &a.longestOutageMs, &a.cycleMsTotal, &a.cycleMsLongest})
+    v->store(0.0);
+  a.downTicks = 0;
   for (Stopwatch* w : {&a.requestTime, &a.sonarTime, &a.transferTime, &a.pingLatency}) {
     w->startTicks = 0;
     w->lastMs.store(0.0);

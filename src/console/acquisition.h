@@ -44,6 +44,7 @@ struct AcquisitionState {
   std::atomic<int> sending{0};        // a send call in progress
   std::atomic<int> receiving{0};      // a receive (with its wait) in progress
   std::atomic<int> receiveTimedOut{0};  // the last receive found no data within the wait
+  std::atomic<int> timeoutCloses{0};    // connections closed for it
   std::atomic<int> sendErrors{0};     // per failed send, wraps to 0 above 100000
   std::atomic<int> receiveErrors{0};  // per failed receive (peer closed included), wraps likewise
   std::atomic<int> lastSendError{0};  // errno of the last failure
@@ -61,6 +62,10 @@ struct AcquisitionState {
   std::atomic<long> pingsHandedOver{0};   // completed pings given to the cycle
   std::atomic<long> pingsProcessed{0};    // of which the cycle decoded and processed
   std::atomic<long> packetsReceived{0};   // whole packets received
+  std::atomic<double> lastOutageMs{0.0};     // connection lost -> connected again, the latest
+  std::atomic<double> longestOutageMs{0.0};  // and the longest
+  std::atomic<double> cycleMsTotal{0.0};     // time spent in the ping cycle, summed over the pings
+  std::atomic<double> cycleMsLongest{0.0};
   std::atomic<int> threadsStarted{0};     // Start calls that made a thread (tests)
   std::atomic<int> startFailures{0};
   // Stopwatches of the ping being acquired.
@@ -70,6 +75,7 @@ struct AcquisitionState {
   Stopwatch pingLatency;   // step start of packet 0 -> the ping's outputs sent (lastMs / 1000: seconds)
   // Acquisition thread only.
   int fd = -1;
+  int64_t downTicks = 0;                        // when the connection was lost, 0 before any
   char address[kAcquisitionAddressChars] = "";  // copy of IPAddress_Sonar1 taken at Open
   int port = kHeadPort;                         // RemotePort_Sonar1 taken at Open
   int sendErrorsSeen = 0;                       // error counts at the end of the previous step
