@@ -24,11 +24,20 @@ namespace net {
 
 NetState g_net;
 
+static std::atomic<int> s_sendFaultCalls{0};
+static std::atomic<int> s_sendFaultError{0};
+
+void SetTcpSendFault(int calls, int error) {
+  s_sendFaultError.store(error);
+  s_sendFaultCalls.store(calls);
+}
+
 void ResetNet() {
   g_net.refusals.store(0);
   g_net.refusalReported.store(0);
   g_net.sendCalls.store(0);
   g_net.connectCalls.store(0);
+  s_sendFaultCalls.store(0);
 }
 
 int LoopbackOnly() {
@@ -180,6 +189,7 @@ int TcpConnect(const char* addr, int port, int timeoutMs) {
 
 int TcpSend(int fd, const void* data, int length) {
   if (length < 0 || (data == nullptr && length > 0)) return -EINVAL;
+  if (s_sendFaultCalls.load() > 0 && s_sendFaultCalls.fetch_sub(1) > 0) return -s_sendFaultError.load();
   const uint8_t* p = static_cast<const uint8_t*>(data);
   int sent = 0;
   while (sent < length) {

@@ -61,6 +61,10 @@ int TcpSend(int fd, const void* data, int length);
 // Returns the count (0: peer closed), -ETIMEDOUT, or another negative error.
 int TcpReceive(int fd, void* buffer, int size, int timeoutMs);
 
+// Fault injection for tests: the next `calls` TcpSend calls fail with -error
+// and send nothing. ResetNet clears it.
+void SetTcpSendFault(int calls, int error);
+
 void CloseSocket(int fd);
 
 }  // namespace net
