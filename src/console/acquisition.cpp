@@ -459,7 +459,8 @@ int StartAcquisition() {
 void StopAcquisition() {
   AcquisitionState& a = g_acquisition;
   a.running.store(0);
-  if (!s_thread.joinable()) return;
+  // The thread cannot wait for itself; it ends at the top of its next round.
+  if (!s_thread.joinable() || s_thread.get_id() == std::this_thread::get_id()) return;
   const int levels = SuspendCycleLock();
   s_thread.join();
   ResumeCycleLock(levels);
