@@ -231,8 +231,9 @@ int Receive() {
       break;
     }
     if (r == 0) {
+      if (!Running()) break;  // stopped: the packet is abandoned, not short
       if (got == 0) {
-        if (Running()) a.receiveTimedOut.store(1);
+        a.receiveTimedOut.store(1);
       } else {
         a.shortPackets.fetch_add(1);
         result = got;

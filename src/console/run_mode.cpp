@@ -11,6 +11,7 @@
 #include "console/acquisition.h"
 #include "console/command_line.h"
 #include "console/conversion.h"
+#include "console/cycle_lock.h"
 #include "console/ping_cycle.h"
 #include "console/playback.h"
 #include "files/output_file.h"
@@ -145,6 +146,9 @@ int CreateConsole(const char* settingsPath) {
 }
 
 int StartConsole(const char* commandLine) {
+  // In Head mode the acquisition thread starts half-way through; what
+  // follows must not run inside one of its pings.
+  CycleLock lock;
   plat::CalibrateDelay();
   // Weight table, perspective constants, beam slots, palette, centred
   // profile, the first tables, and the picture cleared and shown.
@@ -163,6 +167,7 @@ int StartConsole(const char* commandLine) {
 }
 
 void SetRunMode() {
+  CycleLock lock;
   RunModeState& rm = g_runMode;
   const int fileMode = g_settings.RunMode == 1;
   rm.switches++;
@@ -213,6 +218,7 @@ void SetRunMode() {
 }
 
 int ShutdownConsole() {
+  CycleLock lock;
   if (g_settings.RunMode == 0) {
     plat::ShowWindow(plat::kWinDiagnostics, 0);
     plat::SetCursor(plat::kCursorWait);

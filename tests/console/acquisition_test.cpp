@@ -80,6 +80,7 @@ class Acquisition : public testutil::ChainTest {
     g_settings.RemotePort_Output1 = 9;
     g_settings.RunMode = 0;
     g_settings.Range = 5;  // 30 m
+    g_settings.StepSize = 2;  // 120 beams: the link is under test, not the beamformer
     g_acquisition.timing.startDelayMs = 0;
   }
   void TearDown() override {
@@ -207,13 +208,19 @@ TEST_F(Acquisition, FileModeNeverConnectsAndTheSwitchToItStopsTheThread) {
   ASSERT_EQ(kCmdInteractive, StartConsole(""));
   EXPECT_EQ(1, AcquisitionRunning());
   ASSERT_TRUE(WaitFor([] { return Processed() >= 1; }, 5000));
-  g_settings.RunMode = 1;
   plat::rec::ScriptFileDialog(0, "");
-  SetRunMode();
+  {
+    CycleLock lock;  // as the run-mode commands hold it
+    g_settings.RunMode = 1;
+    SetRunMode();
+  }
   EXPECT_EQ(0, AcquisitionRunning());
   EXPECT_EQ(0, g_acquisition.connected.load());
-  g_settings.RunMode = 0;
-  SetRunMode();
+  {
+    CycleLock lock;
+    g_settings.RunMode = 0;
+    SetRunMode();
+  }
   EXPECT_EQ(1, AcquisitionRunning());
   EXPECT_EQ(started + 2, g_acquisition.threadsStarted.load());
 }
@@ -285,7 +292,7 @@ TEST_F(Acquisition, PacketsSplitAcrossReceivesAreGathered) {
     }
   });
   Connect(net::LocalPort(listener));
-  const bool flowed = WaitFor([] { return Processed() >= 3; }, 8000);
+  const bool flowed = WaitFor([] { return Processed() >= 3; }, 20000);
   StopAcquisition();
   done.store(1);
   server.join();
@@ -312,7 +319,7 @@ TEST_F(Acquisition, PingsFlowThroughTheCycleWithTheHeadsTimingAndTheBoxes) {
         xmit.insert(plat::rec::StatusBoxText(plat::kBoxXmitDisabled));
         return Processed() >= 30 && xmit.count("XMIT Disabled") > 0;
       },
-      8000));
+      20000));
   StopAcquisition();
   EXPECT_EQ(1, heartbeat.count("*"));
   EXPECT_EQ("", plat::rec::StatusBoxText(plat::kBoxHeartbeat)) << "erased when the connection closes";
