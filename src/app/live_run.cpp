@@ -209,6 +209,8 @@ int RunLive(const LiveOptions& options, LiveSummary* summary, char* error, int e
   plat::rec::Reset();
   plat::rec::Get().echoMessagesToStderr = 1;
   ResetConsole();
+  // The thread asks for no ping beyond the count, so none is served unseen.
+  g_acquisition.pingLimit.store(options.pings);
   const int64_t t0 = plat::CounterNow();
   CreateConsole(nullptr);
   {
@@ -230,7 +232,7 @@ int RunLive(const LiveOptions& options, LiveSummary* summary, char* error, int e
       seen = pings;
     }
     if (s_stopRequested.load()) break;
-    if (options.pings > 0 && pings >= options.pings) break;
+    if (options.pings > 0 && g_acquisition.pingsHandedOver.load() >= options.pings) break;
     if (options.seconds > 0.0 && Seconds(t0) >= options.seconds) break;
     if (status && plat::CounterMs(lastStatus, plat::CounterNow()) >= kStatusEveryMs) {
       StatusLine(Seconds(t0), pings, pingsAtStatus, Seconds(lastStatus));

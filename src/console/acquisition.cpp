@@ -123,7 +123,7 @@ void PingBoxes(int decoded, int transmitDisabled) {
 int ConnectError(int e) {
   return e == -ECONNREFUSED || e == -ETIMEDOUT || e == -EHOSTUNREACH || e == -ENETUNREACH ||
          e == -ECONNRESET || e == -EINVAL || e == -EADDRNOTAVAIL || e == net::kRefused ||
-         e == -ENETDOWN || e == -EINTR;
+         e == -ENETDOWN || e == -EINTR || e == -EPERM;
 }
 
 int Open() {
@@ -358,7 +358,8 @@ void ThreadBody() {
   AcquisitionState& a = g_acquisition;
   SleepWhileRunning(a.timing.startDelayMs);
   while (Running()) {
-    if (IdleMode()) {
+    const long limit = a.pingLimit.load();
+    if (IdleMode() || (limit > 0 && a.pingsHandedOver.load() >= limit)) {
       SleepWhileRunning(a.timing.idleSleepMs);
       continue;
     }
@@ -410,6 +411,7 @@ void ResetAcquisition() {
     v->store(0);
   a.lastClockSecond.store(-1);
   a.xmitBoxSecond.store(-1);
+  a.pingLimit.store(0);
   a.pingsHandedOver.store(0);
   a.pingsProcessed.store(0);
   a.packetsReceived.store(0);

@@ -39,6 +39,7 @@ struct Stopwatch {
 struct AcquisitionState {
   AcquisitionTiming timing;           // set by tests before Start (user-interface thread)
   std::atomic<int> running{0};        // set by Start, cleared by Stop (user-interface thread)
+  std::atomic<long> pingLimit{0};     // > 0: no ping is asked for after this many (headless runs)
   std::atomic<int> threadActive{0};   // set by Start; the thread clears it as its last act
   std::atomic<int> connected{0};      // between a successful Open and Close
   std::atomic<int> sending{0};        // a send call in progress

@@ -189,7 +189,9 @@ TEST_F(HeadSimFaults, ShortIndexAndGarbageSpoilPacketZeroOfTheNthPingOnce) {
       EXPECT_EQ('I', spoilt[garbage]);
       EXPECT_EQ(0xFC, spoilt.back());
     }
-    if (c.index >= 0 && spoilt.size() > 5) EXPECT_EQ(c.index, spoilt[5] & 0x1F);
+    if (c.index >= 0 && spoilt.size() > 5) {
+      EXPECT_EQ(c.index, spoilt[5] & 0x1F);
+    }
     // Asking again starts ping 3, which is whole.
     EXPECT_TRUE(client.Ping());
     head.Stop();
