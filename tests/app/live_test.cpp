@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <csignal>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
 
 #include "app/app_test_util.h"
@@ -169,6 +171,38 @@ TEST_F(Live, AStopRequestEndsARunWithoutAHead) {
   EXPECT_EQ(0, s.pingsProcessed);
   EXPECT_EQ(1, s.settingsSaved);
   EXPECT_EQ(0, AcquisitionRunning());
+}
+
+TEST_F(Live, SigtermEndsTheProgramWhichShutsDownAndExitsZero) {
+  WriteSettings(9);  // nothing listens there
+  const std::string program = ORVALE_BIN_DIR "/orvale-live";
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (chdir(dir_.c_str()) != 0) _exit(99);
+    if (!freopen("out.txt", "w", stdout)) _exit(98);
+    char* const env[] = {const_cast<char*>("ORVALE_LOOPBACK_ONLY=1"), nullptr};
+    execle(program.c_str(), "orvale-live", "--no-status", static_cast<char*>(nullptr), env);
+    _exit(97);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_EQ(0, kill(pid, SIGTERM));
+  int status = 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  pid_t done = 0;
+  while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+         std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5))
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (done == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "orvale-live did not end on SIGTERM";
+  }
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  const std::string out = testutil::ReadText(Path("out.txt"));
+  EXPECT_NE(std::string::npos, out.find("0 pings processed")) << out;
+  EXPECT_NE(std::string::npos, out.find("settings saved")) << out;
 }
 
 }  // namespace
