@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Debug with AddressSanitizer and UBSan,
-# and runs every test. Exits non-zero on any failure.
+# runs every test, then runs the threaded tests again under ThreadSanitizer.
+# Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh

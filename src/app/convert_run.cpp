@@ -1,7 +1,7 @@
-// The headless conversion run. It follows the console's start-up for a
-// command-line conversion (settings, command line, File mode with the
-// operator's head values kept aside, the output socket, the processing and
-// display chain) and then steps playback until the end of the file ends the
+// The headless conversion run. It is the console's own start-up for a
+// command-line conversion (CreateConsole, StartConsole: settings, command
+// line, File mode with the operator's head values kept aside, the output
+// socket, the processing and display chain) and then steps playback until the end of the file ends the
 // run, with no pacing and no pause on a rejected record: a batch tool should
 // take as long as the work takes and no longer. Message boxes go to stderr.
 // Owns: a copy of the last picture (for --save-picture) and the run summary.
@@ -17,6 +17,7 @@
 #include "console/conversion.h"
 #include "console/playback.h"
 #include "console/ping_cycle.h"
+#include "console/run_mode.h"
 #include "processing/xtf.h"
 #include "head/switch_command.h"
 #include "imaging/bmp_writer.h"
@@ -95,7 +96,9 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
   plat::rec::Reset();
   plat::rec::Get().echoMessagesToStderr = 1;
   ResetSwitchState();
-  LoadConsoleSettings(options.settingsPath);
+  ResetPerPing();
+  g_perPing.pauseOnReject = 0;
+  CreateConsole(options.settingsPath);
 
   char text[kCommandLineMaxChars + 8];
   const int n = std::snprintf(text, sizeof text, "%s /%c", options.name, sw);
@@ -103,7 +106,9 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
     SetError(error, errorSize, "%s: the name is too long", options.name);
     return kConvertBadFile;
   }
-  if (ProcessCommandLine(text) != kCmdConversion) {
+  // The console's own start-up: the command line sets up the run and File
+  // mode opens its file.
+  if (StartConsole(text) != kCmdConversion) {
     const char* name = g_commandLine.fileName[0] ? g_commandLine.fileName : options.name;
     switch (g_commandLine.error) {
       case kCmdErrExtension: SetError(error, errorSize, "%s: the extension must be .K41", name); break;
@@ -120,20 +125,12 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
                       (c.writeXtf && c.xtfName[0] == '\0');
   if (missing) {
     SetError(error, errorSize, "%s: its output could not be created", c.fileName);
-    CloseConversionOutputs();
+    ShutdownConsole();
     return kConvertFailed;
   }
-
-  // File mode, as the run-mode switch sets it up: the operator's head values
-  // wait aside, the output socket is made anew, the tables are built.
-  SaveLiveHeadCopies();
-  OpenOutputSocket();
-  ResetPerPing();
-  g_perPing.pauseOnReject = 0;
-  InitPipeline();
-  if (!StartCommandLinePlayback()) {
+  if (!g_runMode.lastPlaybackOpened) {
     SetError(error, errorSize, "%s: cannot be played", g_commandLine.fileName);
-    CloseOutputSocket();
+    ShutdownConsole();
     return kConvertBadFile;
   }
   g_player.pacing = 0;
@@ -173,11 +170,11 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
       status = kConvertFailed;
     }
   }
-  ClosePlaybackFile();
-  CloseConversionOutputs();
-  CloseOutputSocket();
-  // The end of the file closed the outputs already; each keeps whether it
-  // lost a write (a short write, a full disk at a flush, a failed close).
+  // Shutdown closes the file, the outputs and the socket and saves the
+  // settings as the console does at exit. The end of the file closed the
+  // outputs already; each keeps whether it lost a write (a short write, a
+  // full disk at a flush, a failed close).
+  ShutdownConsole();
   if (status == kConvertOk && (PointFileFailed() || BeamFileFailed() || XtfFileFailed())) {
     const char* name = PointFileFailed() ? g_commandLine.pointName
                        : BeamFileFailed() ? g_commandLine.beamName
@@ -185,6 +182,5 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
     SetError(error, errorSize, "%s: the output could not be written completely", name);
     status = kConvertFailed;
   }
-  SaveSettings(options.settingsPath);
   return status;
 }

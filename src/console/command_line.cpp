@@ -22,7 +22,7 @@ void ResetCommandLine() { g_commandLine = CommandLineState{}; }
 
 namespace {
 
-int IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+int IsCommandLineBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Start of the file-name part of a path (after the last separator).
 const char* BaseName(const char* path) {
@@ -51,18 +51,18 @@ int ProcessCommandLine(const char* text) {
   char buf[kCommandLineMaxChars + 1];
   std::memcpy(buf, text, total + 1);
   int end = static_cast<int>(total);
-  while (end > 0 && IsBlank(buf[end - 1])) --end;
+  while (end > 0 && IsCommandLineBlank(buf[end - 1])) --end;
   buf[end] = '\0';
   int begin = 0;
-  while (buf[begin] && IsBlank(buf[begin])) ++begin;
+  while (buf[begin] && IsCommandLineBlank(buf[begin])) ++begin;
 
   // The switch: a final word of '/' and one letter.
   char letter = 0;
   if (end - begin >= 2 && buf[end - 2] == '/' && std::isalpha(static_cast<unsigned char>(buf[end - 1])) &&
-      (end - 2 == begin || IsBlank(buf[end - 3]))) {
+      (end - 2 == begin || IsCommandLineBlank(buf[end - 3]))) {
     letter = static_cast<char>(std::tolower(static_cast<unsigned char>(buf[end - 1])));
     end -= 2;
-    while (end > begin && IsBlank(buf[end - 1])) --end;
+    while (end > begin && IsCommandLineBlank(buf[end - 1])) --end;
     buf[end] = '\0';
   }
   if (letter == 'p') c.writePoints = 1;

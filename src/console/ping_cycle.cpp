@@ -14,6 +14,7 @@
 
 #include <cstring>
 
+#include "files/recording.h"
 #include "files/sonar_file.h"
 #include "processing/xtf.h"
 #include "head/return_data.h"
@@ -161,6 +162,16 @@ int LoadConsoleSettings(const char* path) {
 
 void ResetProcessingChain() { ResetChain(); }
 
+void ClearPicture() {
+  ClearImage();
+  if (g_scan.geom.mode >= 0) DrawGrid(plat::kWinMain);
+}
+
+void ClearAndShowPicture() {
+  ClearPicture();
+  BlitImage(plat::kWinMain);
+}
+
 int FormBeamsAndProfile() {
   const int formed = ProcessPing();
   if (!formed) return 0;
@@ -238,8 +249,12 @@ int ProcessDecodedRecord() {
   }
   pp.pingsDecoded++;
 
-  // 2. Live: a speed of sound the probe or external control queued.
+  // 2. Live: a speed of sound the probe or external control queued, which
+  // the record carries; then the ping is recorded as soon as it decodes,
+  // before anything can hold it up. Camera frames join when the video module
+  // supplies them.
   if (!fileMode) TakeQueuedSoundVelocityIntoSettings();
+  if (!fileMode && Recording()) (void)RecordPing(nullptr, 0);
 
   // 3. Follow the head type the ping reports.
   s_holdDecodedPing = 1;

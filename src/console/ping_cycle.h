@@ -65,6 +65,11 @@ void ResetProcessingChain();
 // Returns what ProcessPing returned.
 int FormBeamsAndProfile();
 
+// The picture cleared with its grid put back (the overlay is drawn only when
+// tables are built, so a plain clear would lose it); ...AndShow also blits it.
+void ClearPicture();
+void ClearAndShowPicture();
+
 // Playback opened a file: forget the last record's values so the first
 // record of the file reconfigures the tables.
 void ForgetPlayedSettings();

@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "console/conversion.h"
+#include "files/recording.h"
 #include "files/sonar_file.h"
 #include "console/ping_cycle.h"
 #include "head/return_data.h"
@@ -56,13 +57,6 @@ void TitleNoFile() {
 
 void CopyItemRead();
 
-// Clears the picture and puts the grid back: the overlay is drawn only when
-// the tables are built, and a looping file does not rebuild them.
-void ClearPicture() {
-  ClearImage();
-  if (g_scan.geom.mode >= 0) DrawGrid(plat::kWinMain);
-}
-
 }  // namespace
 
 void SetRecordProcessor(RecordProcessor fn) { s_processor = fn; }
@@ -91,7 +85,7 @@ static void ResetForNewFile() {
   g_playback.operatorChangedTilt = 0;
   g_playback.operatorChangedSoundSpeed = 0;
   ClearPicture();
-  ResetProcessing();
+  ResetProcessingChain();
 }
 
 int OpenPlaybackFile(const char* path) {
@@ -152,7 +146,7 @@ static void HandleEndOfFile() {
   ResetSpeedFilter();
   CloseConversionOutputs();
   ClearPicture();
-  ResetProcessing();
+  ResetProcessingChain();
   if (p.commandLineRun) {
     p.quitRequested = 1;
     return;
@@ -192,7 +186,7 @@ int FastStep() {
   PlaybackState& p = g_player;
   if (!p.fileOpen) return kStepNoFile;
   if (g_settings.AvgFilter == 1) {
-    ResetProcessing();
+    ResetProcessingChain();
     g_perPing.screenUpdate = 0;
     for (int i = 0; i < g_settings.AvgFilterIndex - 1; ++i) {
       if (ReadOne() == kStepEndOfFile) {
@@ -324,7 +318,7 @@ int PositionBarClick(int x, int y, int left, int right, int top) {
   const int64_t now = ftello(p.file);
   p.filePosition = now < 0 ? 0 : now;
   ClearPicture();
-  ResetProcessing();
+  ResetProcessingChain();
   if (p.hold) {
     // The held picture follows the jump: one record, or one averaged group.
     int records = g_settings.AvgFilter == 1 ? g_settings.AvgFilterIndex - 1 : 1;
@@ -341,25 +335,69 @@ namespace {
 
 void CopyTitle() {
   const int kb = static_cast<int>(g_player.bytesCopied / 1024);
-  if (kb == g_player.copyKbShown) return;
+  if (kb == g_player.copyKbShown && g_player.copyWriteErrors == g_player.copyErrorsShown) return;
   g_player.copyKbShown = kb;
+  g_player.copyErrorsShown = g_player.copyWriteErrors;
   char title[700];
-  std::snprintf(title, sizeof title, "%s - Copying to %s - %d kB", kProduct, g_player.copyName, kb);
+  if (g_player.copyWriteErrors > 0)
+    std::snprintf(title, sizeof title, "%s - Copying to %s - %d kB - %d WRITE ERRORS", kProduct, g_player.copyName,
+                  kb, g_player.copyWriteErrors);
+  else
+    std::snprintf(title, sizeof title, "%s - Copying to %s - %d kB", kProduct, g_player.copyName, kb);
   plat::SetWindowTitle(plat::kWinMain, title);
 }
 
+// The copy cannot go on (no room, or the file cannot be written): it is
+// closed where it stands, holding whole records, and the operator told.
+void EndCopyWithMessage(const char* why) {
+  PlaybackState& p = g_player;
+  (void)CloseOutput(p.copyFile);
+  p.copying = 0;
+  char text[kPlaybackNameBytes + 160];
+  std::snprintf(text, sizeof text, "%s\nCopy stopped; %s holds every whole record copied.", why, p.copyName);
+  plat::MessageBox("Copy a Sonar File", text, plat::kIconWarning);
+  char title[400];
+  std::snprintf(title, sizeof title, "%s - Copy stopped: %s", kProduct, why);
+  plat::SetWindowTitle(plat::kWinMain, title);
+  plat::SetMenuItemText(kMenuCopy, "&Copy Start...");
+}
+
 // Appends the item just read. A frame that preceded the record in the source
-// goes before it in the copy too, so a copy of a whole file equals its source.
+// goes before it in the copy too, so a copy of a whole file equals its source
+// and every frame stays behind the record that announced it. A failed write
+// is cut back to the last whole item: a torn record would shift every record
+// after it for a reader.
 void CopyItemRead() {
   PlaybackState& p = g_player;
   if (!OutputOpen(p.copyFile)) return;
-  if (g_playback.frameBeforeRecord && g_playback.frameLength > 0 &&
-      !WriteOutput(p.copyFile, g_videoFrame, static_cast<size_t>(g_playback.frameLength)))
+  const int withFrame = g_playback.frameBeforeRecord && g_playback.frameLength > 0;
+  const int hasRecord =
+      g_playback.recordSize > 0 && g_playback.recordSize <= static_cast<int>(sizeof g_playback.rawRecord);
+  const size_t frameBytes = withFrame ? static_cast<size_t>(g_playback.frameLength) : 0;
+  const size_t recordBytes = hasRecord ? static_cast<size_t>(g_playback.recordSize) : 0;
+  if (frameBytes + recordBytes == 0) return;
+  if (!CheckAvailableDiskSpace(p.copyName, static_cast<int64_t>(frameBytes + recordBytes))) {
     p.copyWriteErrors++;
-  if (g_playback.recordSize > 0 && g_playback.recordSize <= static_cast<int>(sizeof g_playback.rawRecord) &&
-      !WriteOutput(p.copyFile, g_playback.rawRecord, static_cast<size_t>(g_playback.recordSize)))
+    EndCopyWithMessage("Too little disk space is left.");
+    return;
+  }
+  const void* first = withFrame ? static_cast<const void*>(g_videoFrame) : g_playback.rawRecord;
+  const size_t firstBytes = withFrame ? frameBytes : recordBytes;
+  const void* second = withFrame ? g_playback.rawRecord : nullptr;
+  const size_t secondBytes = withFrame ? recordBytes : 0;
+  const int result = AppendWholeItem(p.copyFile, p.bytesCopied, first, firstBytes, second, secondBytes);
+  if (result == kItemWritten) {
+    p.bytesCopied += static_cast<int64_t>(frameBytes + recordBytes);
+  } else {
     p.copyWriteErrors++;
-  p.bytesCopied = OutputBytes(p.copyFile);
+    if (result == kItemDiskFull) return EndCopyWithMessage("The disk is full.");
+    if (result == kItemFileLost) return EndCopyWithMessage("The copy cannot be written.");
+    if (!p.copyErrorReported) {
+      p.copyErrorReported = 1;
+      plat::MessageBox("Copy a Sonar File", "A record could not be written to the copy.\nThe copy keeps whole "
+                       "records only; copying goes on.", plat::kIconWarning);
+    }
+  }
   CopyTitle();
 }
 
@@ -374,10 +412,17 @@ int StartCopyTo(const char* path) {
   // Copying a file onto itself would destroy it while it is read.
   if (g_player.fileOpen && std::strcmp(path, g_player.fileName) == 0) return 0;
   StopCopy();
+  if (!CheckAvailableDiskSpace(path, 0)) {
+    plat::MessageBox("CheckAvailableDiskSpace", "Not enough free disk space to copy!", plat::kIconWarning);
+    return 0;
+  }
   if (!OpenOutputFile(g_player.copyFile, path, kOutputCreate)) return 0;
   g_player.copying = 1;
   g_player.bytesCopied = 0;
   g_player.copyKbShown = -1;
+  g_player.copyWriteErrors = 0;
+  g_player.copyErrorsShown = 0;
+  g_player.copyErrorReported = 0;
   std::snprintf(g_player.copyName, sizeof g_player.copyName, "%s", path);
   char title[400];
   std::snprintf(title, sizeof title, "%s - Copying to %s", kProduct, path);
@@ -400,6 +445,7 @@ int StartCopy() {
 int StopCopy() {
   if (!g_player.copying) return 1;
   plat::MessageBox("Close Copy File", g_player.copyName, plat::kIconInformation);
+  (void)SyncOutput(g_player.copyFile);
   const int ok = CloseOutput(g_player.copyFile);
   if (!ok) g_player.copyCloseErrors++;
   g_player.copying = 0;
@@ -410,4 +456,4 @@ int StopCopy() {
   return ok;
 }
 
-int CopyFailed() { return OutputFailed(g_player.copyFile); }
+int CopyFailed() { return g_player.copyWriteErrors > 0 || OutputFailed(g_player.copyFile); }

@@ -51,10 +51,12 @@ struct PlaybackState {
   OutputFile copyFile;             // keeps its count and failure after StopCopy until the next start
   int copying = 0;
   char copyName[kPlaybackNameBytes] = "";
-  int64_t bytesCopied = 0;         // whole writes only
-  int copyWriteErrors = 0;         // short or failed writes of the copy
+  int64_t bytesCopied = 0;         // whole items only: the copy's size after a failed write is cut back
+  int copyWriteErrors = 0;         // items lost to a short or failed write or to a full disk
   int copyCloseErrors = 0;         // stops whose close reported a lost write
   int copyKbShown = -1;
+  int copyErrorsShown = 0;         // write errors the title shows
+  int copyErrorReported = 0;       // the write-error message was shown for this copy
 };
 extern PlaybackState g_player;
 

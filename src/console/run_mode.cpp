@@ -15,6 +15,7 @@
 #include "console/ping_cycle.h"
 #include "console/playback.h"
 #include "files/output_file.h"
+#include "files/recording.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
@@ -51,14 +52,6 @@ constexpr int kHeadOnlyItems[] = {kCmdRecord,        kCmdComPorts, kCmdOpenVideo
 
 void EnableItems(const int* ids, int count, int enabled) {
   for (int i = 0; i < count; ++i) plat::EnableMenuItem(ids[i], enabled);
-}
-
-// The picture is cleared and shown again with its grid: the overlay is drawn
-// only when tables are built, so a plain clear would lose it.
-void ClearAndShowPicture() {
-  ClearImage();
-  if (g_scan.geom.mode >= 0) DrawGrid(plat::kWinMain);
-  BlitImage(plat::kWinMain);
 }
 
 void SetFileModeMenus() {
@@ -125,6 +118,7 @@ void ResetConsole() {
   ResetOutputs();
   ResetXtf();
   ResetPlayback();
+  ResetRecording();
   ResetConversion();
   ResetPerPing();
   ResetCommandLine();
@@ -176,6 +170,7 @@ void SetRunMode() {
 
   // Everything of the old mode stops before the new one starts.
   plat::ShowWindow(plat::kWinVideoPlayback, 0);
+  StopRecording();
   StopCopy();
   ClosePlaybackFile();
   if (!g_commandLine.conversionRun) CloseOutputFiles();
@@ -224,7 +219,9 @@ int ShutdownConsole() {
     plat::SetCursor(plat::kCursorWait);
     StopAcquisition();
     plat::SetCursor(plat::kCursorArrow);
-  } else {
+  }
+  StopRecording();
+  if (g_settings.RunMode != 0) {
     StopCopy();
     ClosePlaybackFile();
   }

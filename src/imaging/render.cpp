@@ -104,15 +104,15 @@ void FillBeamSamples(int foldPairs) {
 // none needs more than its own, so the sums are formed per sub-beam and sample.
 // Integer arithmetic only, so the AVX2 clone gives the same bytes as the
 // baseline; it doubles the lanes of this, the largest loop of a Sector ping.
-// The clone's resolver runs while the program is being loaded, before a
-// ThreadSanitizer runtime is ready to see its instrumented code: that build
-// keeps the baseline only.
+// The clone is picked by a resolver that runs while the program is being
+// loaded, before ThreadSanitizer's runtime exists, so that build keeps the
+// baseline only.
 #if defined(__SANITIZE_THREAD__)
-#define ORVALE_SUBBEAM_CLONES
+#define ORVALE_RENDER_CLONES
 #else
-#define ORVALE_SUBBEAM_CLONES __attribute__((target_clones("avx2", "default")))
+#define ORVALE_RENDER_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
-ORVALE_SUBBEAM_CLONES void InterpolateSubBeams() {
+ORVALE_RENDER_CLONES void InterpolateSubBeams() {
   const int count = g_scan.SubBeamCount;
   const int t = g_scan.SubBeamsPerBeam;
   if (t <= 0) return;

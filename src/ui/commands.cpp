@@ -19,6 +19,7 @@
 #include "console/ping_cycle.h"
 #include "console/playback.h"
 #include "console/run_mode.h"
+#include "files/recording.h"
 #include "head/switch_command.h"
 #include "imaging/background.h"
 #include "imaging/overlay.h"
@@ -32,6 +33,7 @@
 #include "ui/modal.h"
 #include "ui/output_dialogs.h"
 #include "ui/profile_dialogs.h"
+#include "ui/recording_dialogs.h"
 #include "ui/switch_dialogs.h"
 
 CommandState g_commands;
@@ -51,7 +53,6 @@ namespace {
 using S = Settings;
 
 // Modules that will carry out the pending commands.
-constexpr const char* kRecording = "files/recording";
 constexpr const char* kScreenCapture = "video/screen_capture";
 constexpr const char* kVideo = "video/capture";
 constexpr const char* kComPorts = "nav/com_ports";
@@ -72,7 +73,7 @@ const CommandRow kCommands[] = {
     // ---- "&File"
     {1, "&Head", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 0, nullptr},
     {2, "&File", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 1, nullptr},
-    {15, "&Record Start...\t  Ctrl+S", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kRecording},
+    {15, "&Record Start...\t  Ctrl+S", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {10, "&Playback File...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {17, "&Fast Playback", kPopupFile, nullptr, kNoGroup, kFileOnly, kNoCheck, nullptr, 0, nullptr},
     {14, "&Use Realtime Playback Speed", kPopupFile, nullptr, kNoGroup, kFileOnly, kCheckOn, &S::RealtimePlayback, 0, nullptr},
@@ -104,7 +105,7 @@ const CommandRow kCommands[] = {
     {208, "&Automatic Filenames (.K41)", kPopupSetup, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::AutoFilename, 0, nullptr},
     {220, "Date-&Number (ddmmmyyyy-nnnn.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 0, nullptr},
     {221, "Date-&Time (ddmmmyyyy-hhmmss.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 1, nullptr},
-    {20, "Set &Maximum Filesize...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kRecording},
+    {20, "Set &Maximum Filesize...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {820, "&Sound Velocity...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kSoundVelocity},
     // ---- "&Options"
     {206, "&Grid", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::Grid, 0, nullptr},
@@ -241,11 +242,7 @@ static void RefreshChecks(const CommandRow& command) {
 
 // ============================================================ [SECTION] Follow-ups
 
-void ClearAndRedrawImage() {
-  ClearImage();
-  DrawGrid(plat::kWinMain);
-  BlitImage(plat::kWinMain);
-}
+void ClearAndRedrawImage() { ClearAndShowPicture(); }
 
 static void RedrawGridAndBlit() {
   DrawGrid(plat::kWinMain);
@@ -361,7 +358,7 @@ static void SelectHeadConfiguration(int index) {
   ForceRebuild();
 }
 
-static void SetPersistence() {
+static void RunPersistenceCommand() {
   if (g_settings.DisplayType == kModeProfile) return;
   const int before = g_settings.Persistence;
   if (RunPersistenceDialog() && before != 0 && g_settings.Persistence == 0) ClearAndRedrawImage();
@@ -425,6 +422,11 @@ static int Perform(int id) {
     case 10: return ChoosePlaybackFile(), 1;
     case 17: return ToggleFastPlayback(), 1;
     case 14: return ToggleRealtimePlayback(), 1;
+    case 15:
+      if (Recording()) OperatorStopRecording();
+      else OperatorStartRecording();
+      return 1;
+    case 20: return RunMaximumFileSizeDialog(), 1;
     case 16:
       if (g_player.copying) StopCopy();
       else StartCopy();
@@ -488,7 +490,7 @@ static int Perform(int id) {
       else ClearAndRedrawImage();
       plat::InvalidateWindow(plat::kWinMain);
       return 1;
-    case 565: return SetPersistence(), 1;
+    case 565: return RunPersistenceCommand(), 1;
     case 830: return RunDeviceOffsetsDialog(), 1;
     default: return 0;
   }

@@ -19,11 +19,13 @@
 
 #include "console/cycle_lock.h"
 #include "console/playback.h"
+#include "files/recording.h"
 #include "head/switch_command.h"
 #include "imaging/scan_convert.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "ui/commands.h"
+#include "ui/recording_dialogs.h"
 
 // ============================================================ [SECTION] State
 
@@ -266,10 +268,14 @@ int CharKey(int ch) {
       return 1;
     case 'C': return ClearAndRedrawImage(), 1;
     case kCtrlS:
+      if (!HeadMode() || Recording()) return 0;
+      return OperatorStartRecording();
     case kCtrlE:
+      if (!HeadMode()) return 0;
+      return OperatorStopRecording();
     case kCtrlN:
-      // Recording start and stop come with the recorder (files/recording).
-      return 0;
+      if (!HeadMode()) return 0;
+      return OperatorNewRecording();
     default: return 0;
   }
 }

@@ -89,8 +89,7 @@ std::string PingMessages(const std::vector<std::vector<uint8_t>>& dgs) {
 class ConvertRun : public AppFixture {
  protected:
   void WriteIni(const std::string& extra, int port) {
-    WriteText(Path("Orvale.INI"), "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\n"
-                                  "RemotePort_Output1=" + std::to_string(port) + "\n" + extra);
+    WriteLoopbackIni(extra, port);
   }
   int Run(const char* name, char sw, ConvertSummary* summary, const char* picture = nullptr) {
     ConvertOptions o;

@@ -30,8 +30,7 @@ class ConvertWiring : public AppFixture {
 
 TEST_F(ConvertWiring, TheLoaderFollowUpsActDuringTheConvertersLoad) {
   WriteSurvey("f.K41", 10.0, 2);
-  WriteText(Path("Orvale.INI"),
-            "[Settings]\nIPAddress_Output1=127.0.0.1\nRemotePort_Output1=9\nProfilePointDotSize=0\n");
+  WriteLoopbackIni("ProfilePointDotSize=0\n", 9);
   SetMinimumRange(15);  // what an earlier external command left
   g_filter.deepOutlierSw = 0;
   ConvertSummary summary;
@@ -56,8 +55,7 @@ TEST_F(ConvertWiring, XtfChannelsHoldTheirOwnSidesTargets) {
   survey.pingCount = 4;
   ASSERT_EQ(WriteSceneFile(Path("sides.K41").c_str(), scene, survey), 4);
   ResetEverything();
-  WriteText(Path("Orvale.INI"),
-            "[Settings]\nIPAddress_Output1=127.0.0.1\nRemotePort_Output1=9\nStepSize=1\nSectorSize=3\n");
+  WriteLoopbackIni("StepSize=1\nSectorSize=3\n", 9);
   ConvertSummary summary;
   ASSERT_EQ(Run("sides", 'x', &summary), kConvertOk) << error_;
 

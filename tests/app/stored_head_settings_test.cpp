@@ -30,9 +30,7 @@ const StoredHead kHeads[] = {
 class StoredHeadSettings : public AppFixture {
  protected:
   void WriteIni(const StoredHead& h) {
-    WriteText(Path("Orvale.INI"), "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\n"
-                                  "Frequency=" + std::to_string(h.frequencyKHz) +
-                                      "\nRange=" + std::to_string(h.rangeStep) + "\n");
+    WriteLoopbackIni("Frequency=" + std::to_string(h.frequencyKHz) + "\nRange=" + std::to_string(h.rangeStep) + "\n");
   }
   // A recording made with another head than the operator's.
   void WriteOtherHeadSurvey(const StoredHead& h) {

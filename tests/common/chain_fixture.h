@@ -24,6 +24,15 @@ class ChainTest : public ::testing::Test {
   }
   void TearDown() override { ResetAllModules(); }
   std::string Path(const std::string& name) const { return tmp_.File(name); }
+  // "Orvale.INI" in the test's directory, every address on loopback (the
+  // output on `outputPort` when given), then `extra` lines. Returns its path.
+  std::string WriteLoopbackIni(const std::string& extra = "", int outputPort = 0) const {
+    std::string text = "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\n";
+    if (outputPort > 0) text += "RemotePort_Output1=" + std::to_string(outputPort) + "\n";
+    const std::string path = Path("Orvale.INI");
+    WriteText(path, text + extra);
+    return path;
+  }
 
   TempDir tmp_;
   std::string dir_;  // the directory's path, for the tests that build paths themselves

@@ -15,6 +15,7 @@
 #include "common/chain_fixture.h"
 #include "console/conversion.h"
 #include "console/playback.h"
+#include "files/recording.h"
 #include "files/sonar_file.h"
 #include "processing/xtf.h"
 #include "console/ping_cycle.h"
@@ -27,6 +28,7 @@
 #include "processing/beamform.h"
 #include "processing/outputs.h"
 #include "processing/profile_detect.h"
+#include "processing/profile_filter.h"
 #include "scene.h"
 #include "scene_file.h"
 #include "settings/settings.h"
@@ -226,6 +228,51 @@ TEST_F(PerPing, HeadModeTakesTheCycleStampAndNavigation) {
   EXPECT_EQ(rec[61], 255);
 }
 
+// Live pings are recorded as they decode, each exactly as the head sent it;
+// a played file is never recorded into.
+TEST_F(PerPing, HeadModeRecordsEveryDecodedPing) {
+  g_settings.RunMode = 0;
+  std::snprintf(g_settingsFile.workingDirectory, sizeof g_settingsFile.workingDirectory, "%s", dir_.c_str());
+  TakeTimeStampAt(plat::LocalTime{2026, 12, 7, 8, 9, 10, 456});
+  ApplyDataType(0);
+  ASSERT_EQ(StartAutomaticRecording(), 1);
+  SceneParams scene;
+  scene.depthM = 12.0;
+  std::vector<std::vector<uint8_t>> sent;
+  for (int i = 0; i < 3; ++i) {
+    // As packet assembly leaves a completed ping: the record, its end byte
+    // and the writer's copy.
+    const int n = SynthesizePing(scene, i, g_pingRecord);
+    ASSERT_GT(n, 0);
+    std::memcpy(g_fileWriterRecord, g_pingRecord, static_cast<size_t>(n));
+    g_ping.endByte = kEndByte;
+    sent.emplace_back(g_pingRecord, g_pingRecord + n);
+    ASSERT_EQ(ProcessDecodedRecord(), 1);
+  }
+  EXPECT_EQ(g_recording.pingsRecorded, 3);
+
+  // File mode: the recorder stays out of the cycle, even with a file open.
+  EnterFileMode();
+  const std::string played = WriteBytes("played.K41", Survey(2, 3, 5.0));
+  ASSERT_EQ(OpenPlaybackFile(played.c_str()), 1);
+  g_player.skipNext = 0;
+  ASSERT_EQ(PlaybackStep(), kStepRecord);
+  ASSERT_EQ(PlaybackStep(), kStepRecord);
+  EXPECT_EQ(g_player.recordsProcessed, 2);
+  EXPECT_EQ(g_recording.pingsRecorded, 3);
+
+  const std::string path = g_recording.name;
+  ASSERT_EQ(StopRecording(), 1);
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  for (const auto& ping : sent) {
+    ASSERT_EQ(ReadNextRecord(f), kReadRecord);
+    EXPECT_EQ(std::memcmp(g_pingRecord, ping.data(), ping.size()), 0);
+  }
+  EXPECT_EQ(ReadNextRecord(f), kReadEnd);
+  std::fclose(f);
+}
+
 int OverlayPixels() {
   int count = 0;
   for (int r = 0; r < kImageHeight; ++r)
@@ -272,6 +319,48 @@ TEST_F(PerPing, TheWholeChainAllocatesNothingPerPing) {
   EXPECT_EQ(g_perPing.pingsProcessed, 9);
   EXPECT_EQ(g_xtf.pingsWritten, 9);
   net::CloseSocket(rx);
+}
+
+}  // namespace
+
+namespace {
+
+// A refresh builds new geometry: the beam slots of the old one must not be
+// interpolated into the first picture drawn with the new tables.
+TEST_F(PerPing, TheFrequencyRefreshClearsTheBeamSampleSlots) {
+  InitPipeline();
+  std::memset(g_scan.BeamSampleBuffer, 77, sizeof g_scan.BeamSampleBuffer);
+  ForceFrequencyRefresh();
+  ASSERT_EQ(FrequencyAndHeadRefresh(), 1);
+  int nonZero = 0;
+  for (const auto& slot : g_scan.BeamSampleBuffer)
+    for (uint8_t v : slot) nonZero += v != 0;
+  EXPECT_EQ(nonZero, 0);
+}
+
+// The beamformer clears its ring when averaging changes; detection's point
+// histories must go with it, through the cycle, and with a chain reset.
+TEST_F(PerPing, PointHistoriesFollowEveryClearOfTheBeamformersHistories) {
+  InitPipeline();
+  g_settings.DisplayType = 0;
+  g_settings.ProfilePointDetection = 1;
+  g_settings.AvgFilterIndex = 5;
+  g_sampleCount = 500;
+  ASSERT_EQ(FormBeamsAndProfile(), 1);
+  auto dirty = [] {
+    g_filter.ring[0][5] = 100.0f;
+    g_filter.ringSum[5] = 100.0f;
+  };
+  dirty();
+  ASSERT_EQ(FormBeamsAndProfile(), 1);  // nothing changed: the history stays
+  EXPECT_EQ(g_filter.ringSum[5], 100.0f);
+  g_settings.AvgFilterIndex = 7;
+  ASSERT_EQ(FormBeamsAndProfile(), 1);
+  EXPECT_EQ(g_filter.ring[0][5], 0.0f);
+  dirty();
+  ResetProcessingChain();
+  EXPECT_EQ(g_filter.ring[0][5], 0.0f);
+  EXPECT_EQ(g_filter.ringSum[5], 0.0f);
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 // copy. Records are told apart by the gain byte each one carries; a counting
 // processor stands in for the per-ping processing so the stepping itself is
 // what is tested.
+#include <algorithm>
 #include <vector>
 
 #include "console/playback_test_util.h"
+#include "processing/profile_filter.h"
 #include "files/output_file.h"
 
 namespace {
@@ -73,6 +75,19 @@ TEST_F(Playback, ANewFileReplacesTheOpenOne) {
   ASSERT_EQ(OpenPlaybackFile(b.c_str()), 1);
   EXPECT_EQ(g_player.fileSize, 5 * 8192);
   EXPECT_EQ(g_player.fileName, b);
+}
+
+// A new file and each rewind start detection's point histories over with the
+// beamformer's: points of the last file must not be averaged into this one.
+TEST_F(Playback, ANewFileAndEachRewindClearThePointHistories) {
+  const std::string path = Write("a.K41", MakeRecords(2));
+  g_filter.ringSum[7] = 50.0f;
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  EXPECT_EQ(g_filter.ringSum[7], 0.0f);
+  g_filter.ringSum[7] = 50.0f;
+  while (PlaybackStep() != kStepEndOfFile) {
+  }
+  EXPECT_EQ(g_filter.ringSum[7], 0.0f);
 }
 
 TEST_F(Playback, FirstRecordAfterStartAndAfterEachEndIsNotShown) {
@@ -287,27 +302,61 @@ TEST_F(Playback, CopyOfAWholePassEqualsTheSource) {
   EXPECT_EQ(got, source);
 }
 
-// A copy that meets a full disk: the records that no longer fit are counted,
-// the byte count holds whole records only, and stopping reports the loss.
-TEST_F(Playback, CopyOnAFullDiskReportsTheLoss) {
+// A copy that meets a full disk stops there with one message, cut back to
+// the last whole item: what it holds is the source's first records and
+// frames, byte for byte, so a reader never meets a torn record.
+TEST_F(Playback, CopyOnAFullDiskStopsOnAWholeItem) {
   const std::vector<uint8_t> source = MakeRecords(6, 0, 2);
   const std::string path = Write("src.K41", source);
   ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
   OutputFault fault;
   fault.writeLimitBytes = static_cast<int64_t>(source.size() / 2);
   SetOutputFault(fault);
-  ASSERT_EQ(StartCopyTo(dir_.File("copy.K41").c_str()), 1);
+  const std::string copy = dir_.File("copy.K41");
+  ASSERT_EQ(StartCopyTo(copy.c_str()), 1);
   ClearOutputFault();
   int guard = 0;
   while (PlaybackStep() != kStepEndOfFile && ++guard < 50) {
   }
-  EXPECT_GT(g_player.copyWriteErrors, 0);
+  EXPECT_EQ(g_player.copyWriteErrors, 1);
+  EXPECT_EQ(g_player.copying, 0);
+  ASSERT_EQ(plat::rec::Get().messages.size(), 1u);
+  EXPECT_EQ(plat::rec::Get().messages[0].caption, "Copy a Sonar File");
+  EXPECT_EQ(plat::rec::Get().menuTexts.back().second, "&Copy Start...");
   EXPECT_LE(g_player.bytesCopied, fault.writeLimitBytes);
   EXPECT_GT(g_player.bytesCopied, 0);
   EXPECT_EQ(CopyFailed(), 1);
-  EXPECT_EQ(StopCopy(), 0);
-  EXPECT_EQ(g_player.copyCloseErrors, 1);
+  const std::vector<uint8_t> got = testutil::ReadAll(copy);
+  ASSERT_EQ(static_cast<int64_t>(got.size()), g_player.bytesCopied);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), source.begin()));
   EXPECT_EQ(StopCopy(), 1) << "no copy running";
+}
+
+// A write that fails without the disk being full loses that one item: the
+// copy goes on, holds whole items only, and the operator hears of it once.
+TEST_F(Playback, ACopyWriteFailureLosesOneItemAndIsReportedOnce) {
+  const std::vector<uint8_t> source = MakeRecords(4, 0, 2);
+  const std::string path = Write("src.K41", source);
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  OutputFault fault;
+  fault.failFlush = 1;
+  SetOutputFault(fault);
+  const std::string copy = dir_.File("copy.K41");
+  ASSERT_EQ(StartCopyTo(copy.c_str()), 1);
+  ClearOutputFault();  // the copy reopened after the failure writes again
+  int guard = 0;
+  while (PlaybackStep() != kStepEndOfFile && ++guard < 50) {
+  }
+  EXPECT_EQ(g_player.copyWriteErrors, 1);
+  EXPECT_EQ(g_player.copying, 1);
+  ASSERT_EQ(plat::rec::Get().messages.size(), 1u);
+  EXPECT_NE(plat::rec::Get().titles[plat::kWinMain].find("1 WRITE ERRORS"), std::string::npos);
+  EXPECT_EQ(StopCopy(), 1);
+  EXPECT_EQ(CopyFailed(), 1);
+  // The first record is the item lost; the rest follows byte for byte.
+  const std::vector<uint8_t> got = testutil::ReadAll(copy);
+  ASSERT_EQ(got.size(), source.size() - 8192);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), source.begin() + 8192));
 }
 
 TEST_F(Playback, CopyRefusesWrongExtensionAndTheFileItself) {

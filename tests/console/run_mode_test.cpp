@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "common/chain_fixture.h"
@@ -11,6 +12,8 @@
 #include "console/ping_cycle.h"
 #include "console/playback.h"
 #include "console/run_mode.h"
+#include "files/recording.h"
+#include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
 #include "platform/recording.h"
@@ -26,13 +29,7 @@ namespace {
 class RunMode : public testutil::ChainTest {
  protected:
   RunMode() : ChainTest("orvale_runmode") {}
-  std::string Ini(const char* extra = "") {
-    const std::string path = Path("Orvale.INI");
-    testutil::WriteText(path, std::string("[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\n"
-                                          "RemotePort_Output1=40997\n") +
-                                  extra);
-    return path;
-  }
+  std::string Ini(const char* extra = "") { return WriteLoopbackIni(extra, 40997); }
   std::string Recording(int pings) {
     SceneParams scene;
     scene.rangeStep = 3;
@@ -169,6 +166,31 @@ TEST_F(RunMode, ShutdownInFileModeSavesTheOperatorsValuesNotThePlayedOnes) {
   EXPECT_EQ(g_settings.Range, 8);
   EXPECT_EQ(g_settings.Gain, 6);
   EXPECT_EQ(g_settings.RunMode, 1);
+}
+
+// A recording belongs to Head mode: the switch to File mode stops it (and
+// its sequence), and so does the program's end.
+TEST_F(RunMode, LeavingHeadModeAndShutdownStopTheRecording) {
+  CreateConsole(Ini().c_str());
+  std::snprintf(g_settingsFile.workingDirectory, sizeof g_settingsFile.workingDirectory, "%s", dir_.c_str());
+  StartConsole("");
+  TakeTimeStampAt(plat::LocalTime{2026, 12, 7, 1, 2, 3, 0});
+  ASSERT_EQ(StartAutomaticRecording(), 1);
+  g_recording.sequenceNumber = 3;
+  g_settings.RunMode = 1;
+  plat::rec::ScriptFileDialog(0, "");
+  SetRunMode();
+  EXPECT_EQ(::Recording(), 0);
+  EXPECT_EQ(g_recording.sequenceNumber, 0);
+  EXPECT_FALSE(std::filesystem::exists(Path("coverage.LOG"))) << "the empty log goes with the recording";
+
+  g_settings.RunMode = 0;
+  SetRunMode();
+  ASSERT_EQ(StartAutomaticRecording(), 1);
+  EXPECT_EQ(std::string(g_recording.name), Path("07DEC2026-0002.K41"));
+  ShutdownConsole();
+  EXPECT_EQ(::Recording(), 0);
+  EXPECT_EQ(OutputOpen(g_recording.file), 0);
 }
 
 }  // namespace

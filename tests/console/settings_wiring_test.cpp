@@ -36,12 +36,7 @@ class SettingsWiring : public testutil::ChainTest {
   SettingsWiring() : ChainTest("orvale_wiring") {}
   std::string WriteIni(const char* text) {
     const std::string path = Path("Orvale.INI");
-    FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(f, nullptr);
-    if (f) {
-      std::fputs(text, f);
-      std::fclose(f);
-    }
+    testutil::WriteText(path, text);
     return path;
   }
   // Plays every record of a recording of the scene through the whole chain.

@@ -152,7 +152,7 @@ TEST_F(Commands, EveryCommandLeavesTheSettingsFileUpdated) {
   // A pending command and one ignored in this mode still write the file.
   g_settings.Units = 1;
   std::remove(g_settingsFile.path);
-  EXPECT_EQ(RunCommand(15), 0);
+  EXPECT_EQ(RunCommand(207), 0);
   EXPECT_NE(testutil::ReadText(g_settingsFile.path).find("Units=1"), std::string::npos);
   g_settings.RunMode = 1;
   std::remove(g_settingsFile.path);

@@ -32,6 +32,9 @@ class UiFixture : public ::testing::Test {
     ResetBackground();
     ResetRender();
     std::snprintf(g_settingsFile.path, sizeof g_settingsFile.path, "%s/Orvale.INI", dir_.path().c_str());
+    // Automatic recording names and the coverage log go here too.
+    std::snprintf(g_settingsFile.workingDirectory, sizeof g_settingsFile.workingDirectory, "%s",
+                  dir_.path().c_str());
   }
   void TearDown() override { testutil::ResetAllModules(); }
   // Builds the processing and display tables for the settings in force.
