@@ -258,8 +258,8 @@ int RunLive(const LiveOptions& options, LiveSummary* summary, char* error, int e
 
 void FormatLiveSummary(const LiveSummary& s, char* out, int size) {
   std::snprintf(out, static_cast<size_t>(size),
-                "%ld pings processed (%ld completed) in %.1f s, %.1f pings/s, period %d ms, cycle %.2f ms "
-                "mean %.2f ms longest; %d connections, longest outage %.1f ms; %d sequence errors, %d framing "
+                "%ld pings processed (%ld completed) in %.1f s, %.1f pings/s, period %d ms, ping cycle mean %.2f ms, "
+                "longest %.2f ms; %d connections, longest outage %.1f ms; %d sequence errors, %d framing "
                 "rejects, %d short reads, %d short packets, %d timeouts, %d send / %d receive errors%s",
                 s.pingsProcessed, s.pingsHandedOver, s.seconds, s.pingsPerSecond, s.meanPeriodMs, s.meanCycleMs,
                 s.longestCycleMs, s.connections, s.longestOutageMs, s.sequenceErrors, s.framingRejects,
