@@ -3,7 +3,10 @@
 # Root runs apt-get directly; anyone else goes through sudo. Quiet unless it fails.
 set -euo pipefail
 # proj-bin: cs2cs, the independent UTM reference the navigation tests run.
-pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config proj-bin)
+# qt6-base-dev, libgl-dev, fonts-liberation: the Qt console and its GUI tests;
+# xvfb, xauth: the console on a virtual screen (scripts/screenshot.sh).
+pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config proj-bin
+      qt6-base-dev libgl-dev fonts-liberation xvfb xauth)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Makes docs/orvale-console.png: the console playing a synthetic recording on
+# a virtual X screen (Xvfb), grabbed by the program itself after 40 records.
+# Everything runs in a temporary directory with a loopback-only Orvale.INI.
+# usage: scripts/screenshot.sh [BUILD_DIR] [OUTPUT.png]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+out=${2:-$root/docs/orvale-console.png}
+case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
+for p in orvale orvale-k41gen; do
+  [ -x "$build/$p" ] || { echo "screenshot: $build/$p is missing (build it first)" >&2; exit 1; }
+done
+command -v xvfb-run >/dev/null || { echo "screenshot: xvfb-run is missing (scripts/install-deps.sh)" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cat >"$work/Orvale.INI" <<INI
+[Settings]
+IPAddress_Sonar1=127.0.0.1
+IPAddress_Output1=127.0.0.1
+RunMode=1
+RealtimePlayback=0
+PlaybackDelay=20
+ProfilePointDetection=1
+INI
+"$build/orvale-k41gen" -o "$work/survey.K41" --pings 80 --depth 17 --slope 4 --speckle \
+  --target -25,11,60 --target 18,8,45 --gps 47.3712,8.5417 --speed 4.5 --course 60 >/dev/null
+cd "$work"
+ORVALE_LOOPBACK_ONLY=1 timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" \
+  "$build/orvale" --no-splash --play "$work/survey.K41" --screenshot "$work/console.png"
+mkdir -p "$(dirname "$out")"
+cp "$work/console.png" "$out"
+echo "screenshot: $out"

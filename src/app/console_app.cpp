@@ -1,0 +1,661 @@
+// The Qt console on top of the headless console functions. It owns the
+// File-mode loop timer, the options of the run and the small state of the
+// window (last mouse position, what the run's end still has to write).
+//
+// The loop: in Head mode nothing runs here between events (the acquisition
+// thread feeds the pings); in File mode a single-shot timer takes one
+// playback step, then waits the pacing delay through the event loop, so the
+// window stays responsive and a zero delay still lets every waiting event
+// through. While hold is set the timer only looks again every 50 ms; while a
+// dialog or message box is open it waits, as playback did not advance under
+// a modal dialog. Commands and keys restart the loop, since they are what
+// opens a file, switches the mode or releases hold.
+//
+// Index: [SECTION] Menu, Loop, Input, Panels, Start and stop.
+#include "app/console_app.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFont>
+#include <QKeyEvent>
+#include <QMainWindow>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <QSplashScreen>
+#include <QTimer>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "console/command_line.h"
+#include "console/cycle_lock.h"
+#include "console/playback.h"
+#include "console/run_mode.h"
+#include "files/sonar_file.h"
+#include "head/switch_command.h"
+#include "imaging/background.h"
+#include "imaging/overlay.h"
+#include "imaging/palette.h"
+#include "imaging/scan_convert.h"
+#include "nav/nav_state.h"
+#include "platform/platform.h"
+#include "platform/qt/artwork.h"
+#include "platform/qt/qt_backend.h"
+#include "settings/settings.h"
+#include "ui/commands.h"
+#include "ui/dials.h"
+#include "ui/keys.h"
+#include "ui/readout.h"
+
+ConsoleAppState g_app;
+
+namespace {
+
+namespace pq = plat::qt;
+
+ConsoleAppOptions s_options;
+// The measuring mark: set and cleared by clicks on the picture.
+struct MeasuringMark {
+  int set = 0;
+  int x = 0, y = 0;
+} s_mark;
+// Background-reference button held down, -1 when none.
+int s_pressedButton = -1;
+QTimer* s_loop = nullptr;
+QTimer* s_dialRepeat = nullptr;  // the held side-panel press
+
+// ============================================================ [SECTION] Menu
+
+void BuildMenu() {
+  std::vector<pq::MenuTitle> titles;
+  for (const MenuPopup& p : kMenuPopups) titles.push_back({p.title, p.directCommand});
+  int count = 0;
+  const CommandRow* rows = CommandTable(&count);
+  std::vector<pq::MenuEntry> items;
+  for (int i = 0; i < count; ++i) {
+    const CommandRow& r = rows[i];
+    if (!r.text || r.popup < 0) continue;
+    // The direct entries of the bar are their own command.
+    if (kMenuPopups[r.popup].directCommand == r.id) continue;
+    items.push_back({r.id, r.text, r.popup, r.submenu, r.group, r.check != kNoCheck});
+  }
+  pq::BuildMenuBar(titles.data(), static_cast<int>(titles.size()), items.data(), static_cast<int>(items.size()));
+}
+
+// ============================================================ [SECTION] Loop
+
+// `fromScreen`: what the screen shows over the main window, the windows on
+// top of it included (scripts); otherwise the window itself, painted now from
+// the newest published picture, which works minimised and without a screen.
+void SaveMainWindow(const std::string& path, const char* format, int fromScreen) {
+  QMainWindow* main = pq::MainWindow();
+  if (!main || path.empty()) return;
+  QImage shot;
+  if (fromScreen && QGuiApplication::platformName() == "xcb" && main->screen()) {
+    const QRect r = main->geometry();
+    shot = main->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).toImage();
+  }
+  if (shot.isNull()) shot = main->grab().toImage();
+  shot = shot.convertToFormat(QImage::Format_RGB888);
+  if (!shot.save(QString::fromStdString(path), format)) std::fprintf(stderr, "orvale: cannot write %s\n", path.c_str());
+  else if (std::strcmp(format, "BMP") == 0) g_app.screenSaved = 1;
+  else g_app.screenshotSaved = 1;
+}
+
+void Tick() {
+  if (!g_app.running || !s_loop) return;
+  // No step under a modal dialog or box; look again shortly.
+  if (pq::ModalOpen() || QApplication::activeModalWidget()) {
+    s_loop->start(kHoldSleepMs);
+    return;
+  }
+  if (g_settings.RunMode != 1) return;
+  if (g_player.hold) {
+    s_loop->start(kHoldSleepMs);
+    return;
+  }
+  if (!g_player.fileOpen) return;
+  PlaybackStep();
+  g_app.steps++;
+  if (g_player.quitRequested) {
+    // The end of a command-line run: the picture of the last ping is still
+    // the published frame, so the saved screen shows it.
+    if (!s_options.saveScreen.empty()) SaveMainWindow(s_options.saveScreen, "BMP", 0);
+    plat::RequestClose();
+    return;
+  }
+  if (!s_options.screenshot.empty() && !g_app.screenshotSaved && g_player.recordsProcessed >= s_options.screenshotRecords) {
+    QApplication::processEvents();  // the queued repaint of the last blit
+    SaveMainWindow(s_options.screenshot, "PNG", 1);
+    plat::RequestClose();
+    return;
+  }
+  s_loop->start(PacingDelayMs());
+}
+
+// ============================================================ [SECTION] Input
+
+void OnCommand(int id) {
+  RunCommand(id);
+  UpdatePlaybackLoop();
+}
+
+int KeyCodeOf(int qtKey) {
+  switch (qtKey) {
+    case Qt::Key_F1: return kKeyF1;
+    case Qt::Key_F2: return kKeyF2;
+    case Qt::Key_F3: return kKeyF3;
+    case Qt::Key_F4: return kKeyF4;
+    case Qt::Key_F5: return kKeyF5;
+    case Qt::Key_F6: return kKeyF6;
+    case Qt::Key_Up: return kKeyUp;
+    case Qt::Key_Down: return kKeyDown;
+    case Qt::Key_Left: return kKeyLeft;
+    case Qt::Key_Right: return kKeyRight;
+    default: return 0;
+  }
+}
+
+// The character a key stands for: letters, digits, '.', Enter, Escape, and
+// the control letters of the recording keys.
+int CharOf(const QKeyEvent* e) {
+  const int key = e->key();
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) return '\r';
+  if (key == Qt::Key_Escape) return 27;
+  if (e->modifiers() & Qt::ControlModifier) {
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) return key - Qt::Key_A + 1;
+    return 0;
+  }
+  const QString t = e->text();
+  if (t.size() == 1 && t[0].unicode() >= 32 && t[0].unicode() < 127) return t[0].unicode();
+  return 0;
+}
+
+void OnKeyPress(QKeyEvent* e) {
+  if (const int code = KeyCodeOf(e->key())) {
+    int dx = 0, dy = 0;
+    KeyDown(code, g_app.mouseX, g_app.mouseY, &dx, &dy);
+    if (dx || dy) QCursor::setPos(QCursor::pos() + QPoint(dx, dy));
+  } else if (const int ch = CharOf(e)) {
+    CharKey(ch);
+  }
+  UpdatePlaybackLoop();
+  if (QWidget* c = pq::MainClient()) c->update();
+}
+
+void OnKeyRelease(QKeyEvent* e) {
+  // Held keys repeat as release-press pairs; only the real release rests the step.
+  if (!e->isAutoRepeat()) KeyUp();
+}
+
+constexpr int kHoldX = 668, kHoldY = 662;
+
+// The background-reference buttons, shown in Sector mode with removal on.
+struct ReferenceButton {
+  const char* text;
+  int row;
+  int (*act)();
+};
+const ReferenceButton kReferenceButtons[] = {
+    {"Build Reference", 624, BuildReference},
+    {"Store Reference", 648, StoreReference},
+    {"Clear Image", 672, ClearBackgroundImage},
+};
+constexpr int kReferenceX = 225, kReferenceW = 120, kReferenceH = 22;
+
+int ReferenceButtonsShown() { return g_background.enabled && g_scan.geom.mode == kModeSector; }
+
+int ReferenceButtonAt(const QPoint& at) {
+  if (!ReferenceButtonsShown()) return -1;
+  for (int i = 0; i < 3; ++i)
+    if (QRect(kReferenceX, kReferenceButtons[i].row, kReferenceW, kReferenceH).contains(at)) return i;
+  return -1;
+}
+
+// A press on the picture sets the measuring mark there, or clears it.
+void ToggleMeasuringMark(const QPoint& at) {
+  const QRect picture(pq::kPictureX, pq::kPictureY, kImageWidth, kImageHeight);
+  if (!picture.contains(at) || !MeasuringAllowed()) return;
+  s_mark.set = !s_mark.set;
+  s_mark.x = at.x();
+  s_mark.y = at.y();
+}
+
+void OnMouse(QMouseEvent* e) {
+  const QPoint at = e->position().toPoint();
+  g_app.mouseX = at.x();
+  g_app.mouseY = at.y();
+  if (e->type() == QEvent::MouseButtonPress && e->button() == Qt::LeftButton) {
+    const int button = ReferenceButtonAt(at);
+    if (QRect(kHoldX + 1, kHoldY + 1, 15, 15).contains(at)) {
+      CharKey('H');
+      UpdatePlaybackLoop();
+    } else if (button >= 0) {
+      // Drawn pressed at once; the reference buttons rest while held.
+      s_pressedButton = button;
+      CycleLock lock;
+      if (!g_player.hold) kReferenceButtons[button].act();
+    } else if (DialPress(at.x(), at.y())) {
+      if (s_dialRepeat) s_dialRepeat->start(kDialFirstRepeatMs);
+    } else {
+      CycleLock lock;
+      ToggleMeasuringMark(at);
+    }
+  }
+  if (e->type() == QEvent::MouseButtonRelease && e->button() == Qt::LeftButton) {
+    DialRelease();
+    if (s_dialRepeat) s_dialRepeat->stop();
+    s_pressedButton = -1;
+  }
+  if (e->type() != QEvent::MouseMove || s_mark.set) {
+    if (QWidget* c = pq::MainClient()) c->update();
+    return;
+  }
+  // The readout follows the cursor.
+  if (QWidget* c = pq::MainClient()) c->update(QRect(840, 670, 190, 50));
+}
+
+// A message box can open from inside a command or key that holds the
+// console lock (a refused entry); the head must not wait for the operator to
+// read it, so the lock is given up for the wait as a dialog's is.
+int OnBeginModal() { return SuspendCycleLock(); }
+void OnEndModal(int levels) { ResumeCycleLock(levels); }
+
+int OnCloseRequested() {
+  if (s_loop) s_loop->stop();
+  if (g_app.running) ShutdownConsole();
+  g_app.running = 0;
+  g_app.closed = 1;
+  if (s_options.quitOnClose) QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  return 1;
+}
+
+void OnWindowClosed(int window) {
+  // A close box does what the menu item that shows the window would.
+  switch (window) {
+    case plat::kWinDiagnostics:
+      if (g_settings.DiagnosticsWindow) OnCommand(600);
+      break;
+    case plat::kWinAltitude:
+      if (g_settings.AltitudeWindow) OnCommand(590);
+      break;
+    case plat::kWinSidescan:
+      if (g_commands.sidescanShown) OnCommand(621);
+      break;
+    case plat::kWinEchoSounder:
+      if (g_commands.echoSounderShown) OnCommand(622);
+      break;
+    case plat::kWinIntensity:
+      if (g_commands.intensityShown) OnCommand(623);
+      break;
+    default: break;
+  }
+}
+
+// ============================================================ [SECTION] Panels
+
+QColor Logical(int index) { return QColor::fromRgb(0xFF000000u | g_palette.logicalPalette[index & 255]); }
+
+QFont Font(const char* family, int pixels, int bold = 0) {
+  QFont f(family);
+  f.setPixelSize(pixels);
+  f.setBold(bold != 0);
+  return f;
+}
+
+// The number part of a range text ("30 M" -> "30").
+QString NumberPart(const char* text) {
+  const QString t = QString::fromUtf8(text ? text : "");
+  const int space = t.indexOf(' ');
+  return space > 0 ? t.left(space) : t;
+}
+
+struct DialView {
+  int dial;
+  const char* caption;
+  QString text;
+  const char* unit;
+  QColor textColour;
+};
+
+void DrawDial(QPainter& p, int column, const DialView& v) {
+  const int r = kDialRadius, row = kDialRow;
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  // Bezel with the 300-degree scale.
+  p.setPen(QPen(Logical(122), 1));
+  p.setBrush(QColor(24, 24, 24));
+  p.drawEllipse(QPoint(column, row), r, r);
+  for (int i = 0; i <= 10; ++i) {
+    const double theta = (30.0 * i - 150.0) * M_PI / 180.0 - M_PI / 2.0;
+    const double c = std::cos(theta), s = std::sin(theta);
+    p.drawLine(QPointF(column + (r - 5) * c, row + (r - 5) * s), QPointF(column + (r - 1) * c, row + (r - 1) * s));
+  }
+  const int disc = 4 * r / 7;
+  p.setPen(QPen(Logical(123), 1));
+  p.setBrush(Logical(125));
+  p.drawEllipse(QPoint(column, row), disc, disc);
+  // Needle from the inner quarter to the tip the presses are judged against.
+  int tx = 0, ty = 0;
+  DialNeedleTip(v.dial, &tx, &ty);
+  const double theta = std::atan2(ty - row, tx - column);
+  const double inner = r / 4 + 1;
+  p.setPen(QPen(Logical(120), 1.5));
+  p.drawLine(QPointF(column + inner * std::cos(theta), row + inner * std::sin(theta)), QPointF(tx, ty));
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.setPen(v.textColour);
+  p.setFont(Font(plat::qt::kSansFont, 11, 1));
+  p.drawText(QRect(column - disc, row - 7, 2 * disc, 14), Qt::AlignCenter, v.text);
+  p.setPen(Logical(123));
+  p.setFont(Font(plat::qt::kSansFont, 9));
+  p.drawText(QRect(column - r, row + r - 12, 2 * r, 12), Qt::AlignHCenter | Qt::AlignTop, v.unit);
+  p.setFont(Font(plat::qt::kSansFont, 11));
+  p.drawText(QRect(column - 40, row - r - 18, 80, 16), Qt::AlignCenter, v.caption);
+  p.restore();
+}
+
+const char* RangeUnit(int units) { return units == 1 ? "FT" : units == 2 ? "YDS" : "M"; }
+
+void DrawDials(QPainter& p) {
+  const Settings& s = g_settings;
+  const int head = s.RunMode == 0;
+  const QColor headText = head ? QColor(255, 255, 255) : Logical(122);
+  const QString range =
+      NumberPart(HalfRangeActive() ? HalfRangeText(s.Units) : RangeText(s.Range, s.Units));
+  DrawDial(p, kDialColumns[kDialRange], {kDialRange, "Range:", range, RangeUnit(s.Units), headText});
+  DrawDial(p, kDialColumns[kDialGain], {kDialGain, "Gain:", QString::number(s.Gain), "dB", headText});
+  DrawDial(p, kDialColumns[kDialDisplayGain],
+           {kDialDisplayGain, "Display:", QString::number(s.DisplayGain), "%", QColor(255, 255, 255)});
+  if (s.DisplayType != kModeProfile)
+    DrawDial(p, kDialColumns[kDialPersistence],
+             {kDialPersistence, "Persistence:", QString::number(s.Persistence), "sec", QColor(255, 255, 255)});
+}
+
+// The entry box over the dial of the field being typed.
+void DrawEntryBox(QPainter& p) {
+  if (g_keys.field == kEntryNone) return;
+  static const char* const kNames[] = {"", "Range", "Gain", "Display", "Persistence"};
+  const int dial = g_keys.field == kEntryRange ? kDialRange
+                   : g_keys.field == kEntryGain ? kDialGain
+                   : g_keys.field == kEntryDisplayGain ? kDialDisplayGain
+                                                        : kDialPersistence;
+  const QRect box(kDialColumns[dial] - 45, kDialRow + kDialRadius + 6, 90, 22);
+  p.fillRect(box, QColor(230, 230, 230));
+  p.setPen(QColor(20, 20, 20));
+  p.drawRect(box.adjusted(0, 0, -1, -1));
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  p.drawText(box.adjusted(4, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft,
+             QString("%1: %2_").arg(kNames[g_keys.field]).arg(g_keys.text));
+}
+
+// The cursor readout: labels always, values while the cursor is over the picture.
+void DrawReadout(QPainter& p) {
+  const CursorReadout r = ComputeCursorReadout(g_app.mouseX, g_app.mouseY);
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  p.setPen(Logical(123));
+  p.drawText(QPoint(kReadoutLabelX, kReadoutRow1 + 12), r.label1);
+  p.drawText(QPoint(kReadoutLabelX, kReadoutRow2 + 12), r.label2);
+  if (!r.shown) return;
+  p.drawText(QPoint(kReadoutValueX, kReadoutRow1 + 12), r.value1);
+  p.drawText(QPoint(kReadoutValueX, kReadoutRow2 + 12), r.value2);
+}
+
+void DrawNavigation(QPainter& p) {
+  NavSnapshot nav;
+  CopyNavSnapshot(&nav);
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  p.setPen(Logical(123));
+  const int rows[] = {608, 626, 644};
+  const char* const names[] = {"LAT:", "LNG:", "SPD:"};
+  for (int i = 0; i < 3; ++i) p.drawText(QPoint(844, rows[i] + 12), names[i]);
+  if (g_settings.RunMode == 1) {
+    // Playback shows the position the played record carries.
+    if (g_playback.positionPresent) {
+      p.drawText(QPoint(889, 608 + 12), QString::fromLatin1(g_playback.latitude, kPositionTextBytes));
+      p.drawText(QPoint(889, 626 + 12), QString::fromLatin1(g_playback.longitude, kPositionTextBytes));
+      p.drawText(QPoint(889, 644 + 12), QString::asprintf("%4.1f kn", g_playback.speedKnots));
+    }
+    return;
+  }
+  if (nav.positionShown && nav.latitude[0]) {
+    p.drawText(QPoint(889, 608 + 12), QString::fromLatin1(nav.latitude, kPositionTextBytes));
+    p.drawText(QPoint(889, 626 + 12), QString::fromLatin1(nav.longitude, kPositionTextBytes));
+  }
+  if (nav.speedShown) p.drawText(QPoint(889, 644 + 12), QString::asprintf("%4.1f kn", nav.speedKnots));
+}
+
+void DrawStatus(QPainter& p) {
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  p.setPen(Logical(123));
+  QString status;
+  if (g_player.hold) status = "HOLD: display frozen";
+  else if (g_settings.RunMode == 1)
+    status = g_player.fileOpen ? QString("Playback: %1 records").arg(g_player.recordsRead) : QString("Playback: no file");
+  else status = "Head";
+  p.drawText(QPoint(10, 698 + 12), status);
+  plat::qt::DrawHoldButton(p, kHoldX, kHoldY, g_player.hold);
+  p.setPen(g_player.hold ? QColor(230, 60, 60) : Logical(123));
+  p.drawText(QPoint(kHoldX + 20, kHoldY + 13), "HOLD");
+}
+
+// The Playback window: speed slider and position bar with their markers,
+// black lines on the panel grey, laid out from the client's left L, right Rt
+// and top T (here 0, width, 0).
+void PaintPlayback(QPainter& p, int width) {
+  const int L = 0, Rt = width, T = 0;
+  p.fillRect(QRect(0, 0, width, 200), Logical(122));
+  p.setPen(Qt::black);
+  p.setFont(Font(plat::qt::kSansFont, 11));
+  auto centred = [&](int x, int y, const QString& text) {
+    p.drawText(QRect(x - 60, y, 120, 14), Qt::AlignHCenter | Qt::AlignTop, text);
+  };
+  auto scale = [&](int y) {
+    p.drawLine(L + 15, y, Rt - 15, y);
+    p.drawLine(L + 15, y - 4, L + 15, y + 5);
+    p.drawLine(Rt - 15, y - 4, Rt - 15, y + 5);
+  };
+  // Speed slider.
+  centred(L + 15, T + 7, "Slow");
+  centred(Rt - 15, T + 7, "Fast");
+  scale(T + 25);
+  if (g_player.fastPlayback) {
+    centred((L + Rt) / 2, T + 12, "  Fast Playback  ");
+  } else if (g_settings.RealtimePlayback) {
+    centred((L + Rt) / 2, T + 12, "  Realtime Speed  ");
+  } else {
+    int x = g_settings.PlaybackDelayX;
+    if (x < L + 15) x = L + 15;
+    if (x > Rt - 16) x = Rt - 16;
+    p.drawLine(x, T + 20, x, T + 31);
+    p.drawLine(x + 1, T + 20, x + 1, T + 31);
+  }
+  // Position bar and marker.
+  centred(L + 15, T + 47, "0");
+  centred(Rt - 15, T + 47, "100");
+  scale(T + 65);
+  if (g_player.fileOpen) {
+    const int x = PositionMarkerX(L, Rt);
+    p.drawLine(x, T + 60, x, T + 71);
+    p.drawLine(x + 1, T + 60, x + 1, T + 71);
+  }
+}
+
+int PaintWindow(int window, QPainter& p, int width, int) {
+  CycleLock lock;
+  if (window != plat::kWinPlayback) return 0;
+  PaintPlayback(p, width);
+  return 1;
+}
+
+void OnWindowMouse(int window, QMouseEvent* e, int width, int) {
+  if (window != plat::kWinPlayback || e->button() != Qt::LeftButton) return;
+  const QPoint at = e->position().toPoint();
+  {
+    CycleLock lock;
+    if (!SpeedSliderClick(at.x(), at.y(), 0, width, 0)) PositionBarClick(at.x(), at.y(), 0, width, 0);
+  }
+  if (QWidget* w = pq::Window(plat::kWinPlayback)) w->update();
+  if (QWidget* c = pq::MainClient()) c->update();
+}
+
+void DrawReferenceButtons(QPainter& p) {
+  if (g_background.building) {
+    // The notice stands while the reference is being built.
+    p.setFont(Font(plat::qt::kSansFont, 14));
+    const QRect notice(508 - 160, 22, 320, 20);
+    p.fillRect(notice, Logical(125));
+    p.setPen(Logical(123));
+    p.drawText(notice, Qt::AlignHCenter | Qt::AlignTop, "Building Background Reference....");
+  }
+  if (!ReferenceButtonsShown()) return;
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  for (int i = 0; i < 3; ++i) {
+    const QRect r(kReferenceX, kReferenceButtons[i].row, kReferenceW, kReferenceH);
+    const int down = s_pressedButton == i;
+    p.fillRect(r, QColor(170, 170, 170));
+    p.setPen(down ? QColor(60, 60, 60) : QColor(235, 235, 235));
+    p.drawLine(r.topLeft(), r.topRight());
+    p.drawLine(r.topLeft(), r.bottomLeft());
+    p.setPen(down ? QColor(235, 235, 235) : QColor(60, 60, 60));
+    p.drawLine(r.bottomLeft(), r.bottomRight());
+    p.drawLine(r.topRight(), r.bottomRight());
+    p.setPen(Qt::black);
+    p.drawText(r.translated(down, down), Qt::AlignCenter, kReferenceButtons[i].text);
+  }
+}
+
+// The measuring line from the mark to the cursor, kept inside the picture,
+// with the distance beside the cursor.
+void DrawMeasuringLine(QPainter& p) {
+  if (!s_mark.set || !MeasuringAllowed()) return;
+  const QRect picture(pq::kPictureX, pq::kPictureY, kImageWidth, kImageHeight);
+  const QPoint to(g_app.mouseX, g_app.mouseY);
+  if (!picture.contains(to)) return;
+  p.save();
+  p.setClipRect(picture);
+  const QColor colour = Logical(g_settings.Colors == 4 ? 125 : 123);
+  p.setPen(QPen(colour, 1));
+  p.drawLine(QPoint(s_mark.x, s_mark.y), to);
+  p.drawEllipse(to, 3, 3);
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  char text[32];
+  std::snprintf(text, sizeof text, "%3.2f%s", MeasuredDistance(s_mark.x, s_mark.y, to.x(), to.y()),
+                UnitSuffix(g_settings.Units));
+  p.drawText(to + QPoint(8, -6), text);
+  p.restore();
+}
+
+void PaintPanels(QPainter& p) {
+  CycleLock lock;
+  char title[64];
+  RangeTitleText(title, sizeof title);
+  p.setPen(Logical(g_settings.Colors == 4 ? 121 : 123));
+  p.setFont(Font(plat::qt::kSerifFont, 40, 1));
+  p.drawText(QRect(10, 0, 295, 52), Qt::AlignLeft | Qt::AlignVCenter, title);
+  // Right of the title, clear of the background-reference notice at the centre.
+  plat::qt::DrawLogo(p, 640, 6, 190, 48);
+  DrawDials(p);
+  DrawEntryBox(p);
+  DrawNavigation(p);
+  DrawReadout(p);
+  DrawStatus(p);
+  DrawReferenceButtons(p);
+  DrawMeasuringLine(p);
+}
+
+}  // namespace
+
+// ============================================================ [SECTION] Start and stop
+
+void UpdatePlaybackLoop() {
+  if (!s_loop || !g_app.running) return;
+  const int playing = g_settings.RunMode == 1 && g_player.fileOpen;
+  if (playing && !s_loop->isActive()) s_loop->start(0);
+  if (!playing && !g_player.hold) s_loop->stop();
+}
+
+int StartConsoleApp(const ConsoleAppOptions& options) {
+  StopConsoleApp();
+  s_options = options;
+  g_app = ConsoleAppState{};
+  s_mark = MeasuringMark{};
+  s_pressedButton = -1;
+  QApplication::setFont(QFont(plat::qt::kSansFont, 9));
+  QApplication::setWindowIcon(plat::qt::AppIcon());
+
+  QSplashScreen* splash = nullptr;
+  if (options.splash && options.commandLine.empty() && QGuiApplication::platformName() != "offscreen") {
+    const QPixmap art = plat::qt::SplashPixmap();
+    splash = new QSplashScreen(art.scaled(art.width() * 3 / 2, art.height() * 3 / 2, Qt::KeepAspectRatio,
+                                          Qt::SmoothTransformation));
+    splash->show();
+    QApplication::processEvents();
+  }
+
+  pq::ConsoleHooks hooks;
+  hooks.command = OnCommand;
+  hooks.keyPress = OnKeyPress;
+  hooks.keyRelease = OnKeyRelease;
+  hooks.mouse = OnMouse;
+  hooks.paintPanels = PaintPanels;
+  hooks.closeRequested = OnCloseRequested;
+  hooks.windowClosed = OnWindowClosed;
+  hooks.paintWindow = PaintWindow;
+  hooks.windowMouse = OnWindowMouse;
+  hooks.beginModal = OnBeginModal;
+  hooks.endModal = OnEndModal;
+  pq::Install(hooks);
+  BuildMenu();
+  if (!options.playFile.empty()) pq::PresetFileDialogAnswer(options.playFile.c_str());
+
+  CreateConsole(nullptr);
+  CheckMarksFromSettings();
+  // A command line is a conversion run: it plays minimised.
+  pq::ShowMain(!options.commandLine.empty());
+  if (splash) {
+    // Start-up takes a moment only; the picture stays a second over the
+    // main window so that it can be seen at all.
+    splash->raise();
+    QTimer::singleShot(1000, splash, [splash] {
+      splash->close();
+      splash->deleteLater();
+    });
+  }
+  const int line = StartConsole(options.commandLine.c_str());
+  if (line == kCmdClose) {
+    pq::Uninstall();
+    return 0;
+  }
+  s_loop = new QTimer;
+  s_loop->setSingleShot(true);
+  QObject::connect(s_loop, &QTimer::timeout, s_loop, Tick);
+  // The held press repeats 500 ms after it and then every 75 ms, until the
+  // button comes up or the cursor leaves the dial.
+  s_dialRepeat = new QTimer;
+  s_dialRepeat->setSingleShot(true);
+  QObject::connect(s_dialRepeat, &QTimer::timeout, s_dialRepeat, [] {
+    if (DialRepeat(g_app.mouseX, g_app.mouseY)) s_dialRepeat->start(kDialRepeatMs);
+    if (QWidget* c = pq::MainClient()) c->update();
+  });
+  g_app.running = 1;
+  // The settings may show the windows that were open at the last exit.
+  if (g_settings.DiagnosticsWindow) plat::ShowWindow(plat::kWinDiagnostics, 1);
+  if (g_settings.AltitudeWindow) plat::ShowWindow(plat::kWinAltitude, 1);
+  if (QWidget* c = pq::MainClient()) c->setFocus();
+  UpdatePlaybackLoop();
+  return 1;
+}
+
+void StopConsoleApp() {
+  if (g_app.running && pq::MainWindow()) pq::MainWindow()->close();
+  if (g_app.running) OnCloseRequested();
+  delete s_loop;
+  s_loop = nullptr;
+  delete s_dialRepeat;
+  s_dialRepeat = nullptr;
+  DialRelease();
+  if (pq::Installed()) pq::Uninstall();
+}

@@ -1,0 +1,123 @@
+// Cursor readout arithmetic. Window coordinates: the picture's pixel (0, 0)
+// is at (2, 61), so the apex of the Sector, Linear, Perspective and Beam
+// Test pictures is at (507, 602); the Profile apex moves with the profile
+// offsets. One pixel is R / 500 metres of the head's range; slant ranges
+// are also scaled by the speed of sound against 1500 m/s and the head's
+// range scale factor, as the grid's rings are.
+#include "ui/readout.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "head/return_data.h"
+#include "imaging/overlay.h"
+#include "imaging/scan_convert.h"
+#include "settings/settings.h"
+
+namespace {
+
+constexpr int kPictureLeft = 2;
+constexpr int kPictureTop = 61;
+constexpr double kDegPerRad = 57.29577951;
+
+double SlantScale() {
+  const double v = g_settings.SoundVelocityMeters > 0.0 ? g_settings.SoundVelocityMeters : 1500.0;
+  return v / 1500.0 * g_ping.rangeScaleFactor;
+}
+
+double UnitFactor(int units) { return units == 1 ? kFeetPerMetre : units == 2 ? kYardsPerMetre : 1.0; }
+
+// Bearing of (x, y) seen from the apex, 0 up, clockwise, 0 <= b < 360.
+double Bearing(double dx, double d, int left, int below) {
+  const double b = std::asin(dx / d) * kDegPerRad;
+  double bearing = b;
+  if (left && !below) bearing = 360.0 - b;
+  else if (!left && below) bearing = 180.0 - b;
+  else if (left && below) bearing = 180.0 + b;
+  if (bearing >= 360.0) bearing = 0.0;
+  return bearing;
+}
+
+}  // namespace
+
+CursorReadout ComputeCursorReadout(int x, int y) {
+  CursorReadout r;
+  const ScanGeometry& g = g_scan.geom;
+  const int mode = g.mode;
+  if (mode < 0) return r;
+  const int halfSize = g_overlay.halfSizeLayout;
+  if (halfSize) {
+    // The small picture of the waterfall layout.
+    if (x < 21 || x > 429 || y < 60 || y > 330) return r;
+  } else if (x < kPictureLeft || x >= kPictureLeft + kImageWidth || y < kPictureTop || y >= kPictureTop + kImageHeight) {
+    return r;
+  }
+  const int units = g_settings.Units;
+  const double unit = UnitFactor(units);
+  const char* suffix = UnitSuffix(units);
+  const double p = g.rangeM / 500.0;
+  const double offset = g.rangeOffset;
+  const int apexX = g.originX + kPictureLeft;
+  const int apexY = g.originY + kPictureTop;
+  r.shown = 1;
+
+  if (mode == kModeLinear) {
+    const double range = (apexY - y - 4) * p;
+    double angle = g.beams > 0 ? (x - apexX) * g.sectorDeg / g.beams : 0.0;
+    if (angle < 0.0) angle += 360.0;
+    r.range = range * unit;
+    r.across = angle;
+    std::snprintf(r.value1, sizeof r.value1, "%3.2f%s", r.range, suffix);
+    std::snprintf(r.value2, sizeof r.value2, "%05.1f Deg", r.across);
+    return r;
+  }
+  if (mode == kModeBeamTest) {
+    r.range = ((apexY - y) * p - offset) * unit;
+    std::snprintf(r.value1, sizeof r.value1, "%3.2f%s", r.range, suffix);
+    const int px = x - kPictureLeft, py = y - kPictureTop;
+    const int q = g_scan.PixelMap[py][px].SubBeamIndex;
+    if (q >= 216 && q <= 359) {
+      r.across = 40 - q / 9;
+      std::snprintf(r.value2, sizeof r.value2, "Beam %d", 40 - q / 9);
+    }
+    return r;
+  }
+  if (mode == kModeProfile && g_settings.ProfileGrid == 1) {
+    r.rectangular = 1;
+    std::snprintf(r.label1, sizeof r.label1, "HOR:");
+    std::snprintf(r.label2, sizeof r.label2, "VER:");
+    r.range = (x - apexX) * p * (halfSize ? 2.0 : 1.0) * unit;
+    r.across = ((apexY - y + 1) * p - offset) * unit;
+    std::snprintf(r.value1, sizeof r.value1, "%5.2f%s", r.range, suffix);
+    std::snprintf(r.value2, sizeof r.value2, "%5.2f%s", r.across, suffix);
+    return r;
+  }
+  // Circular grids: Sector, Perspective, Profile.
+  const double dx = std::abs(apexX - x), dy = std::abs(apexY - y);
+  double d = std::sqrt(dx * dx + dy * dy);
+  if (d == 0.0) d = 1e-6;
+  double bearing = Bearing(dx, d, x < apexX, y > apexY);
+  double range = d * p * SlantScale();
+  if (mode == kModeProfile) {
+    bearing = 360.0 - (bearing - 180.0);
+    while (bearing > 180.0) bearing -= 360.0;
+    while (bearing < -180.0) bearing += 360.0;
+    if (halfSize) range *= 2.0;
+  }
+  r.range = range * unit;
+  r.across = bearing;
+  std::snprintf(r.value1, sizeof r.value1, "%3.2f%s", r.range, suffix);
+  std::snprintf(r.value2, sizeof r.value2, "%05.1f Deg", r.across);
+  return r;
+}
+
+int MeasuringAllowed() {
+  const int mode = g_scan.geom.mode;
+  return mode == kModeSector || mode == kModePerspective || (mode == kModeProfile && !g_overlay.halfSizeLayout);
+}
+
+double MeasuredDistance(int x0, int y0, int x1, int y1) {
+  if (!MeasuringAllowed()) return -1.0;
+  const double dx = x1 - x0, dy = y1 - y0;
+  return std::sqrt(dx * dx + dy * dy) * g_scan.geom.rangeM / 500.0 * SlantScale() * UnitFactor(g_settings.Units);
+}

@@ -1,0 +1,33 @@
+// The cursor readout of the main window: for a mouse position over the
+// picture, range and bearing from the apex (circular grids), the horizontal
+// and vertical distances (the rectangular Profile grid), range and across
+// angle (Linear) or range and beam number (Beam Test), in the display unit.
+// Pure arithmetic over the geometry the display tables were built with.
+#pragma once
+
+struct CursorReadout {
+  int shown = 0;          // 0: the boxes show blanks
+  int rectangular = 0;    // labels "HOR:"/"VER:" instead of "RNG:"/"BRG:"
+  char label1[8] = "RNG:";
+  char label2[8] = "BRG:";
+  char value1[32] = "";   // box 1 at (889, 680)
+  char value2[32] = "";   // box 2 at (889, 698)
+  double range = 0.0;     // display unit: range, or HOR in the rectangular grid
+  double across = 0.0;    // bearing or angle in degrees, VER, or the beam number
+};
+
+// Window position of the readout boxes and labels.
+constexpr int kReadoutLabelX = 844;
+constexpr int kReadoutValueX = 889;
+constexpr int kReadoutRow1 = 680;
+constexpr int kReadoutRow2 = 698;
+
+// The readout for the mouse at window position (x, y).
+CursorReadout ComputeCursorReadout(int x, int y);
+
+// The measuring mark: a click on the picture sets it (Sector, Perspective,
+// Profile in its single layout), the next click clears it.
+int MeasuringAllowed();
+// Straight distance between two window points in the display unit, scaled
+// as the slant ranges are; the Beam Test and Linear pictures measure nothing (-1).
+double MeasuredDistance(int x0, int y0, int x1, int y1);

@@ -1,0 +1,710 @@
+// The Qt console driven through its real widgets, without a screen (the
+// offscreen platform): the menu bar made from the command table, a menu
+// command's check marks and settings file, a dialog typed into, the range
+// entry's warning box, the played picture reaching the painted window, the
+// hold key stopping the File-mode loop, and the command-line conversion run
+// of the orvale program against orvale-convert.
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <set>
+#include <thread>
+
+#include "app/app_test_util.h"
+#include "app/console_app.h"
+#include "console/cycle_lock.h"
+#include "console/playback.h"
+#include "head/switch_command.h"
+#include "imaging/background.h"
+#include "imaging/palette.h"
+#include "platform/frame_handoff.h"
+#include "platform/platform.h"
+#include "platform/qt/qt_backend.h"
+#include "ui/commands.h"
+#include "ui/dials.h"
+#include "ui/display_dialogs.h"
+#include "ui/keys.h"
+#include "ui/readout.h"
+
+// Font configuration keeps a cache for the life of the process and frees it
+// only at its own clean-up, which Qt does not run at exit: not ours to report
+// when the tests run under the leak checker.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+namespace {
+
+using namespace apptest;
+namespace pq = plat::qt;
+
+QApplication* App() {
+  static int argc = 1;
+  static char name[] = "orvale_tests_gui";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    auto* a = new QApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    return a;
+  }();
+  return app;
+}
+
+// Runs `act` on the first modal widget that opens (a dialog or a message
+// box shown by the code under test), from inside its modal loop.
+void WhenModalOpens(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    if (QWidget* w = QApplication::activeModalWidget()) {
+      timer->stop();
+      timer->deleteLater();
+      act(w);
+    }
+  });
+  timer->start();
+}
+
+struct Box {
+  std::string caption, text;
+  int warning = 0;
+  int seen = 0;
+};
+
+void InterceptMessageBox(Box* box) {
+  WhenModalOpens([box](QWidget* w) {
+    auto* mb = qobject_cast<QMessageBox*>(w);
+    if (!mb) return;
+    box->seen = 1;
+    box->caption = mb->windowTitle().toStdString();
+    box->text = mb->text().toStdString();
+    box->warning = mb->icon() == QMessageBox::Warning;
+    mb->button(QMessageBox::Ok)->click();
+  });
+}
+
+class ConsoleGui : public AppFixture {
+ protected:
+  void SetUp() override {
+    App();
+    AppFixture::SetUp();
+    ResetKeys();
+    ResetCommands();
+    plat::ResetFrames();
+  }
+  void TearDown() override {
+    StopConsoleApp();
+    ResetKeys();
+    ResetCommands();
+    AppFixture::TearDown();
+  }
+  // Head mode: no file dialog at start, and no acquisition thread to reach a head.
+  void StartHead(const std::string& extra = "") {
+    WriteLoopbackIni("RunMode=0\n" + extra);
+    ConsoleAppOptions o;
+    o.splash = 0;
+    o.quitOnClose = 0;
+    ASSERT_EQ(StartConsoleApp(o), 1);
+  }
+  QAction* Action(int id) {
+    return pq::MainWindow()->findChild<QAction*>(QString("cmd%1").arg(id));
+  }
+};
+
+TEST_F(ConsoleGui, MenuBarHoldsEveryPopupOfTheTableInOrder) {
+  StartHead();
+  const QList<QAction*> top = pq::MainWindow()->menuBar()->actions();
+  ASSERT_EQ(top.size(), kMenuPopupCount);
+  int count = 0;
+  const CommandRow* rows = CommandTable(&count);
+  for (int p = 0; p < kMenuPopupCount; ++p) {
+    SCOPED_TRACE(kMenuPopups[p].title);
+    EXPECT_EQ(top[p]->text().toStdString(), kMenuPopups[p].title);
+    if (kMenuPopups[p].directCommand) {
+      EXPECT_EQ(top[p]->menu(), nullptr);
+      EXPECT_EQ(top[p]->objectName(), QString("cmd%1").arg(kMenuPopups[p].directCommand));
+      continue;
+    }
+    QMenu* menu = top[p]->menu();
+    ASSERT_NE(menu, nullptr);
+    // The popup's items in table order, each submenu flattened where it
+    // first appears, as the operator walks them top to bottom.
+    std::vector<std::string> expected, shown;
+    std::set<std::string> submenusSeen;
+    for (int i = 0; i < count; ++i) {
+      const CommandRow& r = rows[i];
+      if (r.popup != p || !r.text) continue;
+      if (r.submenu && submenusSeen.insert(r.submenu).second) {
+        expected.push_back(std::string("> ") + r.submenu);
+        for (int k = i; k < count; ++k)
+          if (rows[k].popup == p && rows[k].submenu && std::string(rows[k].submenu) == r.submenu)
+            expected.push_back(std::string("  ") + rows[k].text);
+      } else if (!r.submenu) {
+        expected.push_back(r.text);
+      }
+    }
+    for (QAction* a : menu->actions()) {
+      if (QMenu* sub = a->menu()) {
+        shown.push_back("> " + a->text().toStdString());
+        for (QAction* s : sub->actions()) shown.push_back("  " + s->text().toStdString());
+      } else {
+        shown.push_back(a->text().toStdString());
+      }
+    }
+    EXPECT_EQ(shown, expected);
+  }
+  // Radio groups are exclusive groups; items without a check mark are not checkable.
+  for (int i = 0; i < count; ++i) {
+    const CommandRow& r = rows[i];
+    if (!r.text || r.popup < 0 || kMenuPopups[r.popup].directCommand) continue;
+    SCOPED_TRACE(r.id);
+    QAction* a = Action(r.id);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->isCheckable(), r.check != kNoCheck);
+    EXPECT_EQ(a->actionGroup() != nullptr, r.group != kNoGroup);
+  }
+}
+
+TEST_F(ConsoleGui, ColourTableItemMovesTheCheckAndWritesTheSettings) {
+  StartHead("Colors=0\n");
+  ASSERT_TRUE(Action(80)->isChecked());
+  Action(83)->trigger();  // "&Grey"
+  for (int id = 80; id <= 88; ++id) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(Action(id)->isChecked(), id == 83);
+  }
+  EXPECT_EQ(g_settings.Colors, 3);
+  const auto ini = ReadAll(Path("Orvale.INI"));
+  EXPECT_NE(std::string(ini.begin(), ini.end()).find("Colors=3"), std::string::npos);
+}
+
+TEST_F(ConsoleGui, RunModeGreysTheOtherModesItems) {
+  StartHead();
+  // Head mode: recording allowed, playback items greyed.
+  EXPECT_TRUE(Action(106)->isEnabled());  // "Com &Ports", a direct entry of the bar
+  EXPECT_FALSE(Action(10)->isEnabled());
+  EXPECT_TRUE(Action(15)->isEnabled());
+  EXPECT_EQ(pq::MainWindow()->windowTitle().toStdString(), kProductTitle);
+  // Item texts and checks come through the platform calls only.
+  plat::SetMenuItemText(16, "&Copy Stop");
+  EXPECT_EQ(Action(16)->text().toStdString(), "&Copy Stop");
+  plat::CheckMenuItem(17, 1);
+  EXPECT_TRUE(Action(17)->isChecked());
+  plat::EnableMenuItem(970, 0);  // a direct entry of the bar
+  EXPECT_FALSE(Action(970)->isEnabled());
+}
+
+TEST_F(ConsoleGui, PersistenceDialogTypedIntoReachesItsHandler) {
+  StartHead("Persistence=0\n");
+  QString title;
+  QPoint centre, expectedCentre;
+  WhenModalOpens([&](QWidget* w) {
+    auto* dlg = qobject_cast<QDialog*>(w);
+    if (!dlg) return;
+    title = dlg->windowTitle();
+    centre = dlg->geometry().center();
+    expectedCentre = pq::MainClient()->mapToGlobal(QPoint(508, 332));
+    auto* edit = dlg->findChild<QLineEdit*>(QString("ctl%1").arg(kIdDecayTime));
+    auto* ok = dlg->findChild<QPushButton*>(QString("ctl%1").arg(plat::kIdOk));
+    if (!edit || !ok) {
+      dlg->reject();
+      return;
+    }
+    EXPECT_EQ(edit->text().trimmed().toStdString(), "0");
+    edit->selectAll();
+    QTest::keyClicks(edit, "120");
+    QTest::mouseClick(ok, Qt::LeftButton);
+  });
+  EXPECT_EQ(RunCommand(565), 1);
+  EXPECT_EQ(title.toStdString(), "Persistence");
+  EXPECT_LE(std::abs(centre.x() - expectedCentre.x()), 1);
+  EXPECT_LE(std::abs(centre.y() - expectedCentre.y()), 1);
+  EXPECT_EQ(g_settings.Persistence, 120);
+}
+
+TEST_F(ConsoleGui, PersistenceDialogRefusesOutOfRangeAndCancelKeepsTheValue) {
+  StartHead("Persistence=7\n");
+  Box box;
+  WhenModalOpens([&](QWidget* w) {
+    auto* dlg = qobject_cast<QDialog*>(w);
+    auto* edit = dlg ? dlg->findChild<QLineEdit*>(QString("ctl%1").arg(kIdDecayTime)) : nullptr;
+    if (!edit) return;
+    edit->selectAll();
+    QTest::keyClicks(edit, "601");
+    // The refusal is a box of its own inside the dialog's modal loop.
+    InterceptMessageBox(&box);
+    QTest::mouseClick(dlg->findChild<QPushButton*>(QString("ctl%1").arg(plat::kIdOk)), Qt::LeftButton);
+    // The spin arrow steps the value the refusal put back.
+    QTest::mouseClick(dlg->findChild<QWidget*>(QString("ctl%1up").arg(kIdDecaySpin)), Qt::LeftButton);
+    EXPECT_EQ(edit->text().trimmed().toStdString(), "8");
+    dlg->reject();  // Escape: the handler sees Cancel
+  });
+  RunCommand(565);
+  EXPECT_EQ(box.seen, 1);
+  EXPECT_EQ(box.caption, "Persistence");
+  EXPECT_EQ(box.text, "Time is out of range!\nUse 0 to 600 seconds");
+  EXPECT_EQ(box.warning, 1);
+  EXPECT_EQ(g_settings.Persistence, 7);
+}
+
+TEST_F(ConsoleGui, RangeEntryOfSevenShowsTheRangeWarningAndKeepsTheRange) {
+  StartHead();
+  const int range = g_settings.Range;
+  QWidget* client = pq::MainClient();
+  QTest::keyClick(client, Qt::Key_R);
+  QTest::keyClick(client, Qt::Key_7);
+  EXPECT_EQ(g_keys.field, kEntryRange);
+  EXPECT_STREQ(g_keys.text, "7");
+  Box box;
+  InterceptMessageBox(&box);
+  QTest::keyClick(client, Qt::Key_Return);
+  EXPECT_EQ(box.seen, 1);
+  EXPECT_EQ(box.caption, "Range");
+  EXPECT_EQ(box.warning, 1);
+  char expected[256];
+  RangeWarningText(g_headLimits.maxStep, g_settings.Units, expected, sizeof expected);
+  EXPECT_EQ(box.text, expected);
+  EXPECT_EQ(g_settings.Range, range);
+  EXPECT_EQ(g_keys.field, kEntryNone);
+}
+
+TEST_F(ConsoleGui, KeysReachTheKeyboardHandlers) {
+  StartHead("DisplayGain=40\n");
+  QWidget* client = pq::MainClient();
+  struct Case {
+    const char* legend;
+    std::vector<int> keys;
+    int displayGain;
+  } cases[] = {
+      {"F6 raises by one", {Qt::Key_F6}, 41},
+      {"F5 lowers by one", {Qt::Key_F5}, 40},
+      {"D 75 Enter", {Qt::Key_D, Qt::Key_7, Qt::Key_5, Qt::Key_Return}, 75},
+      {"Escape closes the box unapplied", {Qt::Key_D, Qt::Key_1, Qt::Key_Escape}, 75},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    for (int k : c.keys) QTest::keyClick(client, static_cast<Qt::Key>(k));
+    EXPECT_EQ(g_settings.DisplayGain, c.displayGain);
+    EXPECT_EQ(g_keys.field, kEntryNone);
+  }
+}
+
+TEST_F(ConsoleGui, HeldPressOnADialStepsAtOnceThenRepeatsUntilRelease) {
+  StartHead("DisplayGain=20\n");
+  QWidget* client = pq::MainClient();
+  const QPoint at(kDialColumns[kDialDisplayGain] + 20, kDialRow + 25);  // right half, low: raises
+  QTest::mouseMove(client, at);
+  QTest::mousePress(client, Qt::LeftButton, Qt::NoModifier, at);
+  EXPECT_EQ(g_settings.DisplayGain, 21);  // the press steps at once
+  QTest::qWait(kDialFirstRepeatMs / 2);
+  EXPECT_EQ(g_settings.DisplayGain, 21);  // no repeat before 500 ms
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_settings.DisplayGain >= 24; }, 3000));
+  QTest::mouseRelease(client, Qt::LeftButton, Qt::NoModifier, at);
+  const int released = g_settings.DisplayGain;
+  QTest::qWait(3 * kDialRepeatMs);
+  EXPECT_EQ(g_settings.DisplayGain, released);
+}
+
+// Lit pixels of the readout's value boxes in a grab of the main client.
+int ReadoutInk() {
+  const QImage shot = pq::MainClient()->grab().toImage();
+  int lit = 0;
+  for (int y = kReadoutRow1; y < kReadoutRow2 + 18; ++y)
+    for (int x = kReadoutValueX; x < pq::kMainWidth; ++x)
+      if (qGray(shot.pixel(x, y)) > 60) ++lit;
+  return lit;
+}
+
+TEST_F(ConsoleGui, ReadoutFollowsTheCursorOverThePictureOnly) {
+  StartHead();
+  QWidget* client = pq::MainClient();
+  QTest::mouseMove(client, QPoint(507, 400));
+  EXPECT_GT(ReadoutInk(), 20);
+  QTest::mouseMove(client, QPoint(200, 700));
+  EXPECT_EQ(ReadoutInk(), 0);
+}
+
+TEST_F(ConsoleGui, BackgroundReferenceButtonsActUnlessHeld) {
+  StartHead("DisplayType=0\n");
+  ASSERT_EQ(RunCommand(560), 1);  // "&Remove Background"
+  ASSERT_EQ(g_background.enabled, 1);
+  QWidget* client = pq::MainClient();
+  const QPoint build(285, 635), store(285, 659);
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, build);
+  EXPECT_EQ(g_background.building, 1);
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, store);
+  EXPECT_EQ(g_background.building, 0);
+  QTest::keyClick(client, Qt::Key_H);
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, build);
+  EXPECT_EQ(g_background.building, 0);
+  QTest::keyClick(client, Qt::Key_H);
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, build);
+  EXPECT_EQ(g_background.building, 1);
+}
+
+TEST_F(ConsoleGui, MeasuringLineRunsFromTheMarkToTheCursor) {
+  StartHead("DisplayType=0\n");
+  QWidget* client = pq::MainClient();
+  const QRgb line = 0xFF000000u | g_palette.logicalPalette[123];
+  auto lineDrawn = [&] {
+    const QImage shot = client->grab().toImage();
+    int on = 0;
+    for (int x = 520; x < 590; ++x) on += shot.pixel(x, 300) == line;
+    return on;
+  };
+  QTest::mouseMove(client, QPoint(507, 300));
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, QPoint(507, 300));
+  QTest::mouseMove(client, QPoint(607, 300));
+  EXPECT_GT(lineDrawn(), 60);
+  QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, QPoint(607, 300));  // clears the mark
+  EXPECT_LT(lineDrawn(), 5);
+}
+
+TEST_F(ConsoleGui, CrossHairOverThePictureArrowElsewhereWaitDuringAModeSwitch) {
+  StartHead();
+  QWidget* client = pq::MainClient();
+  QTest::mouseMove(client, QPoint(500, 300));
+  EXPECT_EQ(client->cursor().shape(), Qt::BitmapCursor);  // our own cross-hair
+  EXPECT_EQ(g_app.mouseX, 500);
+  QTest::mouseMove(client, QPoint(500, 700));
+  EXPECT_EQ(client->cursor().shape(), Qt::ArrowCursor);
+  plat::SetCursor(plat::kCursorSizeNS);
+  QTest::mouseMove(client, QPoint(500, 301));
+  EXPECT_EQ(client->cursor().shape(), Qt::SizeVerCursor);
+  plat::SetCursor(plat::kCursorWait);
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  plat::SetCursor(plat::kCursorArrow);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(client->cursor().shape(), Qt::BitmapCursor);
+}
+
+TEST_F(ConsoleGui, CallsFromAnotherThreadNeverWaitForTheInterface) {
+  StartHead();
+  static uint8_t picture[kImageHeight][kImageWidth];
+  uint32_t palette[256];
+  for (int i = 0; i < 256; ++i) palette[i] = static_cast<uint32_t>(i * 0x010101);
+  // The interface thread processes nothing until the worker is done: a
+  // call that waited for it would never return.
+  auto worker = std::async(std::launch::async, [&] {
+    for (int n = 0; n < 200; ++n) {
+      std::memset(picture, n & 0xFF, sizeof picture);
+      plat::BlitImage(&picture[0][0], kImageWidth, kImageHeight, palette, 0, 0, kImageWidth - 1, kImageHeight - 1);
+      plat::InvalidateWindow(plat::kWinMain);
+      plat::EnableMenuItem(10, n & 1);
+    }
+    plat::SetWindowTitle(plat::kWinMain, "from the worker");
+    plat::MessageBox("Worker", "a box from another thread", plat::kIconInformation);
+    return 1;
+  });
+  ASSERT_EQ(worker.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  EXPECT_EQ(worker.get(), 1);
+  QTest::qWait(50);
+  EXPECT_EQ(pq::MainWindow()->windowTitle().toStdString(), "from the worker");
+  EXPECT_TRUE(Action(10)->isEnabled());  // the last of the queued changes won
+  const QImage shot = pq::MainClient()->grab().toImage();
+  EXPECT_EQ(shot.pixel(pq::kPictureX + 100, pq::kPictureY + 100), 0xFF000000u | palette[199]);
+  // The box came up without blocking the worker; the operator closes it.
+  QMessageBox* box = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* mb = qobject_cast<QMessageBox*>(w); mb && mb->isVisible()) box = mb;
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->windowTitle().toStdString(), "Worker");
+  box->close();
+}
+
+TEST_F(ConsoleGui, FileDialogAnswersOnePathOrTheDirectoryAndNames) {
+  StartHead();
+  for (const char* n : {"a.k41", "b.k41"}) WriteText(Path(n), "K41");
+  const QString dir = QString::fromStdString(dir_);
+  struct Case {
+    const char* legend;
+    int multi;
+    QString typed;  // what the operator types in the name field; empty: cancel
+    std::string expected;
+  } cases[] = {
+      {"one file", 0, "a.k41", dir_ + "/a.k41" + std::string(1, '\0')},
+      {"two files", 1, "\"a.k41\" \"b.k41\"", dir_ + std::string(1, '\0') + "a.k41" + std::string(1, '\0') + "b.k41" +
+                                                   std::string(2, '\0')},
+      {"cancel", 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    WhenModalOpens([&](QWidget* w) {
+      auto* fd = qobject_cast<QFileDialog*>(w);
+      if (!fd) return;
+      if (c.typed.isEmpty()) {
+        fd->reject();
+        return;
+      }
+      fd->setDirectory(dir);
+      auto* name = fd->findChild<QLineEdit*>("fileNameEdit");
+      if (!name) {
+        fd->reject();
+        return;
+      }
+      name->setText(c.typed);
+      QTest::keyClick(name, Qt::Key_Return);
+    });
+    plat::FileDialogRequest req;
+    req.title = "Open a Sonar File For Playback";
+    req.filter = "Orvale Multibeam Sonar Files (*.K41)|*.K41";
+    req.multiSelect = c.multi;
+    char out[1024];
+    std::memset(out, 'x', sizeof out);
+    const int ok = plat::FileDialog(req, out, sizeof out);
+    EXPECT_EQ(ok, c.expected.empty() ? 0 : 1);
+    if (ok) {
+      EXPECT_EQ(std::string(out, c.expected.size()), c.expected);
+    }
+  }
+}
+
+TEST_F(ConsoleGui, ExitClosesTheWindowAndShutsTheConsoleDown) {
+  StartHead("Colors=0\n");
+  g_settings.Colors = 5;  // changed without a command: only the shutdown saves it
+  Action(18)->trigger();  // "E&xit"
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_app.closed == 1; }, 5000));
+  EXPECT_EQ(g_runMode.shutDown, 1);
+  EXPECT_FALSE(pq::MainWindow()->isVisible());
+  const auto ini = ReadAll(Path("Orvale.INI"));
+  EXPECT_NE(std::string(ini.begin(), ini.end()).find("Colors=5"), std::string::npos);
+}
+
+TEST_F(ConsoleGui, AWarningBoxDoesNotHoldTheConsoleLock) {
+  StartHead();
+  QWidget* client = pq::MainClient();
+  QTest::keyClick(client, Qt::Key_R);
+  QTest::keyClick(client, Qt::Key_7);
+  // While the refusal is on screen another thread (the acquisition loop)
+  // must still get the lock for its next ping.
+  std::atomic<int> locked{0};
+  int lockedWhileShown = 0;
+  std::thread other;
+  WhenModalOpens([&](QWidget* w) {
+    other = std::thread([&] {
+      CycleLock lock;
+      locked.store(1);
+    });
+    for (int i = 0; i < 500 && !locked.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    lockedWhileShown = locked.load();
+    if (auto* mb = qobject_cast<QMessageBox*>(w)) mb->button(QMessageBox::Ok)->click();
+  });
+  QTest::keyClick(client, Qt::Key_Return);
+  if (other.joinable()) other.join();  // gets the lock at the latest when the key is done
+  EXPECT_EQ(lockedWhileShown, 1);
+  EXPECT_EQ(CycleLockHeld(), 0);  // everything taken back and released after the key
+}
+
+class PlayedConsole : public ConsoleGui {
+ protected:
+  void StartFile(int pings, const std::string& pacing = "RealtimePlayback=0\nPlaybackDelay=0\n") {
+    WriteSurvey("played.K41", 12.0, pings);  // 10 pings a second
+    WriteLoopbackIni("RunMode=1\n" + pacing);
+    ConsoleAppOptions o;
+    o.splash = 0;
+    o.quitOnClose = 0;
+    o.playFile = Path("played.K41");
+    ASSERT_EQ(StartConsoleApp(o), 1);
+    ASSERT_EQ(g_player.fileOpen, 1);
+  }
+};
+
+TEST_F(PlayedConsole, PlayedPictureReachesThePaintedWindow) {
+  StartFile(40);
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.recordsProcessed >= 5; }, 10000));
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);  // hold: the picture stays as painted
+  ASSERT_EQ(g_player.hold, 1);
+  const QImage shot = pq::MainClient()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  // The painter drew the newest published frame; nothing published since.
+  const plat::Frame* f = plat::LatestFrame(plat::kWinMain);
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(f->width, kImageWidth);
+  ASSERT_EQ(f->height, kImageHeight);
+  int mismatched = 0, echoes = 0;
+  for (int y = 0; y < f->height; ++y) {
+    for (int x = 0; x < f->width; ++x) {
+      const uint8_t index = f->pixels[y * f->width + x];
+      const QRgb want = 0xFF000000u | f->palette[index];
+      if (shot.pixel(pq::kPictureX + x, pq::kPictureY + y) != want) ++mismatched;
+      if (index > 0 && index < kEchoColours) ++echoes;
+    }
+  }
+  EXPECT_EQ(mismatched, 0);
+  EXPECT_GT(echoes, 2000) << "the seabed echo should be in the picture";
+}
+
+TEST_F(PlayedConsole, HoldStopsTheLoopAndReleasingItResumes) {
+  StartFile(200);
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.recordsProcessed >= 2; }, 10000));
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);
+  const int held = g_player.recordsProcessed;
+  QTest::qWait(300);
+  EXPECT_EQ(g_player.recordsProcessed, held);
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);
+  EXPECT_TRUE(QTest::qWaitFor([held] { return g_player.recordsProcessed > held + 3; }, 10000));
+}
+
+TEST_F(PlayedConsole, UnpacedPlaybackStillLetsQueuedEventsThrough) {
+  StartFile(400);
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.recordsProcessed >= 2; }, 10000));
+  // A key waiting in the queue is taken between two steps, not after the file.
+  QCoreApplication::postEvent(pq::MainClient(), new QKeyEvent(QEvent::KeyPress, Qt::Key_H, Qt::NoModifier, "h"));
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.hold == 1; }, 5000));
+  EXPECT_LT(g_player.recordsRead, 400);
+  EXPECT_EQ(g_player.endsOfFile, 0);
+}
+
+TEST_F(PlayedConsole, RealtimePacingWaitsTheRecordedInterval) {
+  StartFile(60, "RealtimePlayback=1\n");
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.recordsProcessed >= 2; }, 10000));
+  const int from = g_player.recordsProcessed;
+  QElapsedTimer clock;
+  clock.start();
+  ASSERT_TRUE(QTest::qWaitFor([from] { return g_player.recordsProcessed >= from + 10; }, 10000));
+  // Ten records recorded 100 ms apart take about a second, never much less.
+  EXPECT_GE(clock.elapsed(), 800);
+}
+
+TEST_F(PlayedConsole, PlaybackWindowShowsThePositionAndTakesItsClicks) {
+  StartFile(100);
+  QWidget* window = pq::Window(plat::kWinPlayback);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->windowTitle().toStdString(), "Playback");
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.recordsProcessed >= 3; }, 10000));
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);
+  const int width = window->width();
+  // The marker: two black columns where the file position puts them.
+  const int x = PositionMarkerX(0, width);
+  const QImage shot = window->grab().toImage();
+  EXPECT_EQ(shot.pixel(x, 63), 0xFF000000u);
+  EXPECT_EQ(shot.pixel(x + 1, 63), 0xFF000000u);
+  EXPECT_NE(shot.pixel(x + 3, 63), 0xFF000000u);
+  // A click in the middle of the bar jumps there; held, the picture follows.
+  const int64_t size = g_player.fileSize;
+  const int before = g_player.recordsRead;
+  QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(width / 2, 65));
+  EXPECT_NEAR(static_cast<double>(g_player.filePosition) / size, 0.5, 0.05);
+  EXPECT_GT(g_player.recordsRead, before);
+  // The speed slider at its slow end: the longest delay.
+  g_settings.RealtimePlayback = 0;
+  QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(15, 25));
+  EXPECT_EQ(g_settings.PlaybackDelayX, 15);
+  EXPECT_EQ(g_settings.PlaybackDelay, PlaybackDelayOfSlider(100));
+}
+
+// ------------------------------------------------------------ the programs
+
+class ProgramRun : public AppFixture {
+ protected:
+  void SetUp() override {
+    App();
+    AppFixture::SetUp();
+  }
+  // Runs a program in directory `dir`; returns its exit status.
+  int Run(const char* program, const QStringList& args, const std::string& dir) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("ORVALE_LOOPBACK_ONLY", "1");
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(QString::fromStdString(dir));
+    p.start(program, args);
+    if (!p.waitForFinished(60000)) {
+      p.kill();
+      ADD_FAILURE() << program << " did not finish";
+      return -1;
+    }
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  }
+  std::string MakeDir(const std::string& name) {
+    const std::string d = Path(name);
+    std::filesystem::create_directories(d);
+    // Each program runs in a directory of its own with the same settings.
+    const std::string ini = WriteLoopbackIni("RunMode=0\nProfilePointDetection=1\nRealtimePlayback=0\nPlaybackDelay=0\n");
+    std::filesystem::copy_file(ini, d + "/Orvale.INI", std::filesystem::copy_options::overwrite_existing);
+    return d;
+  }
+};
+
+// Point records: 256-byte header, the record length at byte 4. Bytes 120-121
+// (ping latency) and 126-127 (output lag) are measured while running.
+std::vector<uint8_t> MaskRunTimeFields(std::vector<uint8_t> k4p) {
+  size_t at = 0;
+  while (at + 256 <= k4p.size()) {
+    const size_t length = static_cast<size_t>(BE16(k4p.data() + at + 4));
+    if (length < 256) break;
+    for (size_t o : {120, 121, 126, 127}) k4p[at + o] = 0;
+    at += length;
+  }
+  return k4p;
+}
+
+TEST_F(ProgramRun, ConsoleConversionWritesWhatTheConverterWrites) {
+  const std::string qt = MakeDir("qt"), batch = MakeDir("batch");
+  WriteSurvey("qt/survey.K41", 15.0, 16);
+  std::filesystem::copy_file(qt + "/survey.K41", batch + "/survey.K41");
+  ASSERT_EQ(Run(ORVALE_BIN, {"survey", "/x", "--save-screen", "screen.bmp"}, qt), 0);
+  ASSERT_EQ(Run(ORVALE_CONVERT_BIN, {"survey", "/x", "--quiet"}, batch), 0);
+
+  const auto k4pQt = ReadAll(qt + "/survey.K4P"), k4pBatch = ReadAll(batch + "/survey.K4P");
+  ASSERT_GT(k4pBatch.size(), 256u * 16);
+  EXPECT_EQ(k4pQt.size(), k4pBatch.size());
+  EXPECT_TRUE(MaskRunTimeFields(k4pQt) == MaskRunTimeFields(k4pBatch));
+  const auto xtfQt = ReadAll(qt + "/survey_sss.XTF"), xtfBatch = ReadAll(batch + "/survey_sss.XTF");
+  ASSERT_GT(xtfBatch.size(), 1024u);
+  EXPECT_TRUE(xtfQt == xtfBatch);
+
+  // The main window as it stood at the end: a bitmap of the whole window,
+  // with the last ping's echoes in the picture.
+  QImage screen;
+  ASSERT_TRUE(screen.load(QString::fromStdString(qt + "/screen.bmp"), "BMP"));
+  EXPECT_EQ(screen.width(), pq::kMainWidth);
+  EXPECT_EQ(screen.height(), pq::kMainHeight);
+  const auto bmp = ReadAll(qt + "/screen.bmp");
+  ASSERT_GE(bmp.size(), 2u);
+  EXPECT_EQ(bmp[0], 'B');
+  EXPECT_EQ(bmp[1], 'M');
+  int lit = 0;
+  for (int y = 100; y < screen.height() - 200; y += 2)
+    for (int x = 0; x < screen.width(); x += 2)
+      if (qGray(screen.pixel(x, y)) > 40) ++lit;
+  EXPECT_GT(lit, 1000);
+}
+
+TEST_F(ProgramRun, UnusableCommandLineFileClosesSilently) {
+  const std::string d = MakeDir("bad");
+  WriteText(d + "/notsonar.K41", "this is not a recording");
+  struct Case {
+    const char* legend;
+    QStringList args;
+  } cases[] = {
+      {"missing file", {"absent", "/x"}},
+      {"wrong extension", {"survey.K4P", "/p"}},
+      {"wrong magic", {"notsonar", "/x"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    EXPECT_EQ(Run(ORVALE_BIN, c.args, d), 0);
+    EXPECT_FALSE(std::filesystem::exists(d + "/absent.K4P"));
+    EXPECT_FALSE(std::filesystem::exists(d + "/notsonar_sss.XTF"));
+  }
+}
+
+}  // namespace

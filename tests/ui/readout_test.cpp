@@ -1,0 +1,146 @@
+// The cursor readout against the geometry of each display mode: slant range
+// and bearing round the apex with their units and the speed of sound, the
+// rectangular Profile grid, the Linear angle, the Beam Test beam number, and
+// blanks outside the picture.
+#include "ui/readout.h"
+
+#include <cmath>
+#include <string>
+
+#include "imaging/overlay.h"
+
+#include "ui/ui_test_util.h"
+
+namespace {
+
+class Readout : public uitest::UiFixture {
+ protected:
+  void Build(int mode) {
+    g_settings.DisplayType = mode;
+    BuildTables();
+    ASSERT_EQ(g_scan.geom.mode, mode);
+  }
+};
+
+TEST_F(Readout, SectorRangeAndBearingRoundTheApex) {
+  Build(kModeSector);
+  const double p = g_scan.geom.rangeM / 500.0;
+  struct Case {
+    const char* legend;
+    int x, y, units;
+    double soundSpeed;
+    double range;
+    const char* value1;
+    const char* value2;
+  } cases[] = {
+      {"on the apex", 507, 602, 0, 1500.0, 0.0, "0.00 M", "000.0 Deg"},
+      {"100 px up", 507, 502, 0, 1500.0, 100 * p, nullptr, "000.0 Deg"},
+      {"100 px right", 607, 602, 0, 1500.0, 100 * p, nullptr, "090.0 Deg"},
+      {"up and left at 45 degrees", 407, 502, 0, 1500.0, 100 * std::sqrt(2.0) * p, nullptr, "315.0 Deg"},
+      {"feet", 507, 502, 1, 1500.0, 100 * p * kFeetPerMetre, nullptr, "000.0 Deg"},
+      {"yards", 507, 502, 2, 1500.0, 100 * p * kYardsPerMetre, nullptr, "000.0 Deg"},
+      {"faster sound reaches further", 507, 502, 0, 1530.0, 100 * p * 1.02, nullptr, "000.0 Deg"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    g_settings.Units = c.units;
+    g_settings.SoundVelocityMeters = c.soundSpeed;
+    const CursorReadout r = ComputeCursorReadout(c.x, c.y);
+    ASSERT_EQ(r.shown, 1);
+    EXPECT_EQ(r.rectangular, 0);
+    EXPECT_STREQ(r.label1, "RNG:");
+    EXPECT_STREQ(r.label2, "BRG:");
+    EXPECT_NEAR(r.range, c.range, 1e-6);
+    if (c.value1) {
+      EXPECT_STREQ(r.value1, c.value1);
+    }
+    EXPECT_STREQ(r.value2, c.value2);
+  }
+  g_settings.Units = 1;
+  EXPECT_NE(std::string(ComputeCursorReadout(507, 502).value1).find(" FT"), std::string::npos);
+}
+
+TEST_F(Readout, OutsideThePictureShowsBlanks) {
+  Build(kModeSector);
+  for (auto [x, y] : {std::pair{1, 300}, std::pair{1014, 300}, std::pair{500, 60}, std::pair{500, 603}}) {
+    SCOPED_TRACE(x * 1000 + y);
+    EXPECT_EQ(ComputeCursorReadout(x, y).shown, 0);
+  }
+  EXPECT_EQ(ComputeCursorReadout(2, 61).shown, 1);
+}
+
+TEST_F(Readout, LinearRangeAndAcrossAngle) {
+  Build(kModeLinear);
+  const ScanGeometry& g = g_scan.geom;
+  const double p = g.rangeM / 500.0;
+  CursorReadout r = ComputeCursorReadout(607, 502);
+  EXPECT_NEAR(r.range, (602 - 502 - 4) * p, 1e-9);
+  EXPECT_NEAR(r.across, 100 * g.sectorDeg / g.beams, 1e-9);
+  // Left of the centre the angle wraps to just under 360.
+  r = ComputeCursorReadout(506, 502);
+  EXPECT_NEAR(r.across, 360.0 - g.sectorDeg / g.beams, 1e-9);
+}
+
+TEST_F(Readout, RectangularProfileGridGivesHorizontalAndVertical) {
+  g_settings.ProfileGrid = 1;
+  Build(kModeProfile);
+  const ScanGeometry& g = g_scan.geom;
+  const double p = g.rangeM / 500.0;
+  const int ax = g.originX + 2, ay = g.originY + 61;
+  const int x = ax - 50, y = ay + 120;
+  const CursorReadout r = ComputeCursorReadout(x, y);
+  ASSERT_EQ(r.shown, 1);
+  EXPECT_EQ(r.rectangular, 1);
+  EXPECT_STREQ(r.label1, "HOR:");
+  EXPECT_STREQ(r.label2, "VER:");
+  EXPECT_NEAR(r.range, -50 * p, 1e-9);
+  EXPECT_NEAR(r.across, (ay - y + 1) * p - g.rangeOffset, 1e-9);
+}
+
+TEST_F(Readout, BeamTestNamesTheBeamUnderTheCursor) {
+  Build(kModeBeamTest);
+  // Sub-column 216 is beam 16 and 359 beam 1 (16 elements, 9 columns each).
+  int found = 0;
+  for (int want : {216, 359}) {
+    for (int py = 0; py < kImageHeight && found < 2; ++py) {
+      int px = 0;
+      for (; px < kImageWidth; ++px)
+        if (g_scan.PixelMap[py][px].SubBeamIndex == want) break;
+      if (px == kImageWidth) continue;
+      const CursorReadout r = ComputeCursorReadout(px + 2, py + 61);
+      EXPECT_STREQ(r.value2, want == 216 ? "Beam 16" : "Beam 1");
+      ++found;
+      break;
+    }
+  }
+  EXPECT_EQ(found, 2);
+}
+
+TEST_F(Readout, MeasuredDistanceBetweenTwoPoints) {
+  struct Case {
+    const char* legend;
+    int mode, units;
+    double expectedPerPixel;  // of the 3-4-5 triangle's 50 pixels, -1: nothing measured
+  } cases[] = {
+      {"Sector, metres", kModeSector, 0, 1.0},
+      {"Sector, feet", kModeSector, 1, kFeetPerMetre},
+      {"Perspective", kModePerspective, 0, 1.0},
+      {"Linear measures nothing", kModeLinear, 0, -1.0},
+      {"Beam Test measures nothing", kModeBeamTest, 0, -1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    Build(c.mode);
+    g_settings.Units = c.units;
+    const double d = MeasuredDistance(100, 100, 130, 140);
+    if (c.expectedPerPixel < 0) {
+      EXPECT_EQ(MeasuringAllowed(), 0);
+      EXPECT_LT(d, 0.0);
+    } else {
+      EXPECT_EQ(MeasuringAllowed(), 1);
+      EXPECT_NEAR(d, 50 * g_scan.geom.rangeM / 500.0 * c.expectedPerPixel, 1e-9);
+    }
+  }
+}
+
+}  // namespace
