@@ -364,16 +364,18 @@ void ThreadBody() {
       continue;
     }
     if (!a.connected.load()) {
-      {
-        CycleLock lock;
-        TakeTimeStamp();
-      }
       const int second = plat::GetLocalTime().second;
       if (second == a.lastClockSecond.load()) {
         plat::SleepMs(kSpinSleepMs);
         continue;
       }
       a.lastClockSecond.store(second);
+      {
+        // The stamp's clock goes on without pings; once a second is enough
+        // and keeps this wait off the console lock.
+        CycleLock lock;
+        TakeTimeStamp();
+      }
       BlinkNoConnection();
       a.probes.fetch_add(1);
       char address[kAcquisitionAddressChars];
