@@ -11,7 +11,33 @@
 constexpr int kHeadSimDefaultPort = 4040;
 constexpr int kHeadSimRxBytes = 4096;  // received bytes not yet taken as commands
 
+// Faults the simulator commits on demand, each every N pings.
+enum HeadSimFaultKind {
+  kFaultDisconnect = 0,  // close the connection after the ping
+  kFaultStall,           // answer nothing for `seconds` after the ping
+  kFaultShort,           // packet 0 of the ping goes out cut short
+  kFaultIndex,           // packet 0 of the ping carries a wrong index
+  kFaultGarbage,         // a burst of random bytes before packet 0 of the ping
+  kFaultKinds
+};
+struct HeadSimFault {
+  int kind = kFaultDisconnect;
+  int every = 0;         // N
+  double seconds = 0.0;  // stall only
+};
+constexpr int kHeadSimMaxFaults = 8;
+constexpr int kHeadSimShortBytes = kReturnPacketBytes / 2;  // what a short packet carries
+
 struct HeadSimState {
+  // ---- misbehaviour and pacing (set by the program's options before serving)
+  HeadSimFault faults[kHeadSimMaxFaults];
+  int faultCount = 0;
+  double refuseSeconds = 0.0;  // connections refused this long after serving starts
+  int pace = 0;                // 1: pings take the time a head takes
+  // ---- what the faults did (reset by ResetHeadSim)
+  int faultsCommitted[kFaultKinds] = {};
+  int garbageBytes = 0;
+  int pingPackets0 = 0;        // pings begun (requests for packet 0 that started one)
   // ---- the scene: as configured, and with the latest command applied
   SceneParams base;          // set by ResetHeadSim / the program's options
   SceneParams current;       // base + commanded range, pulse, type, transmit; per ping
@@ -48,6 +74,17 @@ int HeadSimReceive(const uint8_t* data, int count);
 // Takes the next well-framed command from the stream, skipping garbage, and
 // answers it. Returns 1 with a reply, 0 when no whole command is waiting.
 int HeadSimNextReply(uint8_t reply[kReturnPacketBytes]);
+
+// "disconnect:N", "stall:N:SECONDS", "short:N", "index:N" or "garbage:N"
+// into *fault (N >= 1, 0 < SECONDS <= 3600). Returns 1, or 0 with a reason.
+int ParseHeadSimFault(const char* text, HeadSimFault* fault, char* why, int whySize);
+// Adds a fault; 0 when the list is full.
+int AddHeadSimFault(const HeadSimFault& fault);
+// How long a head takes for a packet: the ping's two-way travel time before
+// packet 0, plus the transfer of the packet at 100 Mbit/s. Seconds.
+double HeadSimPacketSeconds(double rangeM, int packetIndex);
+// One summary line of what was served and what faults were committed.
+void FormatHeadSimSummary(char* out, int size);
 
 // 1 when the dotted address lies in 127.0.0.0/8.
 int IsLoopbackAddress(const char* address);

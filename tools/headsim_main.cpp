@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "headsim.h"
@@ -24,6 +25,15 @@ void Usage(FILE* out) {
                "  --bind ADDR                          loopback address 127.x.x.x; default 127.0.0.1\n"
                "  --pings N                            stop after serving N pings; default 0 (run until\n"
                "                                       interrupted)\n"
+               "  --fast                               answer at once instead of taking the time a head\n"
+               "                                       takes (two-way travel, then 100 Mbit/s per packet)\n"
+               "  --fault disconnect:N                 close the connection after every N pings\n"
+               "  --fault stall:N:SECONDS              answer nothing for SECONDS after every N pings\n"
+               "  --fault short:N                      cut packet 0 of every N-th ping short\n"
+               "  --fault index:N                      give packet 0 of every N-th ping a wrong index\n"
+               "  --fault garbage:N                    send random bytes before packet 0 of every N-th ping\n"
+               "                                       (several --fault options combine)\n"
+               "  --refuse SECONDS                     refuse connections for SECONDS at start\n"
                "  -h, --help                           this text\n\nScene:\n",
                ToolsVersion());
   PrintSceneOptions(out);
@@ -39,6 +49,10 @@ int main(int argc, char** argv) {
   const char* bind = "127.0.0.1";
   long port = kHeadSimDefaultPort;
   long pings = 0;
+  int fast = 0;
+  double refuse = 0.0;
+  HeadSimFault faults[kHeadSimMaxFaults];
+  int faultCount = 0;
   char why[160] = "";
   for (int i = 1; i < argc;) {
     const char* a = argv[i];
@@ -61,6 +75,34 @@ int main(int argc, char** argv) {
         return 2;
       }
       bind = value;
+      i += 2;
+      continue;
+    }
+    if (std::strcmp(a, "--fast") == 0) {
+      fast = 1;
+      i += 1;
+      continue;
+    }
+    if (std::strcmp(a, "--fault") == 0) {
+      if (faultCount >= kHeadSimMaxFaults) {
+        std::fprintf(stderr, "orvale-headsim: at most %d --fault options\n", kHeadSimMaxFaults);
+        return 2;
+      }
+      if (!ParseHeadSimFault(value, &faults[faultCount], why, sizeof why)) {
+        std::fprintf(stderr, "orvale-headsim: %s\n", why);
+        return 2;
+      }
+      faultCount++;
+      i += 2;
+      continue;
+    }
+    if (std::strcmp(a, "--refuse") == 0) {
+      char* end = nullptr;
+      refuse = value ? std::strtod(value, &end) : -1.0;
+      if (value == nullptr || end == value || *end != '\0' || !(refuse >= 0.0) || refuse > 3600.0) {
+        std::fprintf(stderr, "orvale-headsim: --refuse needs 0..3600 seconds\n");
+        return 2;
+      }
       i += 2;
       continue;
     }
@@ -92,6 +134,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   ResetHeadSim(scene);
+  g_headSim.pace = !fast;
+  g_headSim.refuseSeconds = refuse;
+  for (int f = 0; f < faultCount; ++f) AddHeadSimFault(faults[f]);
   if (!HeadSimListen(bind, static_cast<int>(port))) {
     std::fprintf(stderr, "orvale-headsim: cannot listen on %s:%ld: %s\n", bind, port, std::strerror(errno));
     return 1;
@@ -101,9 +146,10 @@ int main(int argc, char** argv) {
   std::printf("orvale-headsim: listening on %s:%d, type %c, range %g m\n", bind, g_headSim.port,
               "UVZY"[scene.dataType], SceneRangeM(scene));
   std::fflush(stdout);
-  const int served = HeadSimServe(static_cast<int>(pings));
+  HeadSimServe(static_cast<int>(pings));
   HeadSimClose();
-  std::printf("orvale-headsim: %d pings, %d packets, %d commands, %d bad bytes, %d connections\n", served,
-              g_headSim.packetsSent, g_headSim.commands, g_headSim.badBytes, g_headSim.connections);
+  char summary[320];
+  FormatHeadSimSummary(summary, sizeof summary);
+  std::printf("orvale-headsim: %s\n", summary);
   return 0;
 }

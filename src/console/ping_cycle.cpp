@@ -21,6 +21,7 @@
 #include "processing/xtf.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
+#include "nav/sound_velocity.h"
 #include "imaging/overlay.h"
 #include "imaging/palette.h"
 #include "imaging/render.h"
@@ -123,6 +124,14 @@ void FollowDotSize() { SetMinimumRange(0); }
 void FollowShortOutliers() {
   g_filter.shortOutlierCompanion = 1;
   g_filter.deepOutlierSw = 1;
+}
+
+void TakeQueuedSoundVelocityIntoSettings() {
+  double v = 0.0;
+  if (!TakeQueuedSoundVelocity(&v)) return;
+  g_settings.SoundVelocityMeters = v;
+  // The grid's range marks follow the speed of sound.
+  if (g_settings.Grid == 1) DrawGrid(plat::kWinMain);
 }
 
 // Bottom Following holds a track when this ping's profile has a point; the
@@ -246,8 +255,11 @@ int ProcessDecodedRecord() {
   }
   pp.pingsDecoded++;
 
-  // 2. Live pings are recorded as soon as they decode, before anything can
-  // hold them up. Camera frames join when the video module supplies them.
+  // 2. Live: a speed of sound the probe or external control queued, which
+  // the record carries; then the ping is recorded as soon as it decodes,
+  // before anything can hold it up. Camera frames join when the video module
+  // supplies them.
+  if (!fileMode) TakeQueuedSoundVelocityIntoSettings();
   if (!fileMode && Recording()) (void)RecordPing(nullptr, 0);
 
   // 3. Follow the head type the ping reports.

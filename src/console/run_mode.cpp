@@ -8,8 +8,10 @@
 
 #include <cstdio>
 
+#include "console/acquisition.h"
 #include "console/command_line.h"
 #include "console/conversion.h"
+#include "console/cycle_lock.h"
 #include "console/diagnostics.h"
 #include "console/external_control.h"
 #include "console/ping_cycle.h"
@@ -127,6 +129,8 @@ void ResetConsole() {
   ResetWaterfalls();
   ResetDiagnostics();
   ResetCommandLine();
+  StopAcquisition();
+  ResetAcquisition();
   ClearOutputFault();
   net::ResetNet();
   g_runMode = RunModeState{};
@@ -143,6 +147,9 @@ int CreateConsole(const char* settingsPath) {
 }
 
 int StartConsole(const char* commandLine) {
+  // In Head mode the acquisition thread starts half-way through; what
+  // follows must not run inside one of its pings.
+  CycleLock lock;
   plat::CalibrateDelay();
   // Weight table, perspective constants, beam slots, palette, centred
   // profile, the first tables, and the picture cleared and shown.
@@ -161,6 +168,7 @@ int StartConsole(const char* commandLine) {
 }
 
 void SetRunMode() {
+  CycleLock lock;
   RunModeState& rm = g_runMode;
   const int fileMode = g_settings.RunMode == 1;
   rm.switches++;
@@ -173,6 +181,8 @@ void SetRunMode() {
   StopCopy();
   ClosePlaybackFile();
   if (!g_commandLine.conversionRun) CloseOutputFiles();
+  // The head link ends before the output socket is made anew.
+  if (fileMode) StopAcquisition();
   CloseOutputSocket();
   OpenOutputSocket();
 
@@ -183,6 +193,7 @@ void SetRunMode() {
   } else {
     RestoreLiveHeadCopies();
     SetHeadModeMenus();
+    StartAcquisition();
     FrequencyAndHeadRefresh();
   }
 
@@ -209,9 +220,11 @@ void SetRunMode() {
 }
 
 int ShutdownConsole() {
+  CycleLock lock;
   if (g_settings.RunMode == 0) {
     plat::ShowWindow(plat::kWinDiagnostics, 0);
     plat::SetCursor(plat::kCursorWait);
+    StopAcquisition();
     plat::SetCursor(plat::kCursorArrow);
   }
   StopRecording();

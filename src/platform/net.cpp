@@ -24,7 +24,21 @@ namespace net {
 
 NetState g_net;
 
-void ResetNet() { g_net = NetState{}; }
+static std::atomic<int> s_sendFaultCalls{0};
+static std::atomic<int> s_sendFaultError{0};
+
+void SetTcpSendFault(int calls, int error) {
+  s_sendFaultError.store(error);
+  s_sendFaultCalls.store(calls);
+}
+
+void ResetNet() {
+  g_net.refusals.store(0);
+  g_net.refusalReported.store(0);
+  g_net.sendCalls.store(0);
+  g_net.connectCalls.store(0);
+  s_sendFaultCalls.store(0);
+}
 
 int LoopbackOnly() {
   const char* v = std::getenv("ORVALE_LOOPBACK_ONLY");
@@ -42,8 +56,7 @@ int ParseIPv4(const char* text, uint32_t* hostOrder) {
 int DestinationAllowed(uint32_t hostOrder) {
   if (!LoopbackOnly() || (hostOrder >> 24) == 127) return 1;
   g_net.refusals++;
-  if (!g_net.refusalReported) {
-    g_net.refusalReported = 1;
+  if (!g_net.refusalReported.exchange(1)) {
     std::fprintf(stderr,
                  "orvale: ORVALE_LOOPBACK_ONLY=1: refusing every destination outside 127.0.0.0/8 "
                  "(first: %u.%u.%u.%u)\n",
@@ -176,6 +189,7 @@ int TcpConnect(const char* addr, int port, int timeoutMs) {
 
 int TcpSend(int fd, const void* data, int length) {
   if (length < 0 || (data == nullptr && length > 0)) return -EINVAL;
+  if (s_sendFaultCalls.load() > 0 && s_sendFaultCalls.fetch_sub(1) > 0) return -s_sendFaultError.load();
   const uint8_t* p = static_cast<const uint8_t*>(data);
   int sent = 0;
   while (sent < length) {

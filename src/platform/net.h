@@ -6,6 +6,7 @@
 // so a test or a demo can never put a packet on a real network.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace net {
@@ -13,11 +14,13 @@ namespace net {
 // Error results are negative errno values; a refused destination is this one.
 constexpr int kRefused = -13;  // -EACCES
 
+// Counted by whichever thread makes the call (the acquisition thread, the
+// user-interface thread), hence atomics.
 struct NetState {
-  int refusals = 0;         // destinations refused by the loopback rule
-  int refusalReported = 0;  // the stderr note has been printed
-  int sendCalls = 0;        // sendto/send system calls made (tests see that a refusal made none)
-  int connectCalls = 0;     // connect system calls made
+  std::atomic<int> refusals{0};         // destinations refused by the loopback rule
+  std::atomic<int> refusalReported{0};  // the stderr note has been printed
+  std::atomic<int> sendCalls{0};        // sendto/send system calls made (tests see that a refusal made none)
+  std::atomic<int> connectCalls{0};     // connect system calls made
 };
 extern NetState g_net;
 
@@ -57,6 +60,10 @@ int TcpSend(int fd, const void* data, int length);
 // One receive of at most size bytes after waiting up to timeoutMs for data.
 // Returns the count (0: peer closed), -ETIMEDOUT, or another negative error.
 int TcpReceive(int fd, void* buffer, int size, int timeoutMs);
+
+// Fault injection for tests: the next `calls` TcpSend calls fail with -error
+// and send nothing. ResetNet clears it.
+void SetTcpSendFault(int calls, int error);
 
 void CloseSocket(int fd);
 

@@ -43,6 +43,11 @@ void BlitImage(const uint8_t* pixels, int width, int height, const uint32_t* pal
 }
 void SetCursor(int shape) { Current().setCursor(shape); }
 void RequestClose() { Current().requestClose(); }
+void SetStatusBox(int box, const char* text) {
+  if (box < 0 || box >= kBoxCount) return;
+  const Backend& b = Current().statusBox ? Current() : RecordingBackend();
+  b.statusBox(box, text);
+}
 void ProgressBegin(const char* title, const char* text) { Current().progressBegin(title, text); }
 void ProgressSet(int percent) { Current().progressSet(percent); }
 void ProgressEnd() { Current().progressEnd(); }

@@ -71,6 +71,14 @@ void ProgressBegin(const char* title, const char* text);
 void ProgressSet(int percent);
 void ProgressEnd();
 
+// ---------------------------------------------------------------- status boxes
+// The small boxes near the bottom left of the main window.
+enum StatusBoxId { kBoxNoConnection = 0, kBoxXmitDisabled, kBoxHeartbeat, kBoxExternalControl, kBoxCount };
+// Shows the box with `text`, or erases it (nullptr or ""). Safe from the
+// acquisition thread: a backend queues the change and never waits for the
+// user-interface thread.
+void SetStatusBox(int box, const char* text);
+
 // ---------------------------------------------------------------- file dialogs
 struct FileDialogRequest {
   const char* title = "";
@@ -122,6 +130,9 @@ struct Backend {
   int (*runDialog)(Dialog& dialog, int (*handler)(Dialog& dialog, int event, int id, int delta));
   void (*setCursor)(int shape);
   void (*requestClose)();
+  // May be left null by a backend without status boxes: the call is then
+  // recorded as the recording backend would.
+  void (*statusBox)(int box, const char* text);
 };
 
 // Installs a backend; nullptr restores the recording backend.

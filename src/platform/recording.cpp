@@ -182,10 +182,35 @@ static int RecRunDialog(Dialog& d, DialogHandler handler) {
   return d.result;
 }
 
+static void RecStatusBox(int box, const char* text) {
+  REC_LOCK;
+  if (box < 0 || box >= kBoxCount) return;
+  g_record.statusBoxes[box] = text ? text : "";
+  ++g_record.statusBoxChanges[box];
+}
+
+std::string StatusBoxText(int box) {
+  REC_LOCK;
+  return box >= 0 && box < kBoxCount ? g_record.statusBoxes[box] : std::string();
+}
+int StatusBoxChanges(int box) {
+  REC_LOCK;
+  return box >= 0 && box < kBoxCount ? g_record.statusBoxChanges[box] : 0;
+}
+size_t MessageCount() {
+  REC_LOCK;
+  return g_record.messages.size();
+}
+std::vector<ShownMessage> Messages() {
+  REC_LOCK;
+  return g_record.messages;
+}
+
 static const Backend kRecording = {
     RecMessageBox,    RecSetWindowTitle, RecShowWindow,  RecInvalidate,      RecCheckMenuItem,
     RecEnableMenuItem, RecSetMenuItemText, RecBlitImage, RecProgressBegin, RecProgressSet,
     RecProgressEnd,   RecFileDialog,     RecRunDialog,     RecSetCursor,     RecRequestClose,
+    RecStatusBox,
 };
 
 }  // namespace plat::rec

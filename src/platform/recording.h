@@ -59,11 +59,20 @@ struct Record {
   std::vector<FileDialogRequest> fileRequests;
   std::vector<std::string> fileRequestTitles;
   int echoMessagesToStderr = 0;  // headless programs print message boxes
+  // Status boxes: the text shown ("" erased) and how often each was set.
+  std::string statusBoxes[kBoxCount];
+  int statusBoxChanges[kBoxCount] = {};
 };
 
 // Clears everything recorded and scripted, and installs the recording backend.
 void Reset();
 Record& Get();
+
+// Thread-safe reads for tests that watch another thread show things.
+std::string StatusBoxText(int box);
+int StatusBoxChanges(int box);
+size_t MessageCount();
+std::vector<ShownMessage> Messages();
 
 void ScriptDialog(const DialogScript& script);
 void ScriptFileDialog(int ok, const std::string& result);

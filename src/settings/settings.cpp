@@ -217,6 +217,7 @@ static const KeyRow kKeys[] = {
     Text("IPAddress_Sonar1", &S::IPAddress_Sonar1),
     Text("IPAddress_Output1", &S::IPAddress_Output1),
     Current(AnyInt("RemotePort_Output1", &S::RemotePort_Output1, 4040)),
+    Current(Int("RemotePort_Sonar1", &S::RemotePort_Sonar1, 4040, 1, 65535, 4040)),
     Live(Real("ProfileTiltAngle", &S::ProfileTiltAngle, 0.0, -90.0, 90.0, 0.0, "%f"),
          &L::ProfileTiltAngle),
     Current(Int("ProfilePointDetection", &S::ProfilePointDetection, 0, 0, 1, 0)),

@@ -63,6 +63,8 @@ struct Settings {
   char IPAddress_Sonar1[kSettingsTextChars + 1] = "192.168.0.2";
   char IPAddress_Output1[kSettingsTextChars + 1] = "192.168.0.100";
   int RemotePort_Output1 = 4040;
+  // TCP port of the head; a simulator on another loopback port stands in for it.
+  int RemotePort_Sonar1 = 4040;
   double ProfileTiltAngle = 0.0;
   int ProfilePointDetection = 0;
   int ProfilePointType = 0;

@@ -30,6 +30,7 @@
 #include "platform/dialog.h"
 #include "processing/outputs.h"
 #include "ui/display_dialogs.h"
+#include "ui/ip_address_dialog.h"
 #include "ui/modal.h"
 #include "ui/output_dialogs.h"
 #include "ui/profile_dialogs.h"
@@ -55,7 +56,6 @@ using S = Settings;
 // Modules that will carry out the pending commands.
 constexpr const char* kScreenCapture = "video/screen_capture";
 constexpr const char* kVideo = "video/capture";
-constexpr const char* kAcquisition = "head/acquisition";
 constexpr const char* kComPorts = "nav/com_ports";
 constexpr const char* kSoundVelocity = "nav/sound_velocity";
 constexpr const char* kTrackPlotter = "nav/track_plotter";
@@ -95,7 +95,7 @@ const CommandRow kCommands[] = {
     {87, "Green/&Yellow", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 7, nullptr},
     {88, "Blu&e", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 8, nullptr},
     // ---- "&Setup"
-    {205, "&IP Address...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kAcquisition},
+    {205, "&IP Address...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {200, "&Up", kPopupSetup, kXdcrPosition, kGroupXdcr, kAnyMode, kCheckEquals, &S::Xdcr, 1, nullptr},
     {201, "&Down", kPopupSetup, kXdcrPosition, kGroupXdcr, kAnyMode, kCheckEquals, &S::Xdcr, 0, nullptr},
     {210, "&Meters", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 0, nullptr},
@@ -486,6 +486,7 @@ static int Perform(int id) {
       return 1;
     case 173: return Toggle(s.RecordVideo), 1;
     case 100: return ShowAbout(), 1;
+    case 205: return RunIpAddressDialog(), 1;
     case 310: return SetSwitches(), 1;
     case 550:
       if (Toggle(s.ProfileWaterfall)) ClearImage();

@@ -27,7 +27,10 @@ class ChainTest : public ::testing::Test {
   // "Orvale.INI" in the test's directory, every address on loopback (the
   // output on `outputPort` when given), then `extra` lines. Returns its path.
   std::string WriteLoopbackIni(const std::string& extra = "", int outputPort = 0) const {
-    std::string text = "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\n";
+    // The head port is one where nothing listens, so a console started in
+    // Head mode never meets a simulator someone left running on 4040.
+    std::string text =
+        "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\nRemotePort_Sonar1=9\n";
     if (outputPort > 0) text += "RemotePort_Output1=" + std::to_string(outputPort) + "\n";
     const std::string path = Path("Orvale.INI");
     WriteText(path, text + extra);

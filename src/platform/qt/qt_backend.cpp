@@ -721,6 +721,7 @@ const Backend kQtBackend = {
     QtMessageBox,  QtSetWindowTitle, QtShowWindow,  QtInvalidate,   QtCheckMenuItem,
     QtEnableMenuItem, QtSetMenuItemText, QtBlitImage, QtProgressBegin, QtProgressSet,
     QtProgressEnd, QtFileDialog,     QtRunDialog,   QtSetCursor,    QtRequestClose,
+    nullptr,  // status boxes: kept by the recording backend until the main window draws them
 };
 
 }  // namespace
