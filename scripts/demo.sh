@@ -30,6 +30,8 @@ pings=100
 cat > Orvale.INI <<EOF
 [Settings]
 IPAddress_Sonar1=127.0.0.1
+ComPortGPSEnable=0
+ComPortSVEnable=0
 IPAddress_Output1=127.0.0.1
 RemotePort_Output1=4040
 DisplayType=0

@@ -17,6 +17,8 @@ trap 'rm -rf "$work"' EXIT
 cat >"$work/Orvale.INI" <<INI
 [Settings]
 IPAddress_Sonar1=127.0.0.1
+ComPortGPSEnable=0
+ComPortSVEnable=0
 IPAddress_Output1=127.0.0.1
 RunMode=1
 RealtimePlayback=0

@@ -19,8 +19,11 @@
 
 #include "console/acquisition.h"
 #include "console/cycle_lock.h"
+#include "console/external_control.h"
 #include "console/run_mode.h"
+#include "files/recording.h"
 #include "head/return_data.h"
+#include "nav/com_ports.h"
 #include "platform/platform.h"
 #include "platform/recording.h"
 #include "settings/settings.h"
@@ -65,6 +68,7 @@ int OptSeconds(OptionContext& c, const char* v) { return TakeSeconds(v, &c.optio
 int OptStatus(OptionContext& c, const char*) { return c.options->statusLine = 1, 1; }
 int OptNoStatus(OptionContext& c, const char*) { return c.options->statusLine = 0, 1; }
 int OptQuiet(OptionContext& c, const char*) { return c.options->quiet = 1, 1; }
+int OptRecord(OptionContext& c, const char*) { return c.options->record = 1, 1; }
 int OptHelp(OptionContext& c, const char*) { return *c.help = 1, 1; }
 int OptVersion(OptionContext& c, const char*) { return *c.version = 1, 1; }
 
@@ -80,6 +84,8 @@ struct OptionRow {
 const OptionRow kOptions[] = {
     {"--pings", nullptr, "N", "stop after N processed pings", OptPings, "--pings needs a count of 1 or more"},
     {"--seconds", nullptr, "S", "stop after S seconds", OptSeconds, "--seconds needs a time above 0"},
+    {"--record", nullptr, nullptr, "record every ping, under an automatic name (AutoFilenameType)", OptRecord,
+     nullptr},
     {"--status", nullptr, nullptr, "draw the status line even when stdout is no terminal", OptStatus, nullptr},
     {"--no-status", nullptr, nullptr, "no status line", OptNoStatus, nullptr},
     {"--quiet", nullptr, nullptr, "no summary at the end", OptQuiet, nullptr},
@@ -213,10 +219,18 @@ int RunLive(const LiveOptions& options, LiveSummary* summary, char* error, int e
   g_acquisition.pingLimit.store(options.pings);
   const int64_t t0 = plat::CounterNow();
   CreateConsole(nullptr);
+  // As the console window's creation does: the serial ports present now are
+  // the ones the settings' port numbers index.
+  EnumeratePorts();
   {
     CycleLock lock;
     g_settings.RunMode = 0;
     StartConsole("");
+    if (options.record && !StartAutomaticRecording()) {
+      ShutdownConsole();
+      std::snprintf(error, static_cast<size_t>(errorSize), "the recording could not be started in %s", cwd);
+      return kLiveBadDirectory;
+    }
   }
   const int status = options.statusLine >= 0 ? options.statusLine : isatty(STDOUT_FILENO);
 
@@ -232,6 +246,8 @@ int RunLive(const LiveOptions& options, LiveSummary* summary, char* error, int e
       seen = pings;
     }
     if (s_stopRequested.load()) break;
+    // A remote program drives the console through the output socket.
+    PollExternalControl();
     if (options.pings > 0 && g_acquisition.pingsHandedOver.load() >= options.pings) break;
     if (options.seconds > 0.0 && Seconds(t0) >= options.seconds) break;
     if (status && plat::CounterMs(lastStatus, plat::CounterNow()) >= kStatusEveryMs) {
@@ -250,7 +266,9 @@ int RunLive(const LiveOptions& options, LiveSummary* summary, char* error, int e
   FillSummary(&s, seconds, active);
   {
     CycleLock lock;
-    s.settingsSaved = ShutdownConsole();
+    s.recordingStarted = options.record;
+    s.recordsWritten = g_recording.pingsRecorded;
+    s.settingsSaved = ShutdownConsole();  // closes the recording with every whole ping in it
   }
   if (summary) *summary = s;
   return kLiveOk;
@@ -258,10 +276,10 @@ int RunLive(const LiveOptions& options, LiveSummary* summary, char* error, int e
 
 void FormatLiveSummary(const LiveSummary& s, char* out, int size) {
   std::snprintf(out, static_cast<size_t>(size),
-                "%ld pings processed (%ld completed) in %.1f s, %.1f pings/s, period %d ms, ping cycle mean %.2f ms, "
+                "%ld pings processed (%ld completed, %ld recorded) in %.1f s, %.1f pings/s, period %d ms, ping cycle mean %.2f ms, "
                 "longest %.2f ms; %d connections, longest outage %.1f ms; %d sequence errors, %d framing "
                 "rejects, %d short reads, %d short packets, %d timeouts, %d send / %d receive errors%s",
-                s.pingsProcessed, s.pingsHandedOver, s.seconds, s.pingsPerSecond, s.meanPeriodMs, s.meanCycleMs,
+                s.pingsProcessed, s.pingsHandedOver, s.recordsWritten, s.seconds, s.pingsPerSecond, s.meanPeriodMs, s.meanCycleMs,
                 s.longestCycleMs, s.connections, s.longestOutageMs, s.sequenceErrors, s.framingRejects,
                 s.shortReads, s.shortPackets, s.receiveTimeouts, s.sendErrors, s.receiveErrors,
                 s.settingsSaved ? "; settings saved" : "; settings NOT saved");

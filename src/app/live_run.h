@@ -8,6 +8,7 @@ struct LiveOptions {
   double seconds = 0.0;       // stop after this long (0: no limit)
   int statusLine = -1;        // 1 always, 0 never, -1 when stdout is a terminal
   int quiet = 0;              // no summary
+  int record = 0;             // record every ping to an automatically named .K41 file
 };
 
 struct LiveSummary {
@@ -18,6 +19,8 @@ struct LiveSummary {
   double pingsPerSecond = 0.0;
   double meanCycleMs = 0.0;   // time in the ping cycle per ping
   double longestCycleMs = 0.0;
+  int recordingStarted = 0;   // --record opened its file
+  long recordsWritten = 0;    // records the recording wrote
   int meanPeriodMs = 0;       // the console's ping period (mean of three)
   int connections = 0;
   double longestOutageMs = 0.0;  // connection lost -> connected again

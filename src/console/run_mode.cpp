@@ -45,6 +45,8 @@ RunModeState g_runMode;
 
 namespace {
 
+constexpr int kPortOpenDelayMs = 250;
+
 // Items that only make sense while a file plays, and those that only make
 // sense with a head connected; the run-mode switch enables one set and greys
 // the other.
@@ -181,8 +183,13 @@ void SetRunMode() {
   StopCopy();
   ClosePlaybackFile();
   if (!g_commandLine.conversionRun) CloseOutputFiles();
-  // The head link ends before the output socket is made anew.
-  if (fileMode) StopAcquisition();
+  // The serial readers and the head link end before the output socket is
+  // made anew.
+  if (fileMode) {
+    CloseGps();
+    CloseSoundVelocity();
+    StopAcquisition();
+  }
   CloseOutputSocket();
   OpenOutputSocket();
 
@@ -194,6 +201,16 @@ void SetRunMode() {
     RestoreLiveHeadCopies();
     SetHeadModeMenus();
     StartAcquisition();
+    // The receivers need a moment after the head link starts before their
+    // ports are opened.
+    if (g_settings.ComPortGPSEnable == 1 && g_comPorts.gpsPresent) {
+      plat::SleepMs(kPortOpenDelayMs);
+      OpenGpsPort();
+    }
+    if (g_settings.ComPortSVEnable == 1 && g_comPorts.svPresent) {
+      plat::SleepMs(kPortOpenDelayMs);
+      OpenSoundVelocityPort();
+    }
     FrequencyAndHeadRefresh();
   }
 
@@ -224,6 +241,8 @@ int ShutdownConsole() {
   if (g_settings.RunMode == 0) {
     plat::ShowWindow(plat::kWinDiagnostics, 0);
     plat::SetCursor(plat::kCursorWait);
+    CloseGps();
+    CloseSoundVelocity();
     StopAcquisition();
     plat::SetCursor(plat::kCursorArrow);
   }

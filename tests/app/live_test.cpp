@@ -5,6 +5,8 @@
 // from outside.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 
 #include "app/app_test_util.h"
 #include "app/live_run.h"
+#include "files/sonar_file.h"
 #include "common/sim_head.h"
 #include "console/acquisition.h"
 #include "headsim.h"
@@ -25,9 +28,7 @@ namespace {
 class Live : public apptest::AppFixture {
  protected:
   void WriteSettings(int headPort, const std::string& extra = "") {
-    testutil::WriteText(Path("Orvale.INI"), "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\n"
-                                  "RemotePort_Output1=9\nRemotePort_Sonar1=" +
-                                      std::to_string(headPort) + "\nRange=2\nStepSize=2\n" + extra);
+    WriteLoopbackIni("RemotePort_Sonar1=" + std::to_string(headPort) + "\nRange=2\nStepSize=2\n" + extra, 9);
   }
   void AddFault(const char* text) {
     HeadSimFault f;
@@ -150,6 +151,38 @@ TEST_F(Live, EveryFaultOfTheSimulatorIsSurvivedAndTheRunCarriesOn) {
   RecordProperty("longest_outage_ms", std::to_string(s.longestOutageMs));
   std::printf("faulty run: %ld pings, %d connections, longest outage %.1f ms\n", s.pingsProcessed, s.connections,
               s.longestOutageMs);
+}
+
+// A recorded live run through a misbehaving head: one automatically named
+// file holding every processed ping as a whole record the reader accepts.
+TEST_F(Live, ARecordedRunKeepsEveryProcessedPingAsAWholeRecord) {
+  testutil::SimHead head(5.0);
+  g_headSim.pace = 0;
+  AddFault("disconnect:60");
+  AddFault("garbage:45");
+  WriteSettings(head.Start(), "DisplayType=4\nAutoFilenameType=0\n");
+  LiveOptions o;
+  o.pings = 150;
+  o.statusLine = 0;
+  o.record = 1;
+  LiveSummary s;
+  char why[256] = "";
+  ASSERT_EQ(kLiveOk, RunLive(o, &s, why, sizeof why)) << why;
+  head.Stop();
+  EXPECT_EQ(s.recordingStarted, 1);
+  EXPECT_GE(s.pingsProcessed, 150);
+  EXPECT_EQ(s.recordsWritten, s.pingsProcessed);
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir_))
+    if (e.path().extension() == ".K41") files.push_back(e.path().string());
+  ASSERT_EQ(files.size(), 1u);
+  FILE* f = std::fopen(files[0].c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  long records = 0;
+  while (ReadNextRecord(f) == kReadRecord) ++records;
+  std::fclose(f);
+  EXPECT_EQ(records, s.recordsWritten);
+  EXPECT_EQ(g_playback.damagedItems, 0);
 }
 
 TEST_F(Live, AStopRequestEndsARunWithoutAHead) {

@@ -28,9 +28,11 @@ class ChainTest : public ::testing::Test {
   // output on `outputPort` when given), then `extra` lines. Returns its path.
   std::string WriteLoopbackIni(const std::string& extra = "", int outputPort = 0) const {
     // The head port is one where nothing listens, so a console started in
-    // Head mode never meets a simulator someone left running on 4040.
+    // Head mode never meets a simulator someone left running on 4040; the
+    // serial receivers are off, so no real port of the machine is opened.
     std::string text =
-        "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\nRemotePort_Sonar1=9\n";
+        "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\nComPortGPSEnable=0\nComPortSVEnable=0\n";
+    if (extra.find("RemotePort_Sonar1=") == std::string::npos) text += "RemotePort_Sonar1=9\n";
     if (outputPort > 0) text += "RemotePort_Output1=" + std::to_string(outputPort) + "\n";
     const std::string path = Path("Orvale.INI");
     WriteText(path, text + extra);
