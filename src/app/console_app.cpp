@@ -112,7 +112,11 @@ void SaveMainWindow(const std::string& path, const char* format, int fromScreen)
   if (!main || path.empty()) return;
   QImage shot;
   if (fromScreen && QGuiApplication::platformName() == "xcb" && main->screen()) {
-    const QRect r = main->geometry();
+    // The main window and the secondary windows open over or beside it.
+    QRect r = main->frameGeometry();
+    for (int w = plat::kWinMain + 1; w < plat::kWinCount; ++w)
+      if (QWidget* window = pq::Window(w); window && window->isVisible()) r |= window->frameGeometry();
+    r &= main->screen()->geometry();
     shot = main->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).toImage();
   }
   if (shot.isNull()) shot = main->grab().toImage();
@@ -815,6 +819,7 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   // The settings may show the windows that were open at the last exit.
   if (g_settings.DiagnosticsWindow) plat::ShowWindow(plat::kWinDiagnostics, 1);
   if (g_settings.AltitudeWindow) plat::ShowWindow(plat::kWinAltitude, 1);
+  for (const int id : options.startCommands) OnCommand(id);
   if (QWidget* c = pq::MainClient()) c->setFocus();
   UpdatePlaybackLoop();
   return 1;
