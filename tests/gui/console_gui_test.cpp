@@ -44,6 +44,7 @@
 #include "platform/qt/qt_backend.h"
 #include "processing/beamform.h"
 #include "processing/outputs.h"
+#include "processing/profile_detect.h"
 #include "ui/commands.h"
 #include "ui/dials.h"
 #include "ui/display_dialogs.h"
@@ -573,6 +574,16 @@ TEST_F(ConsoleGui, ControlDatagramOnTheOutputSocketAppliesAndShowsTheBox) {
   EXPECT_GT(CountColour(shot, box, LogicalColour(123)), 2 * (box.width() + box.height()) - 4) << "its frame";
   EXPECT_GT(CountColour(shot, box.adjusted(2, 2, -2, -2), LogicalColour(125)), 0) << "its ground";
 
+  // The blinking "XMIT Disabled" box beside it, in its visible phase.
+  const QRect xmit(140, 720, 110, 20);
+  EXPECT_EQ(CountColour(shot, xmit, LogicalColour(123)), 0);
+  {
+    CycleLock lock;
+    g_extControl.xmitBoxShown = 1;
+  }
+  shot = pq::MainClient()->grab().toImage();
+  EXPECT_GT(CountColour(shot, xmit, LogicalColour(123)), 2 * (xmit.width() + xmit.height()) - 4);
+
   // A run-mode switch reopens the socket; the notifier follows it.
   WriteSurvey("played.K41", 12.0, 20);
   pq::PresetFileDialogAnswer(Path("played.K41").c_str());
@@ -598,7 +609,7 @@ TEST_F(ConsoleGui, ControlDatagramHidesAndShowsTheMainWindow) {
 
 // The rectangle of Diagnostics row `row`: from the left edge, a text line
 // high, starting 6 pixels down.
-QRect DiagnosticsRow(QWidget* w, int row) {
+QRect DiagnosticsRow(const QWidget* w, int row) {
   QFont f(pq::kSansFont);
   f.setPixelSize(11);
   const int h = QFontMetrics(f).height();
@@ -718,7 +729,7 @@ TEST_F(PlayedConsole, DiagnosticsWindowShowsNaBeforeThePingAndValuesAfter) {
   const QRect header = DiagnosticsRow(window, kDiagHeader), blank = DiagnosticsRow(window, 8);
   ASSERT_EQ(before.width(), window->width());
   // The header row carries ink: its label and the "n/a".
-  EXPECT_GT(before.width() * before.height() - CountColour(before, header, before.pixel(1, 1)), 0);
+  EXPECT_GT(header.width() * header.height() - CountColour(before, header, before.pixel(1, 1)), 20);
   EXPECT_EQ(CountColour(before, blank, before.pixel(1, 1)), blank.width() * blank.height());
 
   // Entering File mode asks for the file to play.
@@ -777,11 +788,34 @@ TEST_F(PlayedConsole, WaterfallWindowFollowsItsSizeMinimumAndCloseBox) {
   window->resize(10, 100);
   EXPECT_TRUE(QTest::qWaitFor([window] { return window->width() == 30; }, 2000));
   EXPECT_EQ(g_waterfalls[kEchoSounderWaterfall].clientWidth, 30);
+  // Minimised, the history stops; restored, it goes on.
+  window->setWindowState(Qt::WindowMinimized);
+  EXPECT_EQ(g_waterfalls[kEchoSounderWaterfall].minimised, 1);
+  window->setWindowState(Qt::WindowNoState);
+  EXPECT_EQ(g_waterfalls[kEchoSounderWaterfall].minimised, 0);
   // The close box hides it the way the menu item does.
   window->close();
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(WaterfallShown(kEchoSounderWaterfall), 0);
   EXPECT_FALSE(Action(622)->isChecked());
+}
+
+TEST_F(PlayedConsole, AltitudeWindowShowsTheAltitudeOfThePlayedPings) {
+  StartFile(400, "RealtimePlayback=0\nPlaybackDelay=0\nAltitudeWindow=1\nProfilePointDetection=1\n");
+  QWidget* window = pq::Window(plat::kWinAltitude);
+  ASSERT_TRUE(QTest::qWaitFor([window] { return window->isVisible(); }, 2000));
+  // The seabed of the survey is 12 m down: the text appears once the
+  // altitude has settled, in colour 123 on 125.
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_detect.altitudeM > 0.0; }, 10000));
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);
+  QTest::qWait(300);  // the watch looks every 100 ms
+  const QImage shot = window->grab().toImage();
+  const QRect all(0, 0, shot.width(), shot.height());
+  const int ground = CountColour(shot, all, LogicalColour(125));
+  EXPECT_GT(ground, shot.width() * shot.height() / 2);
+  EXPECT_GT(CountColour(shot, all, LogicalColour(123)), 100) << "the figures";
+  char text[32];
+  ASSERT_GT(AltitudeText(text, sizeof text, g_detect.altitudeM, 1, g_settings.Units), 0);
 }
 
 // ------------------------------------------------------------ the programs
