@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Makes docs/orvale-console.png: the console playing a synthetic recording on
 # a virtual X screen (Xvfb), grabbed by the program itself after 40 records.
+# With --windows it makes docs/orvale-windows.png instead: the Diagnostics,
+# Sidescan and Echo Sounder windows open as well, the grab taking them in.
 # Everything runs in a temporary directory with a loopback-only Orvale.INI.
-# usage: scripts/screenshot.sh [BUILD_DIR] [OUTPUT.png]
+# usage: scripts/screenshot.sh [--windows] [BUILD_DIR] [OUTPUT.png]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+windows=0
+if [ "${1:-}" = "--windows" ]; then windows=1; shift; fi
 build=$(cd "${1:-$root/build}" && pwd)
-out=${2:-$root/docs/orvale-console.png}
+if [ $windows = 1 ]; then out=${2:-$root/docs/orvale-windows.png}; else out=${2:-$root/docs/orvale-console.png}; fi
 case "$out" in /*) ;; *) out="$PWD/$out" ;; esac
 for p in orvale orvale-k41gen; do
   [ -x "$build/$p" ] || { echo "screenshot: $build/$p is missing (build it first)" >&2; exit 1; }
@@ -25,11 +29,19 @@ RealtimePlayback=0
 PlaybackDelay=20
 ProfilePointDetection=1
 INI
-"$build/orvale-k41gen" -o "$work/survey.K41" --pings 80 --depth 17 --slope 4 --speckle \
+extra=()
+pings=80
+if [ $windows = 1 ]; then
+  printf 'DiagnosticsWindow=1\nAltitudeWindow=0\n' >>"$work/Orvale.INI"
+  # Sidescan and Echo Sounder; enough pings to fill a good part of them.
+  extra=(--command 621 --command 622 --screenshot-records 160)
+  pings=200
+fi
+"$build/orvale-k41gen" -o "$work/survey.K41" --pings $pings --depth 17 --slope 4 --speckle \
   --target -25,11,60 --target 18,8,45 --gps 47.3712,8.5417 --speed 4.5 --course 60 >/dev/null
 cd "$work"
 ORVALE_LOOPBACK_ONLY=1 timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" \
-  "$build/orvale" --no-splash --play "$work/survey.K41" --screenshot "$work/console.png"
+  "$build/orvale" --no-splash --play "$work/survey.K41" --screenshot "$work/console.png" "${extra[@]}"
 mkdir -p "$(dirname "$out")"
 cp "$work/console.png" "$out"
 echo "screenshot: $out"

@@ -23,8 +23,10 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QSplashScreen>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +34,8 @@
 
 #include "console/command_line.h"
 #include "console/cycle_lock.h"
+#include "console/diagnostics.h"
+#include "console/external_control.h"
 #include "console/playback.h"
 #include "console/run_mode.h"
 #include "files/sonar_file.h"
@@ -40,10 +44,14 @@
 #include "imaging/overlay.h"
 #include "imaging/palette.h"
 #include "imaging/scan_convert.h"
+#include "imaging/waterfall.h"
 #include "nav/nav_state.h"
+#include "platform/frame_handoff.h"
 #include "platform/platform.h"
 #include "platform/qt/artwork.h"
 #include "platform/qt/qt_backend.h"
+#include "processing/outputs.h"
+#include "processing/profile_detect.h"
 #include "settings/settings.h"
 #include "ui/commands.h"
 #include "ui/dials.h"
@@ -66,6 +74,15 @@ struct MeasuringMark {
 int s_pressedButton = -1;
 QTimer* s_loop = nullptr;
 QTimer* s_dialRepeat = nullptr;  // the held side-panel press
+// External control: the notifier on the output socket, re-made whenever a
+// run-mode switch reopened the socket under another descriptor.
+QSocketNotifier* s_control = nullptr;
+int s_controlFd = -1;
+// Looks after what no event announces: a reopened output socket and a new
+// altitude text.
+QTimer* s_watch = nullptr;
+constexpr int kWatchMs = 100;
+char s_altitudeText[32] = "";
 
 // ============================================================ [SECTION] Menu
 
@@ -95,7 +112,11 @@ void SaveMainWindow(const std::string& path, const char* format, int fromScreen)
   if (!main || path.empty()) return;
   QImage shot;
   if (fromScreen && QGuiApplication::platformName() == "xcb" && main->screen()) {
-    const QRect r = main->geometry();
+    // The main window and the secondary windows open over or beside it.
+    QRect r = main->frameGeometry();
+    for (int w = plat::kWinMain + 1; w < plat::kWinCount; ++w)
+      if (QWidget* window = pq::Window(w); window && window->isVisible()) r |= window->frameGeometry();
+    r &= main->screen()->geometry();
     shot = main->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height()).toImage();
   }
   if (shot.isNull()) shot = main->grab().toImage();
@@ -138,8 +159,38 @@ void Tick() {
 
 // ============================================================ [SECTION] Input
 
+void ArmExternalControl(int force = 0);
+
+void OnControlDatagrams() {
+  PollExternalControl();
+  // A datagram can switch the run mode (new socket), open a file or change
+  // what the panels show.
+  ArmExternalControl(1);
+  UpdatePlaybackLoop();
+  if (QWidget* c = pq::MainClient()) c->update();
+}
+
+// Keeps the notifier on the socket open now. After a command, a key or a
+// datagram (`force`) it is made anew even for the same descriptor: a
+// run-mode switch closes the socket and the new one may get the old number.
+void ArmExternalControl(int force) {
+  const int fd = g_outputs.socket;
+  if (!force && fd == s_controlFd && (s_control || fd < 0)) return;
+  if (s_control) {
+    // This may run inside the old notifier's own signal.
+    s_control->setEnabled(false);
+    s_control->deleteLater();
+  }
+  s_control = nullptr;
+  s_controlFd = fd;
+  if (fd < 0 || !g_app.running) return;
+  s_control = new QSocketNotifier(fd, QSocketNotifier::Read);
+  QObject::connect(s_control, &QSocketNotifier::activated, s_control, [] { OnControlDatagrams(); });
+}
+
 void OnCommand(int id) {
   RunCommand(id);
+  ArmExternalControl(1);
   UpdatePlaybackLoop();
 }
 
@@ -182,6 +233,7 @@ void OnKeyPress(QKeyEvent* e) {
   } else if (const int ch = CharOf(e)) {
     CharKey(ch);
   }
+  ArmExternalControl(1);
   UpdatePlaybackLoop();
   if (QWidget* c = pq::MainClient()) c->update();
 }
@@ -266,6 +318,14 @@ void OnEndModal(int levels) { ResumeCycleLock(levels); }
 
 int OnCloseRequested() {
   if (s_loop) s_loop->stop();
+  if (s_watch) s_watch->stop();
+  // The socket closes with the console.
+  if (s_control) {
+    s_control->setEnabled(false);
+    s_control->deleteLater();
+  }
+  s_control = nullptr;
+  s_controlFd = -1;
   if (g_app.running) ShutdownConsole();
   g_app.running = 0;
   g_app.closed = 1;
@@ -483,14 +543,87 @@ void PaintPlayback(QPainter& p, int width) {
   }
 }
 
-int PaintWindow(int window, QPainter& p, int width, int) {
+// The Diagnostics window: labels from 10 px, values one label column
+// further, rows from 6 px down, each value on a cleared rectangle.
+void PaintDiagnostics(QPainter& p, int width, int height) {
+  BeginDiagnosticsPaint();
+  const QColor panel(192, 192, 192);
+  p.fillRect(QRect(0, 0, width, height), panel);
+  const QFont font = Font(plat::qt::kSansFont, 11);
+  p.setFont(font);
+  const QFontMetrics m(font);
+  int labelWidth = 0;
+  for (const char* label : kDiagnosticsLabels) labelWidth = std::max(labelWidth, m.horizontalAdvance(label));
+  const int line = m.height(), labelX = 10, valueX = labelX + labelWidth + 8;
+  for (int r = 0; r < kDiagnosticsRows; ++r) {
+    const int y = 6 + r * line;
+    if (y > height) break;
+    p.setPen(Qt::black);
+    p.drawText(QRect(labelX, y, labelWidth + 4, line), Qt::AlignLeft | Qt::AlignVCenter, kDiagnosticsLabels[r]);
+    const QRect value(valueX, y, width - valueX, line);
+    p.fillRect(value, panel);
+    const int warn = r == kDiagVelocity && g_diagnostics.velocityWarning;
+    p.setPen(warn ? QColor(220, 0, 0) : QColor(0, 0, 96));
+    p.drawText(value, Qt::AlignLeft | Qt::AlignVCenter, QString::fromLatin1(g_diagnostics.rows[r]));
+  }
+  EndDiagnosticsPaint();
+}
+
+// The Altitude window: the text centred in a large serif font.
+void PaintAltitude(QPainter& p, int width, int height) {
+  p.fillRect(QRect(0, 0, width, height), Logical(125));
+  p.setPen(Logical(123));
+  p.setFont(Font(plat::qt::kSerifFont, std::max(12, std::min(width / 4, height / 2)), 1));
+  p.drawText(QRect(0, 0, width, height), Qt::AlignCenter, QString::fromLatin1(s_altitudeText));
+}
+
+int AltitudeTextNow(char* out, int size) {
+  return AltitudeText(out, size, g_detect.altitudeM, g_settings.ProfilePointDetection, g_settings.Units);
+}
+
+int PaintWindow(int window, QPainter& p, int width, int height) {
   CycleLock lock;
-  if (window != plat::kWinPlayback) return 0;
-  PaintPlayback(p, width);
-  return 1;
+  switch (window) {
+    case plat::kWinPlayback: PaintPlayback(p, width); return 1;
+    case plat::kWinDiagnostics: PaintDiagnostics(p, width, height); return 1;
+    case plat::kWinAltitude:
+      AltitudeTextNow(s_altitudeText, sizeof s_altitudeText);
+      PaintAltitude(p, width, height);
+      return 1;
+    default: break;
+  }
+  const int kind = WaterfallOfWindow(window);
+  if (kind < 0) return 0;
+  // Until the first picture arrives the window shows the picture background.
+  if (!plat::LatestFrame(window)) {
+    p.fillRect(QRect(0, 0, width, height), Logical(125));
+    return 1;
+  }
+  return 0;
+}
+
+int OnWindowResized(int window, int width, int height, int* restoreW, int* restoreH) {
+  const int kind = WaterfallOfWindow(window);
+  if (kind < 0) return 0;
+  CycleLock lock;
+  return ResizeWaterfall(kind, width, height, restoreW, restoreH);
+}
+
+void OnWindowMinimised(int window, int minimised) {
+  const int kind = WaterfallOfWindow(window);
+  if (kind < 0) return;
+  CycleLock lock;
+  SetWaterfallMinimised(kind, minimised);
 }
 
 void OnWindowMouse(int window, QMouseEvent* e, int width, int) {
+  if (window == plat::kWinSidescan) {
+    // Left widens the fan symbols' angle by 5 degrees, right narrows it.
+    CycleLock lock;
+    if (e->button() == Qt::LeftButton) SidescanLeftClick();
+    else if (e->button() == Qt::RightButton) SidescanRightClick();
+    return;
+  }
   if (window != plat::kWinPlayback || e->button() != Qt::LeftButton) return;
   const QPoint at = e->position().toPoint();
   {
@@ -548,6 +681,25 @@ void DrawMeasuringLine(QPainter& p) {
   p.restore();
 }
 
+// The status boxes at the bottom left: "External Control" while datagrams
+// keep arriving, "XMIT Disabled" in its visible blink phase.
+constexpr int kStatusBoxY = 720, kStatusBoxH = 20;
+const QRect kControlBox(10, kStatusBoxY, 124, kStatusBoxH);
+const QRect kXmitBox(140, kStatusBoxY, 110, kStatusBoxH);
+
+void DrawStatusBox(QPainter& p, const QRect& r, const char* text) {
+  p.fillRect(r, Logical(125));
+  p.setPen(Logical(123));
+  p.drawRect(r.adjusted(0, 0, -1, -1));
+  p.setFont(Font(plat::qt::kSansFont, 12));
+  p.drawText(r, Qt::AlignCenter, text);
+}
+
+void DrawStatusBoxes(QPainter& p) {
+  if (g_extControl.boxShown) DrawStatusBox(p, kControlBox, "External Control");
+  if (g_extControl.xmitBoxShown) DrawStatusBox(p, kXmitBox, "XMIT Disabled");
+}
+
 void PaintPanels(QPainter& p) {
   CycleLock lock;
   char title[64];
@@ -564,6 +716,22 @@ void PaintPanels(QPainter& p) {
   DrawStatus(p);
   DrawReferenceButtons(p);
   DrawMeasuringLine(p);
+  DrawStatusBoxes(p);
+}
+
+// What no event announces: the output socket reopened by a run-mode switch,
+// and the Altitude window's text, redrawn only when it changes.
+void Watch() {
+  ArmExternalControl();
+  char text[sizeof s_altitudeText];
+  {
+    CycleLock lock;
+    AltitudeTextNow(text, sizeof text);
+  }
+  if (std::strcmp(text, s_altitudeText) != 0) {
+    std::snprintf(s_altitudeText, sizeof s_altitudeText, "%s", text);
+    if (QWidget* w = pq::Window(plat::kWinAltitude)) w->update();
+  }
 }
 
 }  // namespace
@@ -605,6 +773,8 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   hooks.windowClosed = OnWindowClosed;
   hooks.paintWindow = PaintWindow;
   hooks.windowMouse = OnWindowMouse;
+  hooks.windowResized = OnWindowResized;
+  hooks.windowMinimised = OnWindowMinimised;
   hooks.beginModal = OnBeginModal;
   hooks.endModal = OnEndModal;
   pq::Install(hooks);
@@ -641,9 +811,15 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
     if (QWidget* c = pq::MainClient()) c->update();
   });
   g_app.running = 1;
+  s_altitudeText[0] = '\0';
+  ArmExternalControl();
+  s_watch = new QTimer;
+  QObject::connect(s_watch, &QTimer::timeout, s_watch, Watch);
+  s_watch->start(kWatchMs);
   // The settings may show the windows that were open at the last exit.
   if (g_settings.DiagnosticsWindow) plat::ShowWindow(plat::kWinDiagnostics, 1);
   if (g_settings.AltitudeWindow) plat::ShowWindow(plat::kWinAltitude, 1);
+  for (const int id : options.startCommands) OnCommand(id);
   if (QWidget* c = pq::MainClient()) c->setFocus();
   UpdatePlaybackLoop();
   return 1;
@@ -656,6 +832,11 @@ void StopConsoleApp() {
   s_loop = nullptr;
   delete s_dialRepeat;
   s_dialRepeat = nullptr;
+  delete s_watch;
+  s_watch = nullptr;
+  delete s_control;
+  s_control = nullptr;
+  s_controlFd = -1;
   DialRelease();
   if (pq::Installed()) pq::Uninstall();
 }

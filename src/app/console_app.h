@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct ConsoleAppOptions {
   std::string commandLine;  // "NAME /x" style, empty for an interactive start
@@ -13,6 +14,7 @@ struct ConsoleAppOptions {
   std::string playFile;     // answers the first open-file dialog (scripts)
   std::string screenshot;   // PNG of the main window after screenshotRecords records, then close
   int screenshotRecords = 40;
+  std::vector<int> startCommands;  // menu commands run once the console has started (scripts)
   int splash = 1;
   int quitOnClose = 1;      // the application quits when the main window has closed
 };

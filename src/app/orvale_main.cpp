@@ -4,6 +4,7 @@
 // closes at its end.
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -49,6 +50,12 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(a, "--screenshot") == 0 && hasValue) {
       // Scripts only: a PNG of the main window after some records, then exit.
       options.screenshot = argv[++i];
+    } else if (std::strcmp(a, "--screenshot-records") == 0 && hasValue) {
+      options.screenshotRecords = std::atoi(argv[++i]);
+    } else if (std::strcmp(a, "--command") == 0 && hasValue) {
+      // Scripts only: a menu command run once the console has started
+      // (621 opens the Sidescan window); may be repeated.
+      options.startCommands.push_back(std::atoi(argv[++i]));
     } else if (std::strcmp(a, "--no-splash") == 0) {
       options.splash = 0;
     } else if (a[0] == '-' && a[1] == '-') {

@@ -29,13 +29,22 @@
 #include "app/app_test_util.h"
 #include "app/console_app.h"
 #include "console/cycle_lock.h"
+#include "console/diagnostics.h"
+#include "console/external_control.h"
+#include "console/menu_ids.h"
 #include "console/playback.h"
 #include "head/switch_command.h"
 #include "imaging/background.h"
 #include "imaging/palette.h"
+#include "imaging/waterfall.h"
 #include "platform/frame_handoff.h"
 #include "platform/platform.h"
+#include "platform/net.h"
+#include "platform/qt/artwork.h"
 #include "platform/qt/qt_backend.h"
+#include "processing/beamform.h"
+#include "processing/outputs.h"
+#include "processing/profile_detect.h"
 #include "ui/commands.h"
 #include "ui/dials.h"
 #include "ui/display_dialogs.h"
@@ -511,6 +520,102 @@ TEST_F(ConsoleGui, AWarningBoxDoesNotHoldTheConsoleLock) {
   EXPECT_EQ(CycleLockHeld(), 0);  // everything taken back and released after the key
 }
 
+QRgb LogicalColour(int index) { return 0xFF000000u | g_palette.logicalPalette[index]; }
+
+// Pixels of `image` inside `r` that have the colour `rgb`.
+int CountColour(const QImage& image, const QRect& r, QRgb rgb) {
+  int n = 0;
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x) n += image.pixel(x, y) == rgb;
+  return n;
+}
+
+// A control datagram of ten bytes: external control on, transmit on, the
+// main window shown, fields 5..8 refused, and the display gain.
+std::vector<uint8_t> GainDatagram(int gain) {
+  return {'K', '4', 'C', 1, 0, 0xFF, 0xFF, 0xFF, 0xFF, static_cast<uint8_t>(gain)};
+}
+
+// The remote's side: it learns the console's port from a keep-alive the
+// console sends it, then answers there with the datagram.
+int SendToConsole(const std::vector<uint8_t>& d) {
+  const int fd = net::UdpOpen("127.0.0.1");
+  if (fd < 0) return 0;
+  const int remotePort = net::LocalPort(fd);
+  {
+    CycleLock lock;
+    SetOutputDestination(0x7F000001, remotePort);
+    (void)SendKeepAlive();
+  }
+  uint8_t buffer[64];
+  uint32_t from = 0;
+  int consolePort = 0;
+  int sent = 0;
+  if (net::WaitReadable(fd, 2000) == 1 && net::UdpReceive(fd, buffer, sizeof buffer, &from, &consolePort) > 0)
+    sent = net::UdpSendTo(fd, "127.0.0.1", consolePort, d.data(), static_cast<int>(d.size()));
+  net::CloseSocket(fd);
+  return sent == static_cast<int>(d.size());
+}
+
+TEST_F(ConsoleGui, ControlDatagramOnTheOutputSocketAppliesAndShowsTheBox) {
+  StartHead("DisplayGain=50\n");
+  ASSERT_GE(g_outputs.socket, 0);
+  const QRect box(10, 720, 124, 20);
+  // The box: a frame and the text in colour 123 on 125.
+  ASSERT_NE(LogicalColour(123), LogicalColour(125));
+  QImage shot = pq::MainClient()->grab().toImage();
+  EXPECT_EQ(CountColour(shot, box, LogicalColour(123)), 0) << "no box before a datagram";
+
+  ASSERT_EQ(SendToConsole(GainDatagram(37)), 1);
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_settings.DisplayGain == 37; }, 5000));
+  EXPECT_EQ(g_extControl.boxShown, 1);
+  EXPECT_EQ(g_extControl.datagramsReceived, 1);
+  shot = pq::MainClient()->grab().toImage();
+  EXPECT_GT(CountColour(shot, box, LogicalColour(123)), 2 * (box.width() + box.height()) - 4) << "its frame";
+  EXPECT_GT(CountColour(shot, box.adjusted(2, 2, -2, -2), LogicalColour(125)), 0) << "its ground";
+
+  // The blinking "XMIT Disabled" box beside it, in its visible phase.
+  const QRect xmit(140, 720, 110, 20);
+  EXPECT_EQ(CountColour(shot, xmit, LogicalColour(123)), 0);
+  {
+    CycleLock lock;
+    g_extControl.xmitBoxShown = 1;
+  }
+  shot = pq::MainClient()->grab().toImage();
+  EXPECT_GT(CountColour(shot, xmit, LogicalColour(123)), 2 * (xmit.width() + xmit.height()) - 4);
+
+  // A run-mode switch reopens the socket; the notifier follows it.
+  WriteSurvey("played.K41", 12.0, 20);
+  pq::PresetFileDialogAnswer(Path("played.K41").c_str());
+  Action(kCmdFile)->trigger();
+  ASSERT_EQ(g_settings.RunMode, 1);
+  ASSERT_GE(g_outputs.socket, 0);
+  ASSERT_EQ(SendToConsole(GainDatagram(61)), 1);
+  EXPECT_TRUE(QTest::qWaitFor([] { return g_settings.DisplayGain == 61; }, 5000));
+  EXPECT_GE(g_extControl.datagramsReceived, 1);
+}
+
+TEST_F(ConsoleGui, ControlDatagramHidesAndShowsTheMainWindow) {
+  StartHead();
+  ASSERT_TRUE(pq::MainWindow()->isVisible());
+  std::vector<uint8_t> d = GainDatagram(40);
+  d[4] = 2;  // bit 1: hide the main window
+  ASSERT_EQ(SendToConsole(d), 1);
+  ASSERT_TRUE(QTest::qWaitFor([] { return !pq::MainWindow()->isVisible(); }, 5000));
+  d[4] = 0;
+  ASSERT_EQ(SendToConsole(d), 1);
+  EXPECT_TRUE(QTest::qWaitFor([] { return pq::MainWindow()->isVisible(); }, 5000));
+}
+
+// The rectangle of Diagnostics row `row`: from the left edge, a text line
+// high, starting 6 pixels down.
+QRect DiagnosticsRow(const QWidget* w, int row) {
+  QFont f(pq::kSansFont);
+  f.setPixelSize(11);
+  const int h = QFontMetrics(f).height();
+  return QRect(0, 6 + row * h, w->width(), h);
+}
+
 class PlayedConsole : public ConsoleGui {
  protected:
   void StartFile(int pings, const std::string& pacing = "RealtimePlayback=0\nPlaybackDelay=0\n") {
@@ -607,6 +712,110 @@ TEST_F(PlayedConsole, PlaybackWindowShowsThePositionAndTakesItsClicks) {
   QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(15, 25));
   EXPECT_EQ(g_settings.PlaybackDelayX, 15);
   EXPECT_EQ(g_settings.PlaybackDelay, PlaybackDelayOfSlider(100));
+}
+
+
+TEST_F(PlayedConsole, DiagnosticsWindowShowsNaBeforeThePingAndValuesAfter) {
+  WriteSurvey("played.K41", 12.0, 200);
+  StartHead("DiagnosticsWindow=1\n");  // no head to answer: no ping yet
+  QWidget* window = pq::Window(plat::kWinDiagnostics);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([window] { return window->isVisible(); }, 2000));
+  {
+    CycleLock lock;
+    EXPECT_STREQ(g_diagnostics.rows[kDiagHeader], "n/a");
+  }
+  const QImage before = window->grab().toImage();
+  const QRect header = DiagnosticsRow(window, kDiagHeader), blank = DiagnosticsRow(window, 8);
+  ASSERT_EQ(before.width(), window->width());
+  // The header row carries ink: its label and the "n/a".
+  EXPECT_GT(header.width() * header.height() - CountColour(before, header, before.pixel(1, 1)), 20);
+  EXPECT_EQ(CountColour(before, blank, before.pixel(1, 1)), blank.width() * blank.height());
+
+  // Entering File mode asks for the file to play.
+  pq::PresetFileDialogAnswer(Path("played.K41").c_str());
+  Action(kCmdFile)->trigger();
+  ASSERT_EQ(g_settings.RunMode, 1);
+  ASSERT_EQ(g_player.fileOpen, 1);
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.recordsProcessed >= 3; }, 10000));
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);
+  {
+    CycleLock lock;
+    EXPECT_STRNE(g_diagnostics.rows[kDiagHeader], "n/a");
+  }
+  QTest::qWait(50);
+  const QImage after = window->grab().toImage();
+  EXPECT_NE(before.copy(header), after.copy(header)) << "the header row shows the played record's header";
+  EXPECT_EQ(before.copy(blank), after.copy(blank));
+  EXPECT_GT(g_diagnostics.paintStartTicks, 0) << "the painter brackets its work";
+}
+
+TEST_F(PlayedConsole, SidescanWindowShowsThePlayedPictureAndTakesItsClicks) {
+  StartFile(400);
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_player.recordsProcessed >= 2; }, 10000));
+  Action(621)->trigger();
+  QWidget* window = pq::Window(plat::kWinSidescan);
+  ASSERT_TRUE(window->isVisible());
+  ASSERT_EQ(WaterfallShown(kSidescanWaterfall), 1);
+  const int from = g_player.recordsProcessed;
+  ASSERT_TRUE(QTest::qWaitFor([from] { return g_player.recordsProcessed >= from + 30; }, 20000));
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);
+  QTest::qWait(50);
+  const QImage shot = window->grab().toImage();
+  const QRect all(0, 0, std::min(shot.width(), 290), std::min(shot.height(), 190));
+  const int plain = CountColour(shot, all, 0xFF000000u) +
+                    (LogicalColour(125) != 0xFF000000u ? CountColour(shot, all, LogicalColour(125)) : 0);
+  EXPECT_GT(all.width() * all.height() - plain, 1000) << "echoes scrolled into the window";
+
+  // Clicks turn the fan symbols' angle in steps of 5 degrees.
+  const float angle = g_sidescanAngleDeg;
+  ASSERT_LE(angle, 70.0f);
+  QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+  EXPECT_FLOAT_EQ(g_sidescanAngleDeg, angle + 5.0f);
+  QTest::mouseClick(window, Qt::RightButton, Qt::NoModifier, QPoint(100, 100));
+  EXPECT_FLOAT_EQ(g_sidescanAngleDeg, angle);
+}
+
+TEST_F(PlayedConsole, WaterfallWindowFollowsItsSizeMinimumAndCloseBox) {
+  StartFile(400);
+  Action(622)->trigger();
+  QWidget* window = pq::Window(plat::kWinEchoSounder);
+  ASSERT_TRUE(window->isVisible());
+  window->resize(400, 250);
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_waterfalls[kEchoSounderWaterfall].clientWidth == 400; }, 2000));
+  EXPECT_EQ(g_waterfalls[kEchoSounderWaterfall].clientHeight, 250);
+  // Below the minimum the window goes back to 30 in that direction.
+  window->resize(10, 100);
+  EXPECT_TRUE(QTest::qWaitFor([window] { return window->width() == 30; }, 2000));
+  EXPECT_EQ(g_waterfalls[kEchoSounderWaterfall].clientWidth, 30);
+  // Minimised, the history stops; restored, it goes on.
+  window->setWindowState(Qt::WindowMinimized);
+  EXPECT_EQ(g_waterfalls[kEchoSounderWaterfall].minimised, 1);
+  window->setWindowState(Qt::WindowNoState);
+  EXPECT_EQ(g_waterfalls[kEchoSounderWaterfall].minimised, 0);
+  // The close box hides it the way the menu item does.
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(WaterfallShown(kEchoSounderWaterfall), 0);
+  EXPECT_FALSE(Action(622)->isChecked());
+}
+
+TEST_F(PlayedConsole, AltitudeWindowShowsTheAltitudeOfThePlayedPings) {
+  StartFile(400, "RealtimePlayback=0\nPlaybackDelay=0\nAltitudeWindow=1\nProfilePointDetection=1\n");
+  QWidget* window = pq::Window(plat::kWinAltitude);
+  ASSERT_TRUE(QTest::qWaitFor([window] { return window->isVisible(); }, 2000));
+  // The seabed of the survey is 12 m down: the text appears once the
+  // altitude has settled, in colour 123 on 125.
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_detect.altitudeM > 0.0; }, 10000));
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);
+  QTest::qWait(300);  // the watch looks every 100 ms
+  const QImage shot = window->grab().toImage();
+  const QRect all(0, 0, shot.width(), shot.height());
+  const int ground = CountColour(shot, all, LogicalColour(125));
+  EXPECT_GT(ground, shot.width() * shot.height() / 2);
+  EXPECT_GT(CountColour(shot, all, LogicalColour(123)), 100) << "the figures";
+  char text[32];
+  ASSERT_GT(AltitudeText(text, sizeof text, g_detect.altitudeM, 1, g_settings.Units), 0);
 }
 
 // ------------------------------------------------------------ the programs

@@ -41,6 +41,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QThread>
 #include <QToolButton>
@@ -118,6 +119,21 @@ class SecondaryWindow : public QWidget {
   }
   void mousePressEvent(QMouseEvent* e) override {
     if (g_hooks.windowMouse) g_hooks.windowMouse(id_, e, width(), height());
+  }
+  void resizeEvent(QResizeEvent* e) override {
+    QWidget::resizeEvent(e);
+    int w = width(), h = height();
+    if (!g_hooks.windowResized || !g_hooks.windowResized(id_, w, h, &w, &h)) return;
+    if (w == width() && h == height()) return;
+    // Resizing from inside the resize would fight the window manager's drag.
+    QPointer<QWidget> self(this);
+    QMetaObject::invokeMethod(
+        this, [self, w, h] { if (self) self->resize(w, h); }, Qt::QueuedConnection);
+  }
+  void changeEvent(QEvent* e) override {
+    QWidget::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange && g_hooks.windowMinimised)
+      g_hooks.windowMinimised(id_, isMinimized() ? 1 : 0);
   }
   void closeEvent(QCloseEvent* e) override {
     e->ignore();
@@ -288,7 +304,20 @@ void QtSetWindowTitle(int window, const char* title) {
 }
 
 void QtShowWindow(int window, int shown) {
-  if (window <= kWinMain || window >= kWinCount) return;
+  if (window < kWinMain || window >= kWinCount) return;
+  if (window == kWinMain) {
+    // A remote may hide the console's main window and show it again (normal).
+    OnUi([shown] {
+      if (!g_qt->main) return;
+      if (!shown) {
+        g_qt->main->hide();
+        return;
+      }
+      g_qt->main->showNormal();
+      g_qt->main->update();
+    });
+    return;
+  }
   OnUi([window, shown] {
     QWidget* w = g_qt->windows[window];
     if (!w) return;

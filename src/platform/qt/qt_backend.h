@@ -37,6 +37,11 @@ struct ConsoleHooks {
   // (returns 1 when it drew the window's content), and the presses on it.
   int (*paintWindow)(int window, QPainter& painter, int width, int height) = nullptr;
   void (*windowMouse)(int window, QMouseEvent* event, int width, int height) = nullptr;
+  // A secondary window's new client size; when the hook returns 1 the
+  // window is resized to *restoreW x *restoreH (a size it must not go below).
+  int (*windowResized)(int window, int width, int height, int* restoreW, int* restoreH) = nullptr;
+  // A secondary window was minimised (1) or restored (0).
+  void (*windowMinimised)(int window, int minimised) = nullptr;
   // Around each modal wait for the operator: beginModal's result is handed
   // back to endModal.
   int (*beginModal)() = nullptr;
