@@ -433,7 +433,7 @@ static void TransposeIn(int count) {
     for (int e = 0; e < kElements; ++e) s_xt[s][e] = g_elementSamples[e][s];
 }
 
-// Steps 3a-3d: first pass on the raw samples (bins 1..3), pre-filtered and
+// Demodulation: first pass on the raw samples (bins 1..3), pre-filtered and
 // compressed samples written back, second pass (bins 0..3) into ElementIQ.
 // Pre-filter and compression on the sample-major rows: the pre-filtered
 // sample into s_vt (what ElementSamples keeps), the second pass's input into
@@ -588,7 +588,7 @@ ORVALE_KERNEL void SumBeamSpanK(const float (*srcI)[kMaxSamples], const float (*
   }
 }
 
-// Step 8 for one span: the curve of the mode, negatives to 0.
+// Sharpening of one span: the curve of the mode, negatives to 0.
 ORVALE_KERNEL void SharpenSpanK(int mode, float gainG, float* out, int s0, int s1) {
   switch (mode) {
     case 0: {
@@ -686,7 +686,7 @@ static int ZonesOf(int mode, int stepSize, int n, Zone* zones) {
   return 1;
 }
 
-// Steps 7 and 8 for every beam and zone of the ping.
+// Split-aperture sum and sharpening for every beam and zone of the ping.
 static void FormBeams(int n) {
   const BeamGeometry& g = g_beamGeom;
   const int N = g.beams;
@@ -762,7 +762,7 @@ static int ClampBeam(int b, int N) { return b < 0 ? 0 : b > N - 1 ? N - 1 : b; }
 // mirror past the last beam.
 static int ClampMirror(int b, int N) { return b < 0 ? 0 : b > N ? N : b; }
 
-// Step 9, first half: the smoothed copy and, for every beam, the mirror
+// Clean-up, first half: the smoothed copy and, for every beam, the mirror
 // beams whose smoothed echo it loses: the mirror about the fan centre
 // (shifted by the roll), which is where the array's grating and side lobes
 // put a strong echo of the other side. Returns 0 when the fan is too small.
@@ -802,7 +802,7 @@ static int PrepareCleanUp(int n) {
   return 1;
 }
 
-// Step 10 for one row (after the clean-up's subtraction and clamp when
+// Averaging of one row (after the clean-up's subtraction and clamp when
 // `clamp`): sum -= ring; sum >= 0; ring = value; sum += value; shown value
 // 1.3 x the mean when `show`. An empty slot counts as zeros.
 ORVALE_KERNEL void AverageRowK(float* value, float* ring, float* sum, int n, int clamp, int filled, int show,
@@ -893,7 +893,7 @@ static int AveragingDepth() {
   return a;
 }
 
-// Steps 9 (second half) and 10. The ring always takes the ping; with
+// Clean-up (second half) and averaging. The ring always takes the ping; with
 // AvgFilter on the picture shows 1.3 x the mean of the last A pings.
 static void CleanAndAverage(int n, int cleaned) {
   const int N = g_beamGeom.beams;
@@ -928,7 +928,7 @@ static void CleanAndAverage(int n, int cleaned) {
 // [SECTION] Per-ping chain
 //-----------------------------------------------------------------------------
 
-// Step 2: a change of averaging depth or detection method makes the stored
+// A change of averaging depth or detection method makes the stored
 // pings and points meaningless for the new setting.
 static void CheckHistoryReset() {
   BeamformState& st = g_beamform;

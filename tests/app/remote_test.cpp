@@ -115,8 +115,8 @@ TEST_F(Remote, DatagramWithoutOptionsChangesNothingInEitherMode) {
 
 TEST_F(Remote, RefusesAConsoleOffLoopback) {
   RemoteOptions o;
-  ASSERT_EQ(Parse({"--console", "192.168.0.100:4040", "--port", "0", "--timeout", "0.2"}, &o), 0);  // port 0 refused
-  ASSERT_EQ(Parse({"--console", "192.168.0.100:4040", "--port", std::to_string(FreePort()).c_str(), "--timeout",
+  ASSERT_EQ(Parse({"--console", "192.0.2.100:4040", "--port", "0", "--timeout", "0.2"}, &o), 0);  // port 0 refused
+  ASSERT_EQ(Parse({"--console", "192.0.2.100:4040", "--port", std::to_string(FreePort()).c_str(), "--timeout",
                    "0.2"},
                   &o),
             1);
