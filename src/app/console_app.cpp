@@ -45,6 +45,7 @@
 #include "imaging/palette.h"
 #include "imaging/scan_convert.h"
 #include "imaging/waterfall.h"
+#include "nav/com_ports.h"
 #include "nav/nav_state.h"
 #include "platform/frame_handoff.h"
 #include "platform/platform.h"
@@ -782,6 +783,9 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   if (!options.playFile.empty()) pq::PresetFileDialogAnswer(options.playFile.c_str());
 
   CreateConsole(nullptr);
+  // As the window's creation does: the serial ports present now are the ones
+  // the settings' port numbers index.
+  EnumeratePorts();
   CheckMarksFromSettings();
   // A command line is a conversion run: it plays minimised.
   pq::ShowMain(!options.commandLine.empty());
