@@ -4,6 +4,7 @@
 // whole for a modal wait). Run under ThreadSanitizer as well.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -93,6 +94,37 @@ TEST(CycleLock, SuspendGivesEveryLevelUpAndResumeTakesThemBack) {
   UnlockCycle();
   EXPECT_EQ(CycleLockHeld(), 0);
   EXPECT_EQ(SuspendCycleLock(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A thread that takes the lock ping after ping must still let a waiting
+// thread in at the next boundary, not after an unbounded number of pings.
+TEST(CycleLock, AWaitingThreadGetsInAtTheNextBoundary) {
+  std::atomic<int> stop{0};
+  std::atomic<long> pings{0};
+  std::thread cycle([&] {
+    while (!stop.load()) {
+      CycleLock lock;
+      volatile int work = 0;
+      for (int i = 0; i < 20000; ++i) work = work + i;  // a ping's worth of work under the lock
+      pings.fetch_add(1);
+    }
+  });
+  while (pings.load() < 3) std::this_thread::yield();
+  long worst = 0;
+  for (int k = 0; k < 50; ++k) {
+    const long before = pings.load();
+    {
+      CycleLock lock;  // the operator's command
+    }
+    worst = std::max(worst, pings.load() - before);
+  }
+  stop = 1;
+  cycle.join();
+  EXPECT_LE(worst, 3);  // in at the next ping boundary or the one after
 }
 
 }  // namespace
