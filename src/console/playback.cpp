@@ -31,6 +31,7 @@
 #include "imaging/waterfall.h"
 #include "platform/platform.h"
 #include "processing/beamform.h"
+#include "settings/constants.h"
 #include "settings/settings.h"
 
 // ============================================================ [SECTION] State and helpers
@@ -39,7 +40,6 @@ PlaybackState g_player;
 
 namespace {
 
-constexpr const char* kProduct = "Orvale Multibeam Sonar";
 constexpr const char* kOpenCaption = "Open a Sonar File For Playback";
 constexpr const char* kSonarFilter = "Orvale Multibeam Sonar Files (*.K41)|*.K41";
 constexpr int kMenuRealtime = 14;
@@ -52,7 +52,7 @@ int ProcessRecord() { return s_processor ? s_processor() : ProcessDecodedRecord(
 
 void TitleNoFile() {
   char title[300];
-  std::snprintf(title, sizeof title, "%s - [%s]", kProduct, "No File");
+  std::snprintf(title, sizeof title, "%s - [%s]", kProductTitle, "No File");
   plat::SetWindowTitle(plat::kWinMain, title);
 }
 
@@ -115,7 +115,7 @@ int OpenPlaybackFile(const char* path) {
   std::snprintf(g_player.fileName, sizeof g_player.fileName, "%s", path);
   g_player.markerFraction = -1.0f;
   char title[400];
-  std::snprintf(title, sizeof title, "%s - %s", kProduct, path);
+  std::snprintf(title, sizeof title, "%s - %s", kProductTitle, path);
   plat::SetWindowTitle(plat::kWinMain, title);
   ResetForNewFile();
   return 1;
@@ -342,10 +342,10 @@ void CopyTitle() {
   g_player.copyErrorsShown = g_player.copyWriteErrors;
   char title[700];
   if (g_player.copyWriteErrors > 0)
-    std::snprintf(title, sizeof title, "%s - Copying to %s - %d kB - %d WRITE ERRORS", kProduct, g_player.copyName,
+    std::snprintf(title, sizeof title, "%s - Copying to %s - %d kB - %d WRITE ERRORS", kProductTitle, g_player.copyName,
                   kb, g_player.copyWriteErrors);
   else
-    std::snprintf(title, sizeof title, "%s - Copying to %s - %d kB", kProduct, g_player.copyName, kb);
+    std::snprintf(title, sizeof title, "%s - Copying to %s - %d kB", kProductTitle, g_player.copyName, kb);
   plat::SetWindowTitle(plat::kWinMain, title);
 }
 
@@ -359,7 +359,7 @@ void EndCopyWithMessage(const char* why) {
   std::snprintf(text, sizeof text, "%s\nCopy stopped; %s holds every whole record copied.", why, p.copyName);
   plat::MessageBox("Copy a Sonar File", text, plat::kIconWarning);
   char title[400];
-  std::snprintf(title, sizeof title, "%s - Copy stopped: %s", kProduct, why);
+  std::snprintf(title, sizeof title, "%s - Copy stopped: %s", kProductTitle, why);
   plat::SetWindowTitle(plat::kWinMain, title);
   plat::SetMenuItemText(kMenuCopy, "&Copy Start...");
 }
@@ -427,7 +427,7 @@ int StartCopyTo(const char* path) {
   g_player.copyErrorReported = 0;
   std::snprintf(g_player.copyName, sizeof g_player.copyName, "%s", path);
   char title[400];
-  std::snprintf(title, sizeof title, "%s - Copying to %s", kProduct, path);
+  std::snprintf(title, sizeof title, "%s - Copying to %s", kProductTitle, path);
   plat::SetWindowTitle(plat::kWinMain, title);
   plat::SetMenuItemText(kMenuCopy, "&Copy Stop...");
   return 1;
@@ -452,7 +452,7 @@ int StopCopy() {
   if (!ok) g_player.copyCloseErrors++;
   g_player.copying = 0;
   char title[400];
-  std::snprintf(title, sizeof title, "%s - Playback of %s", kProduct, g_player.fileName);
+  std::snprintf(title, sizeof title, "%s - Playback of %s", kProductTitle, g_player.fileName);
   plat::SetWindowTitle(plat::kWinMain, title);
   plat::SetMenuItemText(kMenuCopy, "&Copy Start...");
   return ok;

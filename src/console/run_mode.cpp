@@ -205,11 +205,11 @@ void SetRunMode() {
     // ports are opened.
     if (g_settings.ComPortGPSEnable == 1 && g_comPorts.gpsPresent) {
       plat::SleepMs(kPortOpenDelayMs);
-      OpenGpsPort();
+      if (!OpenGpsPort()) rm.portOpenFailures++;
     }
     if (g_settings.ComPortSVEnable == 1 && g_comPorts.svPresent) {
       plat::SleepMs(kPortOpenDelayMs);
-      OpenSoundVelocityPort();
+      if (!OpenSoundVelocityPort()) rm.portOpenFailures++;
     }
     FrequencyAndHeadRefresh();
   }

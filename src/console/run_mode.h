@@ -6,8 +6,8 @@
 #pragma once
 
 #include "console/menu_ids.h"
+#include "settings/constants.h"
 
-constexpr const char* kProductTitle = "Orvale Multibeam Sonar";
 
 struct RunModeState {
   int switches = 0;            // SetRunMode calls (tests, diagnostics)
@@ -15,6 +15,7 @@ struct RunModeState {
   int started = 0;             // StartConsole has finished
   int shutDown = 0;            // ShutdownConsole has run
   int lastPlaybackOpened = 0;  // the File-mode switch opened a file
+  int portOpenFailures = 0;    // GPS or probe ports present but not opened (the port module says why)
 };
 extern RunModeState g_runMode;
 

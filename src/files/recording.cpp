@@ -47,7 +47,6 @@ RecordingState g_recording;
 
 namespace {
 
-constexpr const char* kProduct = "Orvale Multibeam Sonar";
 constexpr const char* kDialogTitle = "Open a Sonar File For Recording";
 constexpr const char* kSpaceCaption = "CheckAvailableDiskSpace";
 constexpr const char* kErrorCaption = "Recording";
@@ -92,10 +91,10 @@ void ShowRecordingTitle(int kb) {
   FormatKilobytes(static_cast<int64_t>(kb) * 1024, kbText, sizeof kbText);
   char title[kTitleBytes];
   if (r.writeErrors > 0)
-    Text(title, sizeof title, "%s - Recording to %s - %s - %d WRITE ERRORS", kProduct, r.name, kbText,
+    Text(title, sizeof title, "%s - Recording to %s - %s - %d WRITE ERRORS", kProductTitle, r.name, kbText,
                   r.writeErrors);
   else
-    Text(title, sizeof title, "%s - Recording to %s - %s", kProduct, r.name, kbText);
+    Text(title, sizeof title, "%s - Recording to %s - %s", kProductTitle, r.name, kbText);
   SetTitle(title);
   r.kbShown = kb;
   r.writeErrorsShown = r.writeErrors;
@@ -275,7 +274,7 @@ int OpenRecordingFile(const char* path, int mode) {
   r.filesOpened++;
   std::snprintf(r.name, sizeof r.name, "%s", path);
   char title[kTitleBytes];
-  Text(title, sizeof title, "%s - Recording to %s", kProduct, r.name);
+  Text(title, sizeof title, "%s - Recording to %s", kProductTitle, r.name);
   SetTitle(title);
   plat::SetMenuItemText(kMenuRecord, kStopText);
   ReopenCoverageLog();
@@ -298,7 +297,7 @@ int CloseRecordingFile() {
 }
 
 void ShowStopped() {
-  SetTitle(kProduct);
+  SetTitle(kProductTitle);
   plat::SetMenuItemText(kMenuRecord, kStartText);
 }
 
@@ -312,7 +311,7 @@ void EndRecordingWithMessage(const char* caption, const char* why) {
   Text(text, sizeof text, "%s\nRecording stopped; %s holds every whole record written.", why, r.name);
   plat::MessageBox(caption, text, plat::kIconWarning);
   char title[kTitleBytes];
-  Text(title, sizeof title, "%s - Recording stopped: %s", kProduct, why);
+  Text(title, sizeof title, "%s - Recording stopped: %s", kProductTitle, why);
   SetTitle(title);
   plat::SetMenuItemText(kMenuRecord, kStartText);
 }

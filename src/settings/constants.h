@@ -12,3 +12,6 @@ constexpr int kSwitchCommandBytes = 27;
 constexpr int kReturnPacketBytes = 1033;
 constexpr int kPacketDataBytes = 1000;
 constexpr int kRecordBufferBytes = 32768;  // largest ping record / file record
+
+// The main window's title, and the start of every title that carries state.
+constexpr const char* kProductTitle = "Orvale Multibeam Sonar";
