@@ -16,9 +16,12 @@
 #include "console/ping_cycle.h"
 #include "console/run_mode.h"
 #include "head/return_data.h"
+#include "head/switch_command.h"
+#include "imaging/render.h"
 #include "platform/recording.h"
 #include "settings/settings.h"
 #include "ui/commands.h"
+#include "ui/keys.h"
 
 namespace {
 
@@ -86,6 +89,61 @@ TEST(AcquisitionThreads, PingsFlowWhileTheOperatorsCommandsRunBesideThem) {
   EXPECT_EQ(0, g_ping.sequenceErrors);
   EXPECT_EQ(0, g_ping.framingRejects);
   EXPECT_EQ(2, g_acquisition.threadsStarted.load());
+  testutil::ResetAllModules();
+}
+
+// A range step from a key runs under the console lock while the head pings.
+// The wait for the ping in progress must give the lock up, or the ping
+// could never end and every step would sit out the whole half second.
+TEST(AcquisitionThreads, RangeStepUnderTheLockWaitsForThePingNotForTheTimeOut) {
+  setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
+  testutil::ResetAllModules();
+  testutil::SimHead head(10.0);
+  const int port = head.Start();
+  {
+    CycleLock lock;
+    std::snprintf(g_settings.IPAddress_Sonar1, sizeof g_settings.IPAddress_Sonar1, "127.0.0.1");
+    std::snprintf(g_settings.IPAddress_Output1, sizeof g_settings.IPAddress_Output1, "127.0.0.1");
+    g_settings.RemotePort_Output1 = 9;
+    g_settings.RemotePort_Sonar1 = port;
+    g_settings.StepSize = 2;
+    g_settings.RunMode = 0;
+    g_acquisition.timing.startDelayMs = 0;
+    StartConsole("");
+  }
+  ASSERT_TRUE(WaitForPings(3, 20000));
+  int released = 0;
+  int range0;
+  {
+    CycleLock lock;
+    range0 = g_settings.Range;
+  }
+  for (int i = 0; i < 4; ++i) {
+    // Catch a ping in flight, as an operator's key press mostly does.
+    const auto wait0 = Clock::now();
+    while (!g_switch.pingInProgress.load() &&
+           std::chrono::duration<double, std::milli>(Clock::now() - wait0).count() < 2000)
+      std::this_thread::yield();
+    int step;
+    long drawn;
+    {
+      CycleLock lock;
+      const long before = g_render.pingsDrawn;
+      step = StepRange(i % 2 == 0 ? 1 : -1);
+      // Only the cycle draws, and only under the lock: a ping drawn while
+      // this thread was inside its locked step proves the lock was given up.
+      drawn = g_render.pingsDrawn - before;
+      EXPECT_EQ(1, CycleLockHeld()) << "the key's lock is back when the step returns";
+    }
+    EXPECT_EQ(step, i % 2 == 0 ? range0 + 1 : range0);
+    if (drawn > 0) ++released;
+  }
+  EXPECT_GE(released, 3) << "the ping in progress ended while the step waited";
+  {
+    CycleLock lock;
+    ShutdownConsole();
+  }
+  head.Stop();
   testutil::ResetAllModules();
 }
 
