@@ -55,6 +55,7 @@
 #include "processing/profile_detect.h"
 #include "settings/settings.h"
 #include "ui/commands.h"
+#include "ui/depth_gate.h"
 #include "ui/dials.h"
 #include "ui/keys.h"
 #include "ui/readout.h"
@@ -73,6 +74,7 @@ struct MeasuringMark {
 } s_mark;
 // Background-reference button held down, -1 when none.
 int s_pressedButton = -1;
+int s_overGate = 0;  // the cursor rests on a depth gate line (sizing cursor shown)
 QTimer* s_loop = nullptr;
 QTimer* s_dialRepeat = nullptr;  // the held side-panel press
 // External control: the notifier on the output socket, re-made whenever a
@@ -245,6 +247,8 @@ void OnKeyRelease(QKeyEvent* e) {
 }
 
 constexpr int kHoldX = 668, kHoldY = 662;
+constexpr int kWaterfallScaleTop = 181, kWaterfallScaleStep = 80;
+constexpr int kWaterfallScaleX0 = 954, kWaterfallScaleX1 = 960;
 
 // The background-reference buttons, shown in Sector mode with removal on.
 struct ReferenceButton {
@@ -295,13 +299,27 @@ void OnMouse(QMouseEvent* e) {
       if (s_dialRepeat) s_dialRepeat->start(kDialFirstRepeatMs);
     } else {
       CycleLock lock;
-      ToggleMeasuringMark(at);
+      // A press on a depth gate line takes the line; elsewhere on the picture it marks.
+      if (!DepthGateDragBegin(at.x(), at.y())) ToggleMeasuringMark(at);
     }
   }
   if (e->type() == QEvent::MouseButtonRelease && e->button() == Qt::LeftButton) {
     DialRelease();
     if (s_dialRepeat) s_dialRepeat->stop();
     s_pressedButton = -1;
+    CycleLock lock;
+    DepthGateDragEnd();
+  }
+  if (e->type() == QEvent::MouseMove) {
+    CycleLock lock;
+    if (g_depthGate.line != kGateNone) {
+      DepthGateDragTo(at.x(), at.y());
+    } else {
+      // Over a line the sizing cursor says it can be dragged.
+      const int over = DepthGateAt(at.x(), at.y()) != kGateNone;
+      if (over != s_overGate) plat::SetCursor(over ? plat::kCursorSizeNS : plat::kCursorArrow);
+      s_overGate = over;
+    }
   }
   if (e->type() != QEvent::MouseMove || s_mark.set) {
     if (QWidget* c = pq::MainClient()) c->update();
@@ -683,10 +701,14 @@ void DrawMeasuringLine(QPainter& p) {
 }
 
 // The status boxes at the bottom left: "External Control" while datagrams
-// keep arriving, "XMIT Disabled" in its visible blink phase.
+// keep arriving, "XMIT Disabled" in its visible blink phase, "No Connection"
+// (alternating with the head's address) while the head cannot be reached,
+// and the ping heartbeat, "*" on every second valid ping.
 constexpr int kStatusBoxY = 720, kStatusBoxH = 20;
 const QRect kControlBox(10, kStatusBoxY, 124, kStatusBoxH);
 const QRect kXmitBox(140, kStatusBoxY, 110, kStatusBoxH);
+const QRect kConnectionBox(256, kStatusBoxY, 124, kStatusBoxH);
+const QRect kHeartbeatBox(386, kStatusBoxY, 20, kStatusBoxH);
 
 void DrawStatusBox(QPainter& p, const QRect& r, const char* text) {
   p.fillRect(r, Logical(125));
@@ -699,6 +721,33 @@ void DrawStatusBox(QPainter& p, const QRect& r, const char* text) {
 void DrawStatusBoxes(QPainter& p) {
   if (g_extControl.boxShown) DrawStatusBox(p, kControlBox, "External Control");
   if (g_extControl.xmitBoxShown) DrawStatusBox(p, kXmitBox, "XMIT Disabled");
+  // The acquisition thread sets these two through the platform's status boxes.
+  char text[48];
+  pq::StatusBoxText(plat::kBoxNoConnection, text, sizeof text);
+  if (text[0]) DrawStatusBox(p, kConnectionBox, text);
+  pq::StatusBoxText(plat::kBoxHeartbeat, text, sizeof text);
+  if (text[0]) DrawStatusBox(p, kHeartbeatBox, text);
+}
+
+// The Profile waterfall layout's depth scale beside the waterfall picture:
+// six ticks 80 rows apart, the depths of the waterfall band from its top
+// (offset) in fifths of its height (span, cut at the picture's 500 samples).
+void DrawWaterfallDepthScale(QPainter& p) {
+  if (!g_overlay.halfSizeLayout) return;
+  const double r = g_scan.geom.rangeM;
+  const double a = g_settings.ProfileWaterfallOffset * r / 500.0;
+  const int bottom = std::min(g_settings.ProfileWaterfallOffset + g_settings.ProfileWaterfallSpan, 500);
+  const double b = 0.2 * (bottom * r / 500.0 - a);
+  const double unit = g_settings.Units == 1 ? kFeetPerMetre : g_settings.Units == 2 ? kYardsPerMetre : 1.0;
+  p.setPen(Logical(123));
+  p.setFont(Font(plat::qt::kSansFont, 11));
+  for (int i = 0; i < 6; ++i) {
+    const int row = kWaterfallScaleTop + kWaterfallScaleStep * i;
+    p.drawLine(kWaterfallScaleX0, row, kWaterfallScaleX1, row);
+    const QString label = QString::asprintf("%3.1f%s", (a + i * b) * unit, UnitSuffix(g_settings.Units));
+    p.drawText(QRect(kWaterfallScaleX1 + 3, row - 8, 1034 - kWaterfallScaleX1 - 3, 16),
+               Qt::AlignLeft | Qt::AlignVCenter, label);
+  }
 }
 
 void PaintPanels(QPainter& p) {
@@ -718,6 +767,15 @@ void PaintPanels(QPainter& p) {
   DrawReferenceButtons(p);
   DrawMeasuringLine(p);
   DrawStatusBoxes(p);
+  DrawWaterfallDepthScale(p);
+}
+
+// The picture's layout for the painter: the half-size waterfall layout as
+// the grid was last drawn, and the display scale.
+void OnPictureLayout(pq::PictureLayout* layout) {
+  CycleLock lock;
+  layout->halfSize = g_overlay.halfSizeLayout;
+  layout->scale = g_mainLayout.displayScale;
 }
 
 // What no event announces: the output socket reopened by a run-mode switch,
@@ -752,6 +810,8 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   g_app = ConsoleAppState{};
   s_mark = MeasuringMark{};
   s_pressedButton = -1;
+  s_overGate = 0;
+  ResetDepthGate();
   QApplication::setFont(QFont(plat::qt::kSansFont, 9));
   QApplication::setWindowIcon(plat::qt::AppIcon());
 
@@ -765,6 +825,7 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   }
 
   pq::ConsoleHooks hooks;
+  hooks.pictureLayout = OnPictureLayout;
   hooks.command = OnCommand;
   hooks.keyPress = OnKeyPress;
   hooks.keyRelease = OnKeyRelease;

@@ -47,8 +47,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -170,8 +172,31 @@ class MainClientWidget : public QWidget {
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
-    if (const Frame* f = LatestFrame(kWinMain)) p.drawImage(QPoint(kPictureX, kPictureY), FrameImage(*f));
+    PictureLayout layout;
+    if (g_hooks.pictureLayout) g_hooks.pictureLayout(&layout);
+    if (const Frame* f = LatestFrame(kWinMain)) DrawPicture(p, *f, layout);
     if (g_hooks.paintPanels) g_hooks.paintPanels(p);
+  }
+  static void DrawPicture(QPainter& p, const Frame& f, const PictureLayout& layout) {
+    const QImage picture = FrameImage(f);
+    if (layout.halfSize) {
+      // Half size with averaging, as a half-tone stretch shows it.
+      const QImage part = picture.copy(kHalfPictureFirstColumn, 0, kHalfPictureColumns, f.height)
+                              .convertToFormat(QImage::Format_RGB32)
+                              .scaled(kHalfPictureColumns / 2, f.height / 2, Qt::IgnoreAspectRatio,
+                                      Qt::SmoothTransformation);
+      p.drawImage(QPoint(kHalfPictureX, kPictureY), part);
+      if (const Frame* w = LatestFrame(kFrameProfileWaterfall))
+        p.drawImage(QPoint(kWaterfallPictureX, kWaterfallPictureY), FrameImage(*w));
+      return;
+    }
+    if (layout.scale == 1.0 || layout.scale <= 0.0) {
+      p.drawImage(QPoint(kPictureX, kPictureY), picture);
+      return;
+    }
+    const QRect target(kPictureX, kPictureY, static_cast<int>(f.width * layout.scale + 0.5),
+                       static_cast<int>(f.height * layout.scale + 0.5));
+    p.drawImage(target, picture);
   }
   void keyPressEvent(QKeyEvent* e) override {
     if (g_hooks.keyPress) g_hooks.keyPress(e);
@@ -204,6 +229,13 @@ class MainWindowWidget : public QMainWindow {
     e->accept();
   }
 };
+
+// The status boxes as last set, from any thread: short texts in fixed
+// arrays, so the heartbeat of every ping allocates nothing.
+constexpr int kBoxTextBytes = 48;
+std::mutex g_boxMutex;
+char g_boxText[kBoxCount][kBoxTextBytes] = {};
+int g_boxChanges[kBoxCount] = {};
 
 struct QtState {
   QPointer<MainWindowWidget> main;
@@ -737,6 +769,16 @@ void QtSetCursor(int shape) {
   });
 }
 
+void QtStatusBox(int box, const char* text) {
+  if (box < 0 || box >= kBoxCount) return;
+  {
+    std::lock_guard<std::mutex> hold(g_boxMutex);
+    std::snprintf(g_boxText[box], kBoxTextBytes, "%s", text ? text : "");
+    ++g_boxChanges[box];
+  }
+  RequestRepaint(kWinMain);
+}
+
 void QtRequestClose() {
   // Queued: the close handler must not run inside the command that asked.
   OnUi(
@@ -750,7 +792,7 @@ const Backend kQtBackend = {
     QtMessageBox,  QtSetWindowTitle, QtShowWindow,  QtInvalidate,   QtCheckMenuItem,
     QtEnableMenuItem, QtSetMenuItemText, QtBlitImage, QtProgressBegin, QtProgressSet,
     QtProgressEnd, QtFileDialog,     QtRunDialog,   QtSetCursor,    QtRequestClose,
-    nullptr,  // status boxes: kept by the recording backend until the main window draws them
+    QtStatusBox,
 };
 
 }  // namespace
@@ -760,6 +802,13 @@ const Backend kQtBackend = {
 int Install(const ConsoleHooks& hooks) {
   if (g_qt) Uninstall();
   g_hooks = hooks;
+  {
+    std::lock_guard<std::mutex> hold(g_boxMutex);
+    for (int b = 0; b < kBoxCount; ++b) {
+      g_boxText[b][0] = 0;
+      g_boxChanges[b] = 0;
+    }
+  }
   g_qt = new QtState;
   auto* main = new MainWindowWidget;
   main->setWindowTitle(kWindows[kWinMain].title);
@@ -860,5 +909,19 @@ void PresetFileDialogAnswer(const char* path) {
 }
 
 int ModalOpen() { return g_qt ? g_qt->modal : 0; }
+
+void StatusBoxText(int box, char* out, int size) {
+  if (size <= 0) return;
+  out[0] = 0;
+  if (box < 0 || box >= kBoxCount) return;
+  std::lock_guard<std::mutex> hold(g_boxMutex);
+  std::snprintf(out, static_cast<size_t>(size), "%s", g_boxText[box]);
+}
+
+int StatusBoxChanges(int box) {
+  if (box < 0 || box >= kBoxCount) return 0;
+  std::lock_guard<std::mutex> hold(g_boxMutex);
+  return g_boxChanges[box];
+}
 
 }  // namespace plat::qt
