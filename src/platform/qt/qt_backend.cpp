@@ -46,6 +46,7 @@
 #include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -617,8 +618,16 @@ class DialogView : public QDialog {
         case kStatic: {
           auto* label = new QLabel(this);
           label->setObjectName(name);
-          if (unitRow >= 0) grid->addWidget(label, unitRow, 2);
-          else grid->addWidget(label, row++, 0, 1, 3);
+          if (unitRow >= 0) {
+            grid->addWidget(label, unitRow, 2);
+          } else if (c.label[0] && c.text[0]) {
+            // A caption with its value ("Range:" "30 M"): both stay in view.
+            grid->addWidget(new QLabel(Text(c.label), this), row, 0);
+            grid->addWidget(label, row++, 1, 1, 2);
+            captioned_.push_back(id);
+          } else {
+            grid->addWidget(label, row++, 0, 1, 3);
+          }
           bound_.push_back({id, label});
           break;
         }
@@ -707,7 +716,11 @@ class DialogView : public QDialog {
         }
         case kRadio: static_cast<QRadioButton*>(b.widget)->setChecked(c->checked != 0); break;
         case kCheck: static_cast<QCheckBox*>(b.widget)->setChecked(c->checked != 0); break;
-        case kStatic: static_cast<QLabel*>(b.widget)->setText(Text(c->text[0] ? c->text : c->label)); break;
+        case kStatic: {
+          const int captioned = std::find(captioned_.begin(), captioned_.end(), b.id) != captioned_.end();
+          static_cast<QLabel*>(b.widget)->setText(Text(c->text[0] || captioned ? c->text : c->label));
+          break;
+        }
         case kButton: static_cast<QPushButton*>(b.widget)->setText(Text(c->label)); break;
         default: break;
       }
@@ -722,6 +735,7 @@ class DialogView : public QDialog {
   DialogHandler handler_;
   std::vector<Bound> bound_;
   std::vector<Bound> spins_;
+  std::vector<int> captioned_;  // statics shown as a caption beside their value
   int finished_ = 0;
 };
 
