@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "console/command_line.h"
+#include "console/acquisition.h"
 #include "console/cycle_lock.h"
 #include "console/diagnostics.h"
 #include "console/external_control.h"
@@ -335,6 +336,32 @@ void OnMouse(QMouseEvent* e) {
 int OnBeginModal() { return SuspendCycleLock(); }
 void OnEndModal(int levels) { ResumeCycleLock(levels); }
 
+// The speed figures of a run, printed when it closes: what the acquisition
+// thread received and the cycle processed, and per window the pictures
+// published and the paints that showed them. A window that was never shown
+// paints nothing.
+void PrintStats() {
+  const double seconds = g_app.startTicks ? plat::CounterMs(g_app.startTicks, plat::CounterNow()) / 1000.0 : 0.0;
+  const double per = seconds > 0.0 ? 1.0 / seconds : 0.0;
+  const long received = g_acquisition.pingsHandedOver.load(), processed = g_acquisition.pingsProcessed.load();
+  std::printf("run seconds: %.2f\n", seconds);
+  std::printf("pings received: %ld (%.1f/s)\n", received, received * per);
+  std::printf("pings processed: %ld (%.1f/s)\n", processed, processed * per);
+  std::printf("playback records processed: %ld\n", static_cast<long>(g_player.recordsProcessed));
+  std::printf("cycle ms mean: %.2f, longest: %.2f\n", processed > 0 ? g_acquisition.cycleMsTotal.load() / processed : 0.0,
+              g_acquisition.cycleMsLongest.load());
+  static const char* const kNames[plat::kWinCount] = {"Main",     "Diagnostics", "Playback",     "Video Playback", "Track Plotter",
+                                                      "Altitude", "Sidescan",    "Echo Sounder", "Intensity"};
+  for (int w = 0; w < plat::kWinCount; ++w) {
+    const long painted = pq::PaintCount(w);
+    const long published = static_cast<long>(plat::FramesPublished(w));
+    if (!painted && !published) continue;
+    std::printf("window %s: frames published %ld (%.1f/s), painted %ld (%.1f/s)\n", kNames[w], published,
+                published * per, painted, painted * per);
+  }
+  std::fflush(stdout);
+}
+
 int OnCloseRequested() {
   if (s_loop) s_loop->stop();
   if (s_watch) s_watch->stop();
@@ -345,7 +372,11 @@ int OnCloseRequested() {
   }
   s_control = nullptr;
   s_controlFd = -1;
+  const int stats = g_app.running && s_options.stats;
   if (g_app.running) ShutdownConsole();
+  // Counted once the shutdown has stopped the acquisition thread: every ping
+  // the head served by then has been received or lost.
+  if (stats) PrintStats();
   g_app.running = 0;
   g_app.closed = 1;
   if (s_options.quitOnClose) QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
@@ -885,6 +916,9 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   if (g_settings.DiagnosticsWindow) plat::ShowWindow(plat::kWinDiagnostics, 1);
   if (g_settings.AltitudeWindow) plat::ShowWindow(plat::kWinAltitude, 1);
   for (const int id : options.startCommands) OnCommand(id);
+  g_app.startTicks = plat::CounterNow();
+  if (options.runSeconds > 0)
+    QTimer::singleShot(static_cast<int>(options.runSeconds * 1000.0), pq::MainWindow(), [] { plat::RequestClose(); });
   if (QWidget* c = pq::MainClient()) c->setFocus();
   UpdatePlaybackLoop();
   return 1;

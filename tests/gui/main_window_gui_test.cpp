@@ -11,9 +11,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QProcess>
 #include <QTest>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -367,6 +369,40 @@ TEST_F(MainWindowGui, NoConnectionBoxBlinksWithTheAddressUntilAHeadAnswersThenTh
   EXPECT_STREQ(text, "") << "erased once connected";
   StopConsoleApp();
   head.Stop();
+}
+
+// The speed figures of `orvale --run-seconds S --stats` against a head on
+// loopback: every ping the head served was received and processed, and the
+// main window published and painted pictures.
+TEST_F(MainWindowGui, RunSecondsWithStatsReportsEveryPingTheHeadServed) {
+  testutil::SimHead head(5.0);
+  const int port = head.Start();
+  WriteLoopbackIni("RunMode=0\nDisplayType=0\nRange=2\nStepSize=0\nSectorSize=5\nDiagnosticsWindow=1\n"
+                   "RemotePort_Sonar1=" + std::to_string(port) + "\n");
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("ORVALE_LOOPBACK_ONLY", "1");
+  p.setProcessEnvironment(env);
+  p.setWorkingDirectory(QString::fromStdString(dir_));
+  p.start(ORVALE_BIN, {"--no-splash", "--run-seconds", "3", "--stats", "--command", "623"});
+  ASSERT_TRUE(p.waitForFinished(60000));
+  EXPECT_EQ(p.exitCode(), 0);
+  head.Stop();
+  const std::string out = p.readAllStandardOutput().toStdString();
+  SCOPED_TRACE(out);
+  auto number = [&](const char* label) {
+    const size_t at = out.find(label);
+    return at == std::string::npos ? -1L : std::atol(out.c_str() + at + std::strlen(label));
+  };
+  const long received = number("pings received: "), processed = number("pings processed: ");
+  EXPECT_GT(received, 5);
+  EXPECT_EQ(processed, received);
+  EXPECT_EQ(received, static_cast<long>(g_headSim.pingsServed)) << "no ping served was lost";
+  EXPECT_GT(number("window Main: frames published "), 5);
+  EXPECT_GT(number("window Diagnostics: frames published 0 (0.0/s), painted "), 0);
+  EXPECT_NE(out.find("window Intensity: frames published"), std::string::npos);
+  EXPECT_NE(out.find("run seconds: "), std::string::npos);
 }
 
 }  // namespace

@@ -87,6 +87,7 @@ const WindowSpec kWindows[kWinCount] = {
 };
 
 ConsoleHooks g_hooks;
+std::atomic<long> g_paints[kWinCount] = {};  // paint events per window since Install
 
 QImage FrameImage(const Frame& f) {
   QImage img(f.pixels, f.width, f.height, f.width, QImage::Format_Indexed8);
@@ -108,6 +109,7 @@ class SecondaryWindow : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent*) override {
+    g_paints[id_].fetch_add(1, std::memory_order_relaxed);
     QPainter p(this);
     p.fillRect(rect(), kWindows[id_].black ? QColor(0, 0, 0) : QColor(192, 192, 192));
     const Frame* f = LatestFrame(id_);
@@ -171,6 +173,7 @@ class MainClientWidget : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent*) override {
+    g_paints[kWinMain].fetch_add(1, std::memory_order_relaxed);
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
     PictureLayout layout;
@@ -249,6 +252,7 @@ struct QtState {
   int modal = 0;
   std::string presetFile;
   std::atomic<int> repaintPending[kWinCount] = {};
+  std::atomic<int> stripRepaintPending{0};
 };
 QtState* g_qt = nullptr;
 
@@ -787,10 +791,22 @@ void QtStatusBox(int box, const char* text) {
   if (box < 0 || box >= kBoxCount) return;
   {
     std::lock_guard<std::mutex> hold(g_boxMutex);
-    std::snprintf(g_boxText[box], kBoxTextBytes, "%s", text ? text : "");
+    const char* t = text ? text : "";
+    // The heartbeat is erased on every ping: an unchanged box costs nothing.
+    if (std::strncmp(g_boxText[box], t, kBoxTextBytes - 1) == 0) return;
+    std::snprintf(g_boxText[box], kBoxTextBytes, "%s", t);
     ++g_boxChanges[box];
   }
-  RequestRepaint(kWinMain);
+  // Only the strip of the boxes, not the whole picture, and one request in
+  // flight at a time, so a fast heartbeat cannot flood the event queue.
+  if (!g_qt || g_qt->stripRepaintPending.exchange(1)) return;
+  OnUi(
+      [] {
+        if (!g_qt) return;
+        g_qt->stripRepaintPending.store(0);
+        if (g_qt->client) g_qt->client->update(QRect(0, kStatusStripY, kMainWidth, kStatusStripH));
+      },
+      1);
 }
 
 void QtRequestClose() {
@@ -823,6 +839,7 @@ int Install(const ConsoleHooks& hooks) {
       g_boxChanges[b] = 0;
     }
   }
+  for (std::atomic<long>& n : g_paints) n.store(0);
   g_qt = new QtState;
   auto* main = new MainWindowWidget;
   main->setWindowTitle(kWindows[kWinMain].title);
@@ -936,6 +953,10 @@ int StatusBoxChanges(int box) {
   if (box < 0 || box >= kBoxCount) return 0;
   std::lock_guard<std::mutex> hold(g_boxMutex);
   return g_boxChanges[box];
+}
+
+long PaintCount(int window) {
+  return window >= 0 && window < kWinCount ? g_paints[window].load(std::memory_order_relaxed) : 0;
 }
 
 }  // namespace plat::qt

@@ -33,6 +33,10 @@ struct PictureLayout {
 constexpr int kHalfPictureX = 22;
 constexpr int kHalfPictureFirstColumn = 100;
 constexpr int kHalfPictureColumns = 812;
+// The strip of the main client where the console draws the status boxes; a
+// box change repaints only this strip.
+constexpr int kStatusStripY = 714;
+constexpr int kStatusStripH = 32;
 constexpr int kWaterfallPictureX = 431;
 constexpr int kWaterfallPictureY = 62;
 
@@ -111,5 +115,8 @@ int ModalOpen();
 void StatusBoxText(int box, char* out, int size);
 // Status box changes so far (tests).
 int StatusBoxChanges(int box);
+
+// Paint events each window has run since Install (the speed measurement).
+long PaintCount(int window);
 
 }  // namespace plat::qt
