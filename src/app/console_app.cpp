@@ -764,7 +764,7 @@ void DrawStatusBoxes(QPainter& p) {
 // six ticks 80 rows apart, the depths of the waterfall band from its top
 // (offset) in fifths of its height (span, cut at the picture's 500 samples).
 void DrawWaterfallDepthScale(QPainter& p) {
-  if (!g_overlay.halfSizeLayout) return;
+  if (!WaterfallLayoutShown()) return;
   const double r = g_scan.geom.rangeM;
   const double a = g_settings.ProfileWaterfallOffset * r / 500.0;
   const int bottom = std::min(g_settings.ProfileWaterfallOffset + g_settings.ProfileWaterfallSpan, 500);
@@ -801,11 +801,11 @@ void PaintPanels(QPainter& p) {
   DrawWaterfallDepthScale(p);
 }
 
-// The picture's layout for the painter: the half-size waterfall layout as
-// the grid was last drawn, and the display scale.
+// The picture's layout for the painter: the half-size waterfall layout and
+// the display scale.
 void OnPictureLayout(pq::PictureLayout* layout) {
   CycleLock lock;
-  layout->halfSize = g_overlay.halfSizeLayout;
+  layout->halfSize = WaterfallLayoutShown();
   layout->scale = g_mainLayout.displayScale;
 }
 

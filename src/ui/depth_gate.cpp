@@ -69,7 +69,7 @@ int DepthGateAt(int x, int y) {
   // The nearer line wins where both are within reach.
   const double dMin = g_overlay.gateRowMin >= 0 ? std::fabs(row - g_overlay.gateRowMin) : 1e9;
   const double dMax = g_overlay.gateRowMax >= 0 ? std::fabs(row - g_overlay.gateRowMax) : 1e9;
-  const double reach = kGateGrabRows * (g_overlay.halfSizeLayout ? 2.0 : 1.0);
+  const double reach = kGateGrabRows * (WaterfallLayoutShown() ? 2.0 : 1.0);
   if (dMin > reach && dMax > reach) return kGateNone;
   return dMin <= dMax ? kGateMin : kGateMax;
 }

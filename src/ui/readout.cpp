@@ -51,7 +51,7 @@ void SetDisplayScale(double scale) {
 }
 
 int PicturePointOfWindow(int x, int y, double* ux, double* uy) {
-  if (g_overlay.halfSizeLayout) {
+  if (WaterfallLayoutShown()) {
     // The small picture of the waterfall layout: columns 100..911 at half size from (22, 61).
     if (x < 21 || x > 429 || y < 60 || y > 330) return 0;
     *ux = kPictureLeft + kHalfFirstColumn + (x - kHalfLeft) * 2.0;
@@ -144,7 +144,7 @@ int BeamTestMirrored() { return g_settings.Xdcr == 0; }
 
 int MeasuringAllowed() {
   const int mode = g_scan.geom.mode;
-  return mode == kModeSector || mode == kModePerspective || (mode == kModeProfile && !g_overlay.halfSizeLayout);
+  return mode == kModeSector || mode == kModePerspective || (mode == kModeProfile && !WaterfallLayoutShown());
 }
 
 double MeasuredDistance(int x0, int y0, int x1, int y1) {

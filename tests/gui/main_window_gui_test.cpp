@@ -245,6 +245,26 @@ TEST_F(WaterfallLayoutGui, ProfileWaterfallShowsTheHalfSizePictureTheWaterfallAn
   EXPECT_EQ(ReadoutNow().shown, 0);
 }
 
+TEST_F(MainWindowGui, WaterfallCommandSwitchesTheLayoutAtOnce) {
+  StartHead("DisplayType=3\nProfileWaterfall=0\nProfileGrid=0\n");
+  auto fanBelowTheSmallPicture = [] {
+    const QImage shot = Shot();
+    int lit = 0;
+    for (int y = 340; y < 600; ++y)
+      for (int x = 30; x < 420; ++x) lit += qGray(shot.pixel(x, y)) > 0;
+    return lit;
+  };
+  ASSERT_GT(fanBelowTheSmallPicture(), 100) << "the full-size Profile grid reaches down there";
+  RunCommand(550);
+  EXPECT_EQ(g_settings.ProfileWaterfall, 1);
+  EXPECT_EQ(fanBelowTheSmallPicture(), 0) << "half size: nothing below row 332";
+  MoveTo(600, 200);
+  EXPECT_EQ(ReadoutNow().shown, 0) << "right of the small picture";
+  RunCommand(550);
+  EXPECT_GT(fanBelowTheSmallPicture(), 100);
+  EXPECT_EQ(ReadoutNow().shown, 1);
+}
+
 TEST_F(MainWindowGui, DepthGateLineFollowsTheMouseWithinItsLimits) {
   // 30 m range: 500 / 30 rows per metre below the apex at the top edge.
   StartHead(
