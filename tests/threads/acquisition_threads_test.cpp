@@ -112,33 +112,33 @@ TEST(AcquisitionThreads, RangeStepUnderTheLockWaitsForThePingNotForTheTimeOut) {
     StartConsole("");
   }
   ASSERT_TRUE(WaitForPings(3, 20000));
-  int released = 0;
   int range0;
   {
     CycleLock lock;
     range0 = g_settings.Range;
   }
-  for (int i = 0; i < 4; ++i) {
+  int caught = 0, released = 0, steps = 0;
+  for (int attempt = 0; attempt < 40 && caught < 4; ++attempt) {
     // Catch a ping in flight, as an operator's key press mostly does.
     const auto wait0 = Clock::now();
     while (!g_switch.pingInProgress.load() &&
            std::chrono::duration<double, std::milli>(Clock::now() - wait0).count() < 2000)
       std::this_thread::yield();
-    int step;
-    long drawn;
-    {
-      CycleLock lock;
-      const long before = g_render.pingsDrawn;
-      step = StepRange(i % 2 == 0 ? 1 : -1);
-      // Only the cycle draws, and only under the lock: a ping drawn while
-      // this thread was inside its locked step proves the lock was given up.
-      drawn = g_render.pingsDrawn - before;
-      EXPECT_EQ(1, CycleLockHeld()) << "the key's lock is back when the step returns";
-    }
-    EXPECT_EQ(step, i % 2 == 0 ? range0 + 1 : range0);
-    if (drawn > 0) ++released;
+    CycleLock lock;
+    // The ping may have ended while this thread waited for the lock.
+    if (!g_switch.pingInProgress.load()) continue;
+    ++caught;
+    const long before = g_render.pingsDrawn;
+    const int step = StepRange(steps % 2 == 0 ? 1 : -1);
+    EXPECT_EQ(step, steps % 2 == 0 ? range0 + 1 : range0);
+    ++steps;
+    // Only the cycle draws, and only under the lock: a ping drawn while this
+    // thread was inside its locked step proves the lock was given up.
+    if (g_render.pingsDrawn > before) ++released;
+    EXPECT_EQ(1, CycleLockHeld()) << "the key's lock is back when the step returns";
   }
-  EXPECT_GE(released, 3) << "the ping in progress ended while the step waited";
+  ASSERT_GE(caught, 3) << "no ping was caught in flight";
+  EXPECT_EQ(released, caught) << "every ping in progress ended while the step waited";
   {
     CycleLock lock;
     ShutdownConsole();
