@@ -32,8 +32,8 @@
 #include <cstring>
 #include <vector>
 
-#include "console/command_line.h"
 #include "console/acquisition.h"
+#include "console/command_line.h"
 #include "console/cycle_lock.h"
 #include "console/diagnostics.h"
 #include "console/external_control.h"

@@ -3,7 +3,10 @@
 // Test pictures is at (507, 602); the Profile apex moves with the profile
 // offsets. One pixel is R / 500 metres of the head's range; slant ranges
 // are also scaled by the speed of sound against 1500 m/s and the head's
-// range scale factor, as the grid's rings are.
+// range scale factor, as the grid's rings are. A window point is first taken
+// back to that full-size placement: through the display scale, or from the
+// half-size picture of the Profile waterfall layout, so every distance
+// measured there doubles. Owns g_mainLayout (user-interface thread).
 #include "ui/readout.h"
 
 #include <cmath>

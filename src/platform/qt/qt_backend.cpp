@@ -88,6 +88,7 @@ const WindowSpec kWindows[kWinCount] = {
 
 ConsoleHooks g_hooks;
 std::atomic<long> g_paints[kWinCount] = {};  // paint events per window since Install
+int g_installs = 0;  // counts Install: the frames published before it are gone
 
 QImage FrameImage(const Frame& f) {
   QImage img(f.pixels, f.width, f.height, f.width, QImage::Format_Indexed8);
@@ -184,12 +185,21 @@ class MainClientWidget : public QWidget {
   static void DrawPicture(QPainter& p, const Frame& f, const PictureLayout& layout) {
     const QImage picture = FrameImage(f);
     if (layout.halfSize) {
-      // Half size with averaging, as a half-tone stretch shows it.
-      const QImage part = picture.copy(kHalfPictureFirstColumn, 0, kHalfPictureColumns, f.height)
-                              .convertToFormat(QImage::Format_RGB32)
-                              .scaled(kHalfPictureColumns / 2, f.height / 2, Qt::IgnoreAspectRatio,
-                                      Qt::SmoothTransformation);
-      p.drawImage(QPoint(kHalfPictureX, kPictureY), part);
+      // Half size with averaging, as a half-tone stretch shows it; made once
+      // per published frame, since the status strip repaints far more often.
+      static QImage half;
+      static const Frame* halfOf = nullptr;
+      static int64_t halfSequence = -1;
+      static int halfInstall = -1;
+      if (halfOf != &f || halfSequence != f.sequence || halfInstall != g_installs || half.isNull()) {
+        half = picture.copy(kHalfPictureFirstColumn, 0, kHalfPictureColumns, f.height)
+                   .convertToFormat(QImage::Format_RGB32)
+                   .scaled(kHalfPictureColumns / 2, f.height / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        halfOf = &f;
+        halfSequence = f.sequence;
+        halfInstall = g_installs;
+      }
+      p.drawImage(QPoint(kHalfPictureX, kPictureY), half);
       if (const Frame* w = LatestFrame(kFrameProfileWaterfall))
         p.drawImage(QPoint(kWaterfallPictureX, kWaterfallPictureY), FrameImage(*w));
       return;
@@ -840,6 +850,7 @@ int Install(const ConsoleHooks& hooks) {
     }
   }
   for (std::atomic<long>& n : g_paints) n.store(0);
+  ++g_installs;
   g_qt = new QtState;
   auto* main = new MainWindowWidget;
   main->setWindowTitle(kWindows[kWinMain].title);
