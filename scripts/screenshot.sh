@@ -2,7 +2,8 @@
 # Makes docs/orvale-console.png: the console playing a synthetic recording on
 # a virtual X screen (Xvfb), grabbed by the program itself after 40 records.
 # With --windows it makes docs/orvale-windows.png instead: the Diagnostics,
-# Sidescan and Echo Sounder windows open as well, the grab taking them in.
+# Sidescan, Echo Sounder and Intensity windows open as well, the grab taking
+# them in.
 # Everything runs in a temporary directory with a loopback-only Orvale.INI.
 # usage: scripts/screenshot.sh [--windows] [BUILD_DIR] [OUTPUT.png]
 set -euo pipefail
@@ -33,8 +34,11 @@ extra=()
 pings=80
 if [ $windows = 1 ]; then
   printf 'DiagnosticsWindow=1\nAltitudeWindow=0\n' >>"$work/Orvale.INI"
-  # Sidescan and Echo Sounder; enough pings to fill a good part of them.
-  extra=(--command 621 --command 622 --screenshot-records 160)
+  # Sidescan, Echo Sounder and Intensity; enough pings to fill a good part of them.
+  extra=(--command 621 --command 622 --command 623 --screenshot-records 160)
+  # Track Plotter: its window opens from the settings once it paints the
+  # recording's track (the survey carries GPS positions):
+  #   printf 'TrackPlotterWindow=1\n' >>"$work/Orvale.INI"
   pings=200
 fi
 "$build/orvale-k41gen" -o "$work/survey.K41" --pings $pings --depth 17 --slope 4 --speckle \

@@ -32,6 +32,7 @@
 #include <cstring>
 #include <vector>
 
+#include "console/acquisition.h"
 #include "console/command_line.h"
 #include "console/cycle_lock.h"
 #include "console/diagnostics.h"
@@ -55,6 +56,7 @@
 #include "processing/profile_detect.h"
 #include "settings/settings.h"
 #include "ui/commands.h"
+#include "ui/depth_gate.h"
 #include "ui/dials.h"
 #include "ui/keys.h"
 #include "ui/readout.h"
@@ -73,6 +75,7 @@ struct MeasuringMark {
 } s_mark;
 // Background-reference button held down, -1 when none.
 int s_pressedButton = -1;
+int s_overGate = 0;  // the cursor rests on a depth gate line (sizing cursor shown)
 QTimer* s_loop = nullptr;
 QTimer* s_dialRepeat = nullptr;  // the held side-panel press
 // External control: the notifier on the output socket, re-made whenever a
@@ -245,6 +248,8 @@ void OnKeyRelease(QKeyEvent* e) {
 }
 
 constexpr int kHoldX = 668, kHoldY = 662;
+constexpr int kWaterfallScaleTop = 181, kWaterfallScaleStep = 80;
+constexpr int kWaterfallScaleX0 = 954, kWaterfallScaleX1 = 960;
 
 // The background-reference buttons, shown in Sector mode with removal on.
 struct ReferenceButton {
@@ -295,13 +300,27 @@ void OnMouse(QMouseEvent* e) {
       if (s_dialRepeat) s_dialRepeat->start(kDialFirstRepeatMs);
     } else {
       CycleLock lock;
-      ToggleMeasuringMark(at);
+      // A press on a depth gate line takes the line; elsewhere on the picture it marks.
+      if (!DepthGateDragBegin(at.x(), at.y())) ToggleMeasuringMark(at);
     }
   }
   if (e->type() == QEvent::MouseButtonRelease && e->button() == Qt::LeftButton) {
     DialRelease();
     if (s_dialRepeat) s_dialRepeat->stop();
     s_pressedButton = -1;
+    CycleLock lock;
+    DepthGateDragEnd();
+  }
+  if (e->type() == QEvent::MouseMove) {
+    CycleLock lock;
+    if (g_depthGate.line != kGateNone) {
+      DepthGateDragTo(at.x(), at.y());
+    } else {
+      // Over a line the sizing cursor says it can be dragged.
+      const int over = DepthGateAt(at.x(), at.y()) != kGateNone;
+      if (over != s_overGate) plat::SetCursor(over ? plat::kCursorSizeNS : plat::kCursorArrow);
+      s_overGate = over;
+    }
   }
   if (e->type() != QEvent::MouseMove || s_mark.set) {
     if (QWidget* c = pq::MainClient()) c->update();
@@ -317,6 +336,32 @@ void OnMouse(QMouseEvent* e) {
 int OnBeginModal() { return SuspendCycleLock(); }
 void OnEndModal(int levels) { ResumeCycleLock(levels); }
 
+// The speed figures of a run, printed when it closes: what the acquisition
+// thread received and the cycle processed, and per window the pictures
+// published and the paints that showed them. A window that was never shown
+// paints nothing.
+void PrintStats() {
+  const double seconds = g_app.startTicks ? plat::CounterMs(g_app.startTicks, plat::CounterNow()) / 1000.0 : 0.0;
+  const double per = seconds > 0.0 ? 1.0 / seconds : 0.0;
+  const long received = g_acquisition.pingsHandedOver.load(), processed = g_acquisition.pingsProcessed.load();
+  std::printf("run seconds: %.2f\n", seconds);
+  std::printf("pings received: %ld (%.1f/s)\n", received, received * per);
+  std::printf("pings processed: %ld (%.1f/s)\n", processed, processed * per);
+  std::printf("playback records processed: %ld\n", static_cast<long>(g_player.recordsProcessed));
+  std::printf("cycle ms mean: %.2f, longest: %.2f\n", processed > 0 ? g_acquisition.cycleMsTotal.load() / processed : 0.0,
+              g_acquisition.cycleMsLongest.load());
+  static const char* const kNames[plat::kWinCount] = {"Main",     "Diagnostics", "Playback",     "Video Playback", "Track Plotter",
+                                                      "Altitude", "Sidescan",    "Echo Sounder", "Intensity"};
+  for (int w = 0; w < plat::kWinCount; ++w) {
+    const long painted = pq::PaintCount(w);
+    const long published = static_cast<long>(plat::FramesPublished(w));
+    if (!painted && !published) continue;
+    std::printf("window %s: frames published %ld (%.1f/s), painted %ld (%.1f/s)\n", kNames[w], published,
+                published * per, painted, painted * per);
+  }
+  std::fflush(stdout);
+}
+
 int OnCloseRequested() {
   if (s_loop) s_loop->stop();
   if (s_watch) s_watch->stop();
@@ -327,7 +372,11 @@ int OnCloseRequested() {
   }
   s_control = nullptr;
   s_controlFd = -1;
+  const int stats = g_app.running && s_options.stats;
   if (g_app.running) ShutdownConsole();
+  // Counted once the shutdown has stopped the acquisition thread: every ping
+  // the head served by then has been received or lost.
+  if (stats) PrintStats();
   g_app.running = 0;
   g_app.closed = 1;
   if (s_options.quitOnClose) QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
@@ -683,10 +732,14 @@ void DrawMeasuringLine(QPainter& p) {
 }
 
 // The status boxes at the bottom left: "External Control" while datagrams
-// keep arriving, "XMIT Disabled" in its visible blink phase.
+// keep arriving, "XMIT Disabled" in its visible blink phase, "No Connection"
+// (alternating with the head's address) while the head cannot be reached,
+// and the ping heartbeat, "*" on every second valid ping.
 constexpr int kStatusBoxY = 720, kStatusBoxH = 20;
 const QRect kControlBox(10, kStatusBoxY, 124, kStatusBoxH);
 const QRect kXmitBox(140, kStatusBoxY, 110, kStatusBoxH);
+const QRect kConnectionBox(256, kStatusBoxY, 124, kStatusBoxH);
+const QRect kHeartbeatBox(386, kStatusBoxY, 20, kStatusBoxH);
 
 void DrawStatusBox(QPainter& p, const QRect& r, const char* text) {
   p.fillRect(r, Logical(125));
@@ -699,6 +752,33 @@ void DrawStatusBox(QPainter& p, const QRect& r, const char* text) {
 void DrawStatusBoxes(QPainter& p) {
   if (g_extControl.boxShown) DrawStatusBox(p, kControlBox, "External Control");
   if (g_extControl.xmitBoxShown) DrawStatusBox(p, kXmitBox, "XMIT Disabled");
+  // The acquisition thread sets these two through the platform's status boxes.
+  char text[48];
+  pq::StatusBoxText(plat::kBoxNoConnection, text, sizeof text);
+  if (text[0]) DrawStatusBox(p, kConnectionBox, text);
+  pq::StatusBoxText(plat::kBoxHeartbeat, text, sizeof text);
+  if (text[0]) DrawStatusBox(p, kHeartbeatBox, text);
+}
+
+// The Profile waterfall layout's depth scale beside the waterfall picture:
+// six ticks 80 rows apart, the depths of the waterfall band from its top
+// (offset) in fifths of its height (span, cut at the picture's 500 samples).
+void DrawWaterfallDepthScale(QPainter& p) {
+  if (!WaterfallLayoutShown()) return;
+  const double r = g_scan.geom.rangeM;
+  const double a = g_settings.ProfileWaterfallOffset * r / 500.0;
+  const int bottom = std::min(g_settings.ProfileWaterfallOffset + g_settings.ProfileWaterfallSpan, 500);
+  const double b = 0.2 * (bottom * r / 500.0 - a);
+  const double unit = g_settings.Units == 1 ? kFeetPerMetre : g_settings.Units == 2 ? kYardsPerMetre : 1.0;
+  p.setPen(Logical(123));
+  p.setFont(Font(plat::qt::kSansFont, 11));
+  for (int i = 0; i < 6; ++i) {
+    const int row = kWaterfallScaleTop + kWaterfallScaleStep * i;
+    p.drawLine(kWaterfallScaleX0, row, kWaterfallScaleX1, row);
+    const QString label = QString::asprintf("%3.1f%s", (a + i * b) * unit, UnitSuffix(g_settings.Units));
+    p.drawText(QRect(kWaterfallScaleX1 + 3, row - 8, 1034 - kWaterfallScaleX1 - 3, 16),
+               Qt::AlignLeft | Qt::AlignVCenter, label);
+  }
 }
 
 void PaintPanels(QPainter& p) {
@@ -718,6 +798,15 @@ void PaintPanels(QPainter& p) {
   DrawReferenceButtons(p);
   DrawMeasuringLine(p);
   DrawStatusBoxes(p);
+  DrawWaterfallDepthScale(p);
+}
+
+// The picture's layout for the painter: the half-size waterfall layout and
+// the display scale.
+void OnPictureLayout(pq::PictureLayout* layout) {
+  CycleLock lock;
+  layout->halfSize = WaterfallLayoutShown();
+  layout->scale = g_mainLayout.displayScale;
 }
 
 // What no event announces: the output socket reopened by a run-mode switch,
@@ -752,6 +841,8 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   g_app = ConsoleAppState{};
   s_mark = MeasuringMark{};
   s_pressedButton = -1;
+  s_overGate = 0;
+  ResetDepthGate();
   QApplication::setFont(QFont(plat::qt::kSansFont, 9));
   QApplication::setWindowIcon(plat::qt::AppIcon());
 
@@ -765,6 +856,7 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   }
 
   pq::ConsoleHooks hooks;
+  hooks.pictureLayout = OnPictureLayout;
   hooks.command = OnCommand;
   hooks.keyPress = OnKeyPress;
   hooks.keyRelease = OnKeyRelease;
@@ -824,6 +916,9 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   if (g_settings.DiagnosticsWindow) plat::ShowWindow(plat::kWinDiagnostics, 1);
   if (g_settings.AltitudeWindow) plat::ShowWindow(plat::kWinAltitude, 1);
   for (const int id : options.startCommands) OnCommand(id);
+  g_app.startTicks = plat::CounterNow();
+  if (options.runSeconds > 0)
+    QTimer::singleShot(static_cast<int>(options.runSeconds * 1000.0), pq::MainWindow(), [] { plat::RequestClose(); });
   if (QWidget* c = pq::MainClient()) c->setFocus();
   UpdatePlaybackLoop();
   return 1;

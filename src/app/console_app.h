@@ -5,6 +5,7 @@
 // Used by the orvale program and the GUI tests only.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ struct ConsoleAppOptions {
   std::string screenshot;   // PNG of the main window after screenshotRecords records, then close
   int screenshotRecords = 40;
   std::vector<int> startCommands;  // menu commands run once the console has started (scripts)
+  double runSeconds = 0;    // > 0: the window closes by itself after this long
+  int stats = 0;            // at the close: pings received and processed, frames per window, to stdout
   int splash = 1;
   int quitOnClose = 1;      // the application quits when the main window has closed
 };
@@ -28,6 +31,7 @@ struct ConsoleAppState {
   int screenSaved = 0;      // --save-screen written
   int screenshotSaved = 0;  // --screenshot written
   int mouseX = -1, mouseY = -1;  // last mouse position over the main client
+  int64_t startTicks = 0;   // the console started (counter ticks): the stats' clock
 };
 extern ConsoleAppState g_app;
 

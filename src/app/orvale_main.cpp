@@ -14,7 +14,7 @@ namespace {
 
 void PrintHelp() {
   std::printf(
-      "usage: orvale [NAME[.K41] /p|/b|/x] [--save-screen FILE.bmp]\n"
+      "usage: orvale [NAME[.K41] /p|/b|/x] [--save-screen FILE.bmp] [--run-seconds S --stats]\n"
       "\n"
       "Without arguments the console starts in the run mode of \"Orvale.INI\" in\n"
       "the working directory (Head: live sonar; File: playback of a recording).\n"
@@ -23,6 +23,11 @@ void PrintHelp() {
       "\n"
       "  --save-screen FILE.bmp  with a conversion: the main window as a bitmap\n"
       "                          when the conversion ends\n"
+      "  --run-seconds S         close by itself after S seconds\n"
+      "  --stats                 at the close, print pings received and processed\n"
+      "                          and the frames published and painted per window\n"
+      "  --command ID            run menu command ID once started (repeatable)\n"
+      "  --no-splash             start without the splash picture\n"
       "  --help, --version\n");
 }
 
@@ -56,6 +61,11 @@ int main(int argc, char** argv) {
       // Scripts only: a menu command run once the console has started
       // (621 opens the Sidescan window); may be repeated.
       options.startCommands.push_back(std::atoi(argv[++i]));
+    } else if (std::strcmp(a, "--run-seconds") == 0 && hasValue) {
+      // Measurements: the console closes by itself after this many seconds.
+      options.runSeconds = std::atof(argv[++i]);
+    } else if (std::strcmp(a, "--stats") == 0) {
+      options.stats = 1;
     } else if (std::strcmp(a, "--no-splash") == 0) {
       options.splash = 0;
     } else if (a[0] == '-' && a[1] == '-') {

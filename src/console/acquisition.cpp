@@ -473,6 +473,16 @@ void StopAcquisition() {
 
 int AcquisitionRunning() { return g_acquisition.threadActive.load(); }
 
+int RequestRangeChange(int step) {
+  const int s = RequestRangeStep(step);
+  // The acquisition thread is the one that ends the ping; it cannot wait for itself.
+  if (s_thread.joinable() && s_thread.get_id() == std::this_thread::get_id()) return s;
+  const int levels = SuspendCycleLock();
+  WaitForPingInProgress();
+  ResumeCycleLock(levels);
+  return s;
+}
+
 int ApplyIpAddresses(const char* sonarAddress, const char* outputAddress) {
   int changed = 0;
   if (sonarAddress && std::strcmp(sonarAddress, g_settings.IPAddress_Sonar1) != 0) changed |= 1;

@@ -98,6 +98,13 @@ int StartAcquisition();
 void StopAcquisition();
 int AcquisitionRunning();
 
+// The operator's range step (RequestRangeStep of the switch module), then
+// the wait for the ping in progress to end, so that it finishes with the
+// range it was sent with. The wait gives up every level of the console lock
+// the caller holds: the ping can only finish if the cycle can take it.
+// Returns the step in force.
+int RequestRangeChange(int step);
+
 // The connect test: a connection to the head that is not kept, within
 // timeoutMs. 1 when the head accepted it.
 [[nodiscard]] int ProbeHead(const char* address, int port, int timeoutMs);

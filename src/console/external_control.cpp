@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/acquisition.h"
 #include "console/cycle_lock.h"
 #include "console/menu_ids.h"
 #include "console/ping_cycle.h"
@@ -223,7 +224,7 @@ int MapTilt(double* v) {
 // ---- effects: return kFieldApplied, kFieldQueued or kFieldNotApplied
 int DoRange(double v) {
   g_settings.HalfRange = 0;
-  RequestRangeStep(static_cast<int>(v));
+  RequestRangeChange(static_cast<int>(v));
   plat::InvalidateWindow(plat::kWinMain);  // range labels and the settings panel
   return kFieldApplied;
 }

@@ -257,12 +257,15 @@ int RequestRangeStep(int s) {
   g_switch.pendingStep = s;
   g_switch.rangeChangeSent = 0;
   g_switch.rangeChangePending = 1;
-  // Let the ping in progress finish with the range it was sent with, but never
-  // hang the user interface on a head that stopped answering.
+  return s;
+}
+
+int WaitForPingInProgress() {
+  // Never hang the user interface on a head that stopped answering.
   const int64_t t0 = plat::CounterNow();
   while (g_switch.pingInProgress.load() && plat::CounterMs(t0, plat::CounterNow()) < kRangeWaitMs)
     plat::SleepMs(1);
-  return s;
+  return g_switch.pingInProgress.load() ? 0 : 1;
 }
 
 void ClearRangeChangeMarks() {

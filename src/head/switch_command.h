@@ -98,10 +98,15 @@ void BuildSwitchCommand(uint8_t out[kSwitchCommandBytes]);
 // The operator asks for range step s (user-interface thread). Head mode only;
 // in File mode nothing happens. Applies the half-range rule, clamps s to the
 // head's steps, stores it in g_settings.Range, clamps the range offset to the
-// step's maximum, follows it with the auto pulse length when that is on, marks
-// the change pending for the command builder and waits (at most 0.5 s) for a
-// ping in progress to end. Returns the step in force afterwards.
+// step's maximum, follows it with the auto pulse length when that is on and
+// marks the change pending for the command builder. Returns the step in force
+// afterwards. It does not wait: the console's RequestRangeChange adds the wait
+// for the ping in progress with the console lock given up.
 int RequestRangeStep(int s);
+// Waits (at most 0.5 s) until no ping is in progress; 1 when none is. The
+// ping can only end if its thread can take the console lock, so the caller
+// must not hold it.
+int WaitForPingInProgress();
 // The run-mode switch clears the ping-in-progress and range-change marks.
 void ClearRangeChangeMarks();
 

@@ -331,6 +331,8 @@ void DrawGrid(int /*window*/) {
 
 // ------------------------------------------------------------ depth gate lines
 
+int WaterfallLayoutShown() { return g_scan.geom.mode == kModeProfile && g_settings.ProfileWaterfall == 1; }
+
 int ProfileRowOfDepth(double depthM) {
   const ScanGeometry& g = g_scan.geom;
   double samplesPerM = 500.0 / (g.rangeM > 0 ? g.rangeM : 1.0);

@@ -52,3 +52,8 @@ void DrawGrid(int window);
 void DrawDepthGateLines();
 // Picture row of a depth below the sonar in Profile mode.
 int ProfileRowOfDepth(double depthM);
+// 1 while the main window shows the Profile waterfall layout (Profile mode
+// built, `ProfileWaterfall` on): the picture at half size beside the
+// waterfall. Follows the setting at once; halfSizeLayout is what the grid
+// was last drawn for.
+int WaterfallLayoutShown();

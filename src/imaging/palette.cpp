@@ -10,8 +10,10 @@
 #include <cstdio>
 
 #include "imaging/overlay.h"
+#include "imaging/render.h"
 #include "imaging/scan_convert.h"
 #include "imaging/waterfall.h"
+#include "platform/frame_handoff.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 
@@ -143,6 +145,11 @@ void BlitImage(int /*window*/) {
   // The measuring line is drawn straight onto the window; a blit in the
   // middle of it would leave half a line behind.
   while (MeasureLineBusy.load()) plat::SleepMs(1);
+  // The Profile waterfall travels beside the picture it belongs to, before
+  // the blit asks for the paint that shows both.
+  if (g_scan.geom.mode == kModeProfile && g_settings.ProfileWaterfall == 1)
+    plat::PublishFrame(plat::kFrameProfileWaterfall, &g_render.WaterfallPicture[0][0], kWaterfallWidth,
+                       kWaterfallHeight, g_palette.pictureColours, 0, 0, kWaterfallWidth - 1, kWaterfallHeight - 1);
   plat::BlitImage(&g_scan.ImageBuffer[0][0], kImageWidth, kImageHeight, g_palette.pictureColours, 0, 0,
                   kImageWidth - 1, kImageHeight - 1);
 }

@@ -27,9 +27,10 @@ struct WindowFrames {
   std::atomic<int64_t> published{0};
 };
 
-WindowFrames g_frames[kWinCount];
+static_assert(kFrameProfileWaterfall == kWinCount, "the extra hand-offs follow the windows");
+WindowFrames g_frames[kFrameChannels];
 
-int ValidWindow(int window) { return window >= 0 && window < kWinCount; }
+int ValidWindow(int window) { return window >= 0 && window < kFrameChannels; }
 
 }  // namespace
 

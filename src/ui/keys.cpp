@@ -6,7 +6,7 @@
 // repeats with a step that grows by half a unit per repeat, so long moves
 // accelerate.
 //
-// Range changes go through the switch module's RequestRangeStep, which hands
+// Range changes go through the console's RequestRangeChange, which hands
 // them to the acquisition thread at a ping boundary. Everything else writes
 // g_settings on the user-interface thread and asks for a repaint.
 //
@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "console/acquisition.h"
 #include "console/cycle_lock.h"
 #include "console/playback.h"
 #include "files/recording.h"
@@ -143,7 +144,7 @@ static int ApplyRangeEntry(const char* text) {
     return 0;
   }
   g_settings.HalfRange = 0;
-  RequestRangeStep(code);
+  RequestRangeChange(code);
   RedrawDial(kDialRange);
   plat::InvalidateWindow(plat::kWinMain);
   return 1;
@@ -162,7 +163,7 @@ int StepRange(int direction) {
     // switches half range on; otherwise it holds the smallest step.
     s = g_settings.Range - 1;
   }
-  const int result = RequestRangeStep(s);
+  const int result = RequestRangeChange(s);
   RedrawDial(kDialRange);
   plat::InvalidateWindow(plat::kWinMain);
   return result;

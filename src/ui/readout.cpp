@@ -3,7 +3,10 @@
 // Test pictures is at (507, 602); the Profile apex moves with the profile
 // offsets. One pixel is R / 500 metres of the head's range; slant ranges
 // are also scaled by the speed of sound against 1500 m/s and the head's
-// range scale factor, as the grid's rings are.
+// range scale factor, as the grid's rings are. A window point is first taken
+// back to that full-size placement: through the display scale, or from the
+// half-size picture of the Profile waterfall layout, so every distance
+// measured there doubles. Owns g_mainLayout (user-interface thread).
 #include "ui/readout.h"
 
 #include <cmath>
@@ -18,6 +21,10 @@ namespace {
 
 constexpr int kPictureLeft = 2;
 constexpr int kPictureTop = 61;
+constexpr int kHalfLeft = 22;         // the half-size picture's left edge
+constexpr int kHalfFirstColumn = 100;  // the picture column it starts with
+constexpr int kBeamTestFirstColumn = 216;
+constexpr int kBeamTestLastColumn = 359;
 constexpr double kDegPerRad = 57.29577951;
 
 double SlantScale() {
@@ -40,18 +47,37 @@ double Bearing(double dx, double d, int left, int below) {
 
 }  // namespace
 
+MainLayout g_mainLayout;
+
+void SetDisplayScale(double scale) {
+  g_mainLayout.displayScale = scale >= kMinDisplayScale && scale <= kMaxDisplayScale ? scale : 1.0;
+}
+
+int PicturePointOfWindow(int x, int y, double* ux, double* uy) {
+  if (WaterfallLayoutShown()) {
+    // The small picture of the waterfall layout: columns 100..911 at half size from (22, 61).
+    if (x < 21 || x > 429 || y < 60 || y > 330) return 0;
+    *ux = kPictureLeft + kHalfFirstColumn + (x - kHalfLeft) * 2.0;
+    *uy = kPictureTop + (y - kPictureTop) * 2.0;
+    return 1;
+  }
+  const double z = g_mainLayout.displayScale;
+  if (x < kPictureLeft || y < kPictureTop || x >= kPictureLeft + kImageWidth * z || y >= kPictureTop + kImageHeight * z)
+    return 0;
+  *ux = kPictureLeft + (x - kPictureLeft) / z;
+  *uy = kPictureTop + (y - kPictureTop) / z;
+  return 1;
+}
+
 CursorReadout ComputeCursorReadout(int x, int y) {
   CursorReadout r;
   const ScanGeometry& g = g_scan.geom;
   const int mode = g.mode;
   if (mode < 0) return r;
-  const int halfSize = g_overlay.halfSizeLayout;
-  if (halfSize) {
-    // The small picture of the waterfall layout.
-    if (x < 21 || x > 429 || y < 60 || y > 330) return r;
-  } else if (x < kPictureLeft || x >= kPictureLeft + kImageWidth || y < kPictureTop || y >= kPictureTop + kImageHeight) {
-    return r;
-  }
+  // Everything below is measured in pixels of the full-size picture, placed
+  // at (2, 61): the half-size layout and a display scale map back to it.
+  double ux, uy;
+  if (!PicturePointOfWindow(x, y, &ux, &uy)) return r;
   const int units = g_settings.Units;
   const double unit = UnitFactor(units);
   const char* suffix = UnitSuffix(units);
@@ -62,8 +88,8 @@ CursorReadout ComputeCursorReadout(int x, int y) {
   r.shown = 1;
 
   if (mode == kModeLinear) {
-    const double range = (apexY - y - 4) * p;
-    double angle = g.beams > 0 ? (x - apexX) * g.sectorDeg / g.beams : 0.0;
+    const double range = (apexY - uy - 4) * p;
+    double angle = g.beams > 0 ? (ux - apexX) * g.sectorDeg / g.beams : 0.0;
     if (angle < 0.0) angle += 360.0;
     r.range = range * unit;
     r.across = angle;
@@ -72,11 +98,18 @@ CursorReadout ComputeCursorReadout(int x, int y) {
     return r;
   }
   if (mode == kModeBeamTest) {
-    r.range = ((apexY - y) * p - offset) * unit;
+    r.range = ((apexY - uy) * p - offset) * unit;
     std::snprintf(r.value1, sizeof r.value1, "%3.2f%s", r.range, suffix);
-    const int px = x - kPictureLeft, py = y - kPictureTop;
-    const int q = g_scan.PixelMap[py][px].SubBeamIndex;
-    if (q >= 216 && q <= 359) {
+    // The map is read one row lower than the picture row the range uses.
+    int px = static_cast<int>(ux) - kPictureLeft, py = static_cast<int>(uy) - (kPictureTop - 1);
+    px = px < 0 ? 0 : px >= kImageWidth ? kImageWidth - 1 : px;
+    py = py < 0 ? 0 : py >= kImageHeight ? kImageHeight - 1 : py;
+    int q = g_scan.PixelMap[py][px].SubBeamIndex;
+    if (q >= kBeamTestFirstColumn && q <= kBeamTestLastColumn) {
+      // A down-looking head's raster arrives the other way round (the decoder
+      // puts element position e at the far end), so the columns count from
+      // the other side. 575 - q maps 216..359 onto 359..216 exactly.
+      if (BeamTestMirrored()) q = kBeamTestFirstColumn + kBeamTestLastColumn - q;
       r.across = 40 - q / 9;
       std::snprintf(r.value2, sizeof r.value2, "Beam %d", 40 - q / 9);
     }
@@ -86,23 +119,22 @@ CursorReadout ComputeCursorReadout(int x, int y) {
     r.rectangular = 1;
     std::snprintf(r.label1, sizeof r.label1, "HOR:");
     std::snprintf(r.label2, sizeof r.label2, "VER:");
-    r.range = (x - apexX) * p * (halfSize ? 2.0 : 1.0) * unit;
-    r.across = ((apexY - y + 1) * p - offset) * unit;
+    r.range = (ux - apexX) * p * unit;
+    r.across = ((apexY - uy + 1) * p - offset) * unit;
     std::snprintf(r.value1, sizeof r.value1, "%5.2f%s", r.range, suffix);
     std::snprintf(r.value2, sizeof r.value2, "%5.2f%s", r.across, suffix);
     return r;
   }
   // Circular grids: Sector, Perspective, Profile.
-  const double dx = std::abs(apexX - x), dy = std::abs(apexY - y);
+  const double dx = std::abs(apexX - ux), dy = std::abs(apexY - uy);
   double d = std::sqrt(dx * dx + dy * dy);
   if (d == 0.0) d = 1e-6;
-  double bearing = Bearing(dx, d, x < apexX, y > apexY);
-  double range = d * p * SlantScale();
+  double bearing = Bearing(dx, d, ux < apexX, uy > apexY);
+  const double range = d * p * SlantScale();
   if (mode == kModeProfile) {
     bearing = 360.0 - (bearing - 180.0);
     while (bearing > 180.0) bearing -= 360.0;
     while (bearing < -180.0) bearing += 360.0;
-    if (halfSize) range *= 2.0;
   }
   r.range = range * unit;
   r.across = bearing;
@@ -111,13 +143,15 @@ CursorReadout ComputeCursorReadout(int x, int y) {
   return r;
 }
 
+int BeamTestMirrored() { return g_settings.Xdcr == 0; }
+
 int MeasuringAllowed() {
   const int mode = g_scan.geom.mode;
-  return mode == kModeSector || mode == kModePerspective || (mode == kModeProfile && !g_overlay.halfSizeLayout);
+  return mode == kModeSector || mode == kModePerspective || (mode == kModeProfile && !WaterfallLayoutShown());
 }
 
 double MeasuredDistance(int x0, int y0, int x1, int y1) {
   if (!MeasuringAllowed()) return -1.0;
   const double dx = x1 - x0, dy = y1 - y0;
-  return std::sqrt(dx * dx + dy * dy) * g_scan.geom.rangeM / 500.0 * SlantScale() * UnitFactor(g_settings.Units);
+  return std::sqrt(dx * dx + dy * dy) / g_mainLayout.displayScale * g_scan.geom.rangeM / 500.0 * SlantScale() * UnitFactor(g_settings.Units);
 }

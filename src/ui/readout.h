@@ -22,8 +22,29 @@ constexpr int kReadoutValueX = 889;
 constexpr int kReadoutRow1 = 680;
 constexpr int kReadoutRow2 = 698;
 
+// How the main window lays the picture out: the display scale z stretches
+// the 1012 x 542 picture to 1012 z x 542 z from (2, 61). The window's fixed
+// layout shows it 1:1; the painter and the readout both follow this value.
+// Written and read on the user-interface thread.
+struct MainLayout {
+  double displayScale = 1.0;
+};
+extern MainLayout g_mainLayout;
+constexpr double kMinDisplayScale = 0.25;
+constexpr double kMaxDisplayScale = 4.0;
+// Values outside kMinDisplayScale..kMaxDisplayScale fall back to 1.
+void SetDisplayScale(double scale);
+
+// The window point as a point of the full-size picture placed at (2, 61):
+// through the display scale, or from the half-size picture of the Profile
+// waterfall layout. 0 when the point is off the picture shown.
+int PicturePointOfWindow(int x, int y, double* ux, double* uy);
+
 // The readout for the mouse at window position (x, y).
 CursorReadout ComputeCursorReadout(int x, int y);
+// 1 when the Beam Test raster runs the other way round (a down-looking
+// transducer), so the readout counts the element columns from the other side.
+int BeamTestMirrored();
 
 // The measuring mark: a click on the picture sets it (Sector, Perspective,
 // Profile in its single layout), the next click clears it.

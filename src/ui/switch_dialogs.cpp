@@ -2,8 +2,8 @@
 // gain, pulse length and its multiplier, frequency, transmit and auto pulse
 // length in Head mode, and "DISPLAYSWITCHES", the read-only view of the
 // played record's switches in File mode. The values and their limits belong
-// to the switch-command module; a range change goes through its
-// RequestRangeStep so the acquisition thread sees it at a ping boundary.
+// to the switch-command module; a range change goes through the console's
+// RequestRangeChange so the acquisition thread sees it at a ping boundary.
 //
 // Index: [SECTION] Set Switches, Display Switches.
 #include "ui/switch_dialogs.h"
@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "console/acquisition.h"
 #include "head/switch_command.h"
 #include "platform/dialog.h"
 #include "settings/settings.h"
@@ -152,7 +153,7 @@ static void OkSetSwitches(plat::Dialog& d) {
     // Picking a longer range from the list is an explicit choice: it must not
     // be folded back into half range at the smallest step.
     if (step > g_headLimits.minStep) g_settings.HalfRange = 0;
-    RequestRangeStep(step);
+    RequestRangeChange(step);
   }
   int gain = 0;
   if (plat::GetInt(d, kIdSwGain, &gain) && gain >= 0 && gain <= g_headLimits.maxGain)

@@ -50,6 +50,7 @@
 #include "ui/display_dialogs.h"
 #include "ui/keys.h"
 #include "ui/readout.h"
+#include "gui/gui_test_util.h"
 
 // Font configuration keeps a cache for the life of the process and frees it
 // only at its own clean-up, which Qt does not run at exit: not ours to report
@@ -59,81 +60,8 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 namespace {
 
 using namespace apptest;
+using namespace guitest;
 namespace pq = plat::qt;
-
-QApplication* App() {
-  static int argc = 1;
-  static char name[] = "orvale_tests_gui";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    auto* a = new QApplication(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    return a;
-  }();
-  return app;
-}
-
-// Runs `act` on the first modal widget that opens (a dialog or a message
-// box shown by the code under test), from inside its modal loop.
-void WhenModalOpens(std::function<void(QWidget*)> act) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    if (QWidget* w = QApplication::activeModalWidget()) {
-      timer->stop();
-      timer->deleteLater();
-      act(w);
-    }
-  });
-  timer->start();
-}
-
-struct Box {
-  std::string caption, text;
-  int warning = 0;
-  int seen = 0;
-};
-
-void InterceptMessageBox(Box* box) {
-  WhenModalOpens([box](QWidget* w) {
-    auto* mb = qobject_cast<QMessageBox*>(w);
-    if (!mb) return;
-    box->seen = 1;
-    box->caption = mb->windowTitle().toStdString();
-    box->text = mb->text().toStdString();
-    box->warning = mb->icon() == QMessageBox::Warning;
-    mb->button(QMessageBox::Ok)->click();
-  });
-}
-
-class ConsoleGui : public AppFixture {
- protected:
-  void SetUp() override {
-    App();
-    AppFixture::SetUp();
-    ResetKeys();
-    ResetCommands();
-    plat::ResetFrames();
-  }
-  void TearDown() override {
-    StopConsoleApp();
-    ResetKeys();
-    ResetCommands();
-    AppFixture::TearDown();
-  }
-  // Head mode: no file dialog at start, and no acquisition thread to reach a head.
-  void StartHead(const std::string& extra = "") {
-    WriteLoopbackIni("RunMode=0\n" + extra);
-    ConsoleAppOptions o;
-    o.splash = 0;
-    o.quitOnClose = 0;
-    ASSERT_EQ(StartConsoleApp(o), 1);
-  }
-  QAction* Action(int id) {
-    return pq::MainWindow()->findChild<QAction*>(QString("cmd%1").arg(id));
-  }
-};
 
 TEST_F(ConsoleGui, MenuBarHoldsEveryPopupOfTheTableInOrder) {
   StartHead();
@@ -615,20 +543,6 @@ QRect DiagnosticsRow(const QWidget* w, int row) {
   const int h = QFontMetrics(f).height();
   return QRect(0, 6 + row * h, w->width(), h);
 }
-
-class PlayedConsole : public ConsoleGui {
- protected:
-  void StartFile(int pings, const std::string& pacing = "RealtimePlayback=0\nPlaybackDelay=0\n") {
-    WriteSurvey("played.K41", 12.0, pings);  // 10 pings a second
-    WriteLoopbackIni("RunMode=1\n" + pacing);
-    ConsoleAppOptions o;
-    o.splash = 0;
-    o.quitOnClose = 0;
-    o.playFile = Path("played.K41");
-    ASSERT_EQ(StartConsoleApp(o), 1);
-    ASSERT_EQ(g_player.fileOpen, 1);
-  }
-};
 
 TEST_F(PlayedConsole, PlayedPictureReachesThePaintedWindow) {
   StartFile(40);

@@ -215,15 +215,18 @@ TEST_F(SwitchCommandTest, PendingStepDrivesByteThreeUntilTheRunModeChanges) {
   EXPECT_EQ(cmd_[3], 10);
 }
 
-TEST_F(SwitchCommandTest, RangeRequestWaitsForThePingAtMostHalfASecond) {
+TEST_F(SwitchCommandTest, RangeRequestMarksAtOnceAndTheWaitForThePingEndsAfterHalfASecond) {
   g_switch.pingInProgress = 1;
-  const auto t0 = std::chrono::steady_clock::now();
+  auto t0 = std::chrono::steady_clock::now();
   RequestRangeStep(6);
-  const double ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_LT(ms, 100.0) << "the request itself never waits";
+  EXPECT_EQ(g_switch.rangeChangePending.load(), 1);
+  t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitForPingInProgress(), 0);
+  ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   EXPECT_GE(ms, 490.0);
   EXPECT_LT(ms, 5000.0);  // bounded, with room for a loaded machine
-  EXPECT_EQ(g_switch.rangeChangePending.load(), 1);
 }
 
 TEST_F(SwitchCommandTest, AcquisitionThreadSeesTheRequestWhileTheUserWaits) {
@@ -240,6 +243,7 @@ TEST_F(SwitchCommandTest, AcquisitionThreadSeesTheRequestWhileTheUserWaits) {
   });
   const auto t0 = std::chrono::steady_clock::now();
   RequestRangeStep(10);
+  EXPECT_EQ(WaitForPingInProgress(), 1);
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
   acquisition.join();

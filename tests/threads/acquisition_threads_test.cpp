@@ -16,9 +16,12 @@
 #include "console/ping_cycle.h"
 #include "console/run_mode.h"
 #include "head/return_data.h"
+#include "head/switch_command.h"
+#include "imaging/render.h"
 #include "platform/recording.h"
 #include "settings/settings.h"
 #include "ui/commands.h"
+#include "ui/keys.h"
 
 namespace {
 
@@ -86,6 +89,61 @@ TEST(AcquisitionThreads, PingsFlowWhileTheOperatorsCommandsRunBesideThem) {
   EXPECT_EQ(0, g_ping.sequenceErrors);
   EXPECT_EQ(0, g_ping.framingRejects);
   EXPECT_EQ(2, g_acquisition.threadsStarted.load());
+  testutil::ResetAllModules();
+}
+
+// A range step from a key runs under the console lock while the head pings.
+// The wait for the ping in progress must give the lock up, or the ping
+// could never end and every step would sit out the whole half second.
+TEST(AcquisitionThreads, RangeStepUnderTheLockWaitsForThePingNotForTheTimeOut) {
+  setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
+  testutil::ResetAllModules();
+  testutil::SimHead head(10.0);
+  const int port = head.Start();
+  {
+    CycleLock lock;
+    std::snprintf(g_settings.IPAddress_Sonar1, sizeof g_settings.IPAddress_Sonar1, "127.0.0.1");
+    std::snprintf(g_settings.IPAddress_Output1, sizeof g_settings.IPAddress_Output1, "127.0.0.1");
+    g_settings.RemotePort_Output1 = 9;
+    g_settings.RemotePort_Sonar1 = port;
+    g_settings.StepSize = 2;
+    g_settings.RunMode = 0;
+    g_acquisition.timing.startDelayMs = 0;
+    StartConsole("");
+  }
+  ASSERT_TRUE(WaitForPings(3, 20000));
+  int range0;
+  {
+    CycleLock lock;
+    range0 = g_settings.Range;
+  }
+  int caught = 0, released = 0, steps = 0;
+  for (int attempt = 0; attempt < 40 && caught < 4; ++attempt) {
+    // Catch a ping in flight, as an operator's key press mostly does.
+    const auto wait0 = Clock::now();
+    while (!g_switch.pingInProgress.load() &&
+           std::chrono::duration<double, std::milli>(Clock::now() - wait0).count() < 2000)
+      std::this_thread::yield();
+    CycleLock lock;
+    // The ping may have ended while this thread waited for the lock.
+    if (!g_switch.pingInProgress.load()) continue;
+    ++caught;
+    const long before = g_render.pingsDrawn;
+    const int step = StepRange(steps % 2 == 0 ? 1 : -1);
+    EXPECT_EQ(step, steps % 2 == 0 ? range0 + 1 : range0);
+    ++steps;
+    // Only the cycle draws, and only under the lock: a ping drawn while this
+    // thread was inside its locked step proves the lock was given up.
+    if (g_render.pingsDrawn > before) ++released;
+    EXPECT_EQ(1, CycleLockHeld()) << "the key's lock is back when the step returns";
+  }
+  ASSERT_GE(caught, 3) << "no ping was caught in flight";
+  EXPECT_EQ(released, caught) << "every ping in progress ended while the step waited";
+  {
+    CycleLock lock;
+    ShutdownConsole();
+  }
+  head.Stop();
   testutil::ResetAllModules();
 }
 

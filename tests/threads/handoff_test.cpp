@@ -55,7 +55,14 @@ TEST(FrameHandoff, ThePainterSeesOnlyWholePicturesInOrder) {
 TEST(FrameHandoff, RefusesPicturesLargerThanASlot) {
   static uint8_t big[plat::kFrameMaxBytes];
   EXPECT_EQ(plat::PublishFrame(plat::kWinMain, big, plat::kFrameMaxWidth + 1, 10, nullptr, 0, 0, 0, 0), 0);
-  EXPECT_EQ(plat::PublishFrame(plat::kWinCount, big, 10, 10, nullptr, 0, 0, 0, 0), 0);
+  EXPECT_EQ(plat::PublishFrame(plat::kFrameChannels, big, 10, 10, nullptr, 0, 0, 0, 0), 0);
+  EXPECT_EQ(plat::PublishFrame(-1, big, 10, 10, nullptr, 0, 0, 0, 0), 0);
+  // The channel after the windows carries the Profile waterfall picture, 500 x 518.
+  EXPECT_EQ(plat::PublishFrame(plat::kFrameProfileWaterfall, big, 500, 518, nullptr, 0, 0, 499, 517), 1);
+  const plat::Frame* f = plat::LatestFrame(plat::kFrameProfileWaterfall);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->width * f->height, 500 * 518);
+  plat::ResetFrames();
 }
 
 TEST(CycleLock, ExcludesTheOtherThreadAndNestsOnItsOwn) {

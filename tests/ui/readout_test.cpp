@@ -97,23 +97,81 @@ TEST_F(Readout, RectangularProfileGridGivesHorizontalAndVertical) {
   EXPECT_NEAR(r.across, (ay - y + 1) * p - g.rangeOffset, 1e-9);
 }
 
-TEST_F(Readout, BeamTestNamesTheBeamUnderTheCursor) {
+TEST_F(Readout, BeamTestNamesTheBeamUnderTheCursorFromEitherSide) {
   Build(kModeBeamTest);
-  // Sub-column 216 is beam 16 and 359 beam 1 (16 elements, 9 columns each).
-  int found = 0;
-  for (int want : {216, 359}) {
-    for (int py = 0; py < kImageHeight && found < 2; ++py) {
-      int px = 0;
-      for (; px < kImageWidth; ++px)
-        if (g_scan.PixelMap[py][px].SubBeamIndex == want) break;
-      if (px == kImageWidth) continue;
-      const CursorReadout r = ComputeCursorReadout(px + 2, py + 61);
-      EXPECT_STREQ(r.value2, want == 216 ? "Beam 16" : "Beam 1");
-      ++found;
-      break;
-    }
+  // Sub-column 216 is beam 16 and 359 beam 1 (16 elements, 9 columns each);
+  // a down-looking head's raster is mirrored, so the same columns read the
+  // other way round, and every column of an element's band reads that element.
+  struct Case {
+    const char* legend;
+    int xdcr, column;
+    const char* beam;
+  } cases[] = {
+      {"up, first column", 1, 216, "Beam 16"},   {"up, last column", 1, 359, "Beam 1"},
+      {"up, end of the first band", 1, 224, "Beam 16"}, {"up, next band", 1, 225, "Beam 15"},
+      {"down, first column", 0, 216, "Beam 1"},  {"down, last column", 0, 359, "Beam 16"},
+      {"down, end of the first band", 0, 224, "Beam 1"}, {"down, next band", 0, 225, "Beam 2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    g_settings.Xdcr = c.xdcr;
+    EXPECT_EQ(BeamTestMirrored(), c.xdcr == 0);
+    // The map's column q lies at picture column 217 + q, every row alike.
+    const int x = 2 + 217 + c.column, y = 61 + 300;
+    ASSERT_EQ(g_scan.PixelMap[300 + 1][217 + c.column].SubBeamIndex, c.column);
+    EXPECT_STREQ(ComputeCursorReadout(x, y).value2, c.beam);
   }
-  EXPECT_EQ(found, 2);
+}
+
+TEST_F(Readout, DisplayScaleMapsTheWindowBackToThePicture) {
+  Build(kModeSector);
+  const double p = g_scan.geom.rangeM / 500.0;
+  const double oneToOne = MeasuredDistance(100, 100, 130, 140);
+  SetDisplayScale(0.5);
+  ASSERT_EQ(g_mainLayout.displayScale, 0.5);
+  // The apex of the half-scale picture is at (2 + 505 / 2, 61 + 541 / 2);
+  // (254, 331) is picture pixel (504, 540), one pixel left of and above it.
+  CursorReadout r = ComputeCursorReadout(254, 331);
+  ASSERT_EQ(r.shown, 1);
+  EXPECT_NEAR(r.range, std::hypot(1.0, 1.0) * p, 1e-9);
+  r = ComputeCursorReadout(254, 331 - 50);
+  EXPECT_NEAR(r.range, std::hypot(1.0, 101.0) * p, 1e-9) << "50 window pixels are 100 picture pixels";
+  EXPECT_EQ(ComputeCursorReadout(2 + 507, 300).shown, 0) << "right of the scaled picture";
+  EXPECT_EQ(ComputeCursorReadout(300, 61 + 272).shown, 0) << "below it";
+  EXPECT_NEAR(MeasuredDistance(100, 100, 130, 140), 2 * oneToOne, 1e-9);
+  SetDisplayScale(9.0);
+  EXPECT_EQ(g_mainLayout.displayScale, 1.0) << "out of range falls back to 1:1";
+  r = ComputeCursorReadout(507, 502);
+  EXPECT_NEAR(r.range, 100 * p, 1e-9);
+  SetDisplayScale(1.0);
+}
+
+TEST_F(Readout, HalfSizeWaterfallLayoutMeasuresTheSmallPicture) {
+  g_settings.ProfileWaterfall = 1;
+  g_settings.ProfileGrid = 0;
+  Build(kModeProfile);
+  DrawGrid(0);
+  ASSERT_EQ(g_overlay.halfSizeLayout, 1);
+  const ScanGeometry& g = g_scan.geom;
+  const double p = g.rangeM / 500.0;
+  // The small picture shows columns 100..911 at half size from (22, 61):
+  // window column x is picture column 100 + 2 (x - 22), row y picture row 2 (y - 61).
+  const int x = 22 + (g.originX - 100) / 2, y = 61 + g.originY / 2 + 60;
+  const int dx = 100 + 2 * (x - 22) - g.originX;
+  CursorReadout r = ComputeCursorReadout(x, y);
+  ASSERT_EQ(r.shown, 1);
+  EXPECT_NEAR(r.range, std::hypot(dx, 120.0) * p, 1e-9) << "60 small pixels down are 120 picture pixels";
+  for (auto [wx, wy] : {std::pair{20, 100}, std::pair{430, 100}, std::pair{100, 59}, std::pair{100, 331}}) {
+    SCOPED_TRACE(wx * 1000 + wy);
+    EXPECT_EQ(ComputeCursorReadout(wx, wy).shown, 0);
+  }
+  EXPECT_EQ(MeasuringAllowed(), 0);
+  g_settings.ProfileGrid = 1;
+  Build(kModeProfile);
+  DrawGrid(0);
+  r = ComputeCursorReadout(x - 25, y);
+  EXPECT_NEAR(r.range, (dx - 50) * p, 1e-9) << "HOR doubles";
+  EXPECT_NEAR(r.across, (-120 + 1) * p - g.rangeOffset, 1e-9) << "VER doubles too";
 }
 
 TEST_F(Readout, MeasuredDistanceBetweenTwoPoints) {

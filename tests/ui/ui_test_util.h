@@ -20,6 +20,7 @@
 #include "settings/settings.h"
 #include "ui/commands.h"
 #include "ui/keys.h"
+#include "ui/readout.h"
 
 namespace uitest {
 
@@ -31,6 +32,7 @@ class UiFixture : public ::testing::Test {
     ResetKeys();
     ResetBackground();
     ResetRender();
+    g_mainLayout = MainLayout{};
     std::snprintf(g_settingsFile.path, sizeof g_settingsFile.path, "%s/Orvale.INI", dir_.path().c_str());
     // Automatic recording names and the coverage log go here too.
     std::snprintf(g_settingsFile.workingDirectory, sizeof g_settingsFile.workingDirectory, "%s",

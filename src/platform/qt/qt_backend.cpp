@@ -46,9 +46,12 @@
 #include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -84,6 +87,8 @@ const WindowSpec kWindows[kWinCount] = {
 };
 
 ConsoleHooks g_hooks;
+std::atomic<long> g_paints[kWinCount] = {};  // paint events per window since Install
+int g_installs = 0;  // counts Install: the frames published before it are gone
 
 QImage FrameImage(const Frame& f) {
   QImage img(f.pixels, f.width, f.height, f.width, QImage::Format_Indexed8);
@@ -105,6 +110,7 @@ class SecondaryWindow : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent*) override {
+    g_paints[id_].fetch_add(1, std::memory_order_relaxed);
     QPainter p(this);
     p.fillRect(rect(), kWindows[id_].black ? QColor(0, 0, 0) : QColor(192, 192, 192));
     const Frame* f = LatestFrame(id_);
@@ -168,10 +174,43 @@ class MainClientWidget : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent*) override {
+    g_paints[kWinMain].fetch_add(1, std::memory_order_relaxed);
     QPainter p(this);
     p.fillRect(rect(), Qt::black);
-    if (const Frame* f = LatestFrame(kWinMain)) p.drawImage(QPoint(kPictureX, kPictureY), FrameImage(*f));
+    PictureLayout layout;
+    if (g_hooks.pictureLayout) g_hooks.pictureLayout(&layout);
+    if (const Frame* f = LatestFrame(kWinMain)) DrawPicture(p, *f, layout);
     if (g_hooks.paintPanels) g_hooks.paintPanels(p);
+  }
+  static void DrawPicture(QPainter& p, const Frame& f, const PictureLayout& layout) {
+    const QImage picture = FrameImage(f);
+    if (layout.halfSize) {
+      // Half size with averaging, as a half-tone stretch shows it; made once
+      // per published frame, since the status strip repaints far more often.
+      static QImage half;
+      static const Frame* halfOf = nullptr;
+      static int64_t halfSequence = -1;
+      static int halfInstall = -1;
+      if (halfOf != &f || halfSequence != f.sequence || halfInstall != g_installs || half.isNull()) {
+        half = picture.copy(kHalfPictureFirstColumn, 0, kHalfPictureColumns, f.height)
+                   .convertToFormat(QImage::Format_RGB32)
+                   .scaled(kHalfPictureColumns / 2, f.height / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        halfOf = &f;
+        halfSequence = f.sequence;
+        halfInstall = g_installs;
+      }
+      p.drawImage(QPoint(kHalfPictureX, kPictureY), half);
+      if (const Frame* w = LatestFrame(kFrameProfileWaterfall))
+        p.drawImage(QPoint(kWaterfallPictureX, kWaterfallPictureY), FrameImage(*w));
+      return;
+    }
+    if (layout.scale == 1.0 || layout.scale <= 0.0) {
+      p.drawImage(QPoint(kPictureX, kPictureY), picture);
+      return;
+    }
+    const QRect target(kPictureX, kPictureY, static_cast<int>(f.width * layout.scale + 0.5),
+                       static_cast<int>(f.height * layout.scale + 0.5));
+    p.drawImage(target, picture);
   }
   void keyPressEvent(QKeyEvent* e) override {
     if (g_hooks.keyPress) g_hooks.keyPress(e);
@@ -205,6 +244,13 @@ class MainWindowWidget : public QMainWindow {
   }
 };
 
+// The status boxes as last set, from any thread: short texts in fixed
+// arrays, so the heartbeat of every ping allocates nothing.
+constexpr int kBoxTextBytes = 48;
+std::mutex g_boxMutex;
+char g_boxText[kBoxCount][kBoxTextBytes] = {};
+int g_boxChanges[kBoxCount] = {};
+
 struct QtState {
   QPointer<MainWindowWidget> main;
   QPointer<MainClientWidget> client;
@@ -216,6 +262,7 @@ struct QtState {
   int modal = 0;
   std::string presetFile;
   std::atomic<int> repaintPending[kWinCount] = {};
+  std::atomic<int> stripRepaintPending{0};
 };
 QtState* g_qt = nullptr;
 
@@ -585,8 +632,16 @@ class DialogView : public QDialog {
         case kStatic: {
           auto* label = new QLabel(this);
           label->setObjectName(name);
-          if (unitRow >= 0) grid->addWidget(label, unitRow, 2);
-          else grid->addWidget(label, row++, 0, 1, 3);
+          if (unitRow >= 0) {
+            grid->addWidget(label, unitRow, 2);
+          } else if (c.label[0] && c.text[0]) {
+            // A caption with its value ("Range:" "30 M"): both stay in view.
+            grid->addWidget(new QLabel(Text(c.label), this), row, 0);
+            grid->addWidget(label, row++, 1, 1, 2);
+            captioned_.push_back(id);
+          } else {
+            grid->addWidget(label, row++, 0, 1, 3);
+          }
           bound_.push_back({id, label});
           break;
         }
@@ -675,7 +730,11 @@ class DialogView : public QDialog {
         }
         case kRadio: static_cast<QRadioButton*>(b.widget)->setChecked(c->checked != 0); break;
         case kCheck: static_cast<QCheckBox*>(b.widget)->setChecked(c->checked != 0); break;
-        case kStatic: static_cast<QLabel*>(b.widget)->setText(Text(c->text[0] ? c->text : c->label)); break;
+        case kStatic: {
+          const int captioned = std::find(captioned_.begin(), captioned_.end(), b.id) != captioned_.end();
+          static_cast<QLabel*>(b.widget)->setText(Text(c->text[0] || captioned ? c->text : c->label));
+          break;
+        }
         case kButton: static_cast<QPushButton*>(b.widget)->setText(Text(c->label)); break;
         default: break;
       }
@@ -690,6 +749,7 @@ class DialogView : public QDialog {
   DialogHandler handler_;
   std::vector<Bound> bound_;
   std::vector<Bound> spins_;
+  std::vector<int> captioned_;  // statics shown as a caption beside their value
   int finished_ = 0;
 };
 
@@ -737,6 +797,28 @@ void QtSetCursor(int shape) {
   });
 }
 
+void QtStatusBox(int box, const char* text) {
+  if (box < 0 || box >= kBoxCount) return;
+  {
+    std::lock_guard<std::mutex> hold(g_boxMutex);
+    const char* t = text ? text : "";
+    // The heartbeat is erased on every ping: an unchanged box costs nothing.
+    if (std::strncmp(g_boxText[box], t, kBoxTextBytes - 1) == 0) return;
+    std::snprintf(g_boxText[box], kBoxTextBytes, "%s", t);
+    ++g_boxChanges[box];
+  }
+  // Only the strip of the boxes, not the whole picture, and one request in
+  // flight at a time, so a fast heartbeat cannot flood the event queue.
+  if (!g_qt || g_qt->stripRepaintPending.exchange(1)) return;
+  OnUi(
+      [] {
+        if (!g_qt) return;
+        g_qt->stripRepaintPending.store(0);
+        if (g_qt->client) g_qt->client->update(QRect(0, kStatusStripY, kMainWidth, kStatusStripH));
+      },
+      1);
+}
+
 void QtRequestClose() {
   // Queued: the close handler must not run inside the command that asked.
   OnUi(
@@ -750,7 +832,7 @@ const Backend kQtBackend = {
     QtMessageBox,  QtSetWindowTitle, QtShowWindow,  QtInvalidate,   QtCheckMenuItem,
     QtEnableMenuItem, QtSetMenuItemText, QtBlitImage, QtProgressBegin, QtProgressSet,
     QtProgressEnd, QtFileDialog,     QtRunDialog,   QtSetCursor,    QtRequestClose,
-    nullptr,  // status boxes: kept by the recording backend until the main window draws them
+    QtStatusBox,
 };
 
 }  // namespace
@@ -760,6 +842,15 @@ const Backend kQtBackend = {
 int Install(const ConsoleHooks& hooks) {
   if (g_qt) Uninstall();
   g_hooks = hooks;
+  {
+    std::lock_guard<std::mutex> hold(g_boxMutex);
+    for (int b = 0; b < kBoxCount; ++b) {
+      g_boxText[b][0] = 0;
+      g_boxChanges[b] = 0;
+    }
+  }
+  for (std::atomic<long>& n : g_paints) n.store(0);
+  ++g_installs;
   g_qt = new QtState;
   auto* main = new MainWindowWidget;
   main->setWindowTitle(kWindows[kWinMain].title);
@@ -860,5 +951,23 @@ void PresetFileDialogAnswer(const char* path) {
 }
 
 int ModalOpen() { return g_qt ? g_qt->modal : 0; }
+
+void StatusBoxText(int box, char* out, int size) {
+  if (size <= 0) return;
+  out[0] = 0;
+  if (box < 0 || box >= kBoxCount) return;
+  std::lock_guard<std::mutex> hold(g_boxMutex);
+  std::snprintf(out, static_cast<size_t>(size), "%s", g_boxText[box]);
+}
+
+int StatusBoxChanges(int box) {
+  if (box < 0 || box >= kBoxCount) return 0;
+  std::lock_guard<std::mutex> hold(g_boxMutex);
+  return g_boxChanges[box];
+}
+
+long PaintCount(int window) {
+  return window >= 0 && window < kWinCount ? g_paints[window].load(std::memory_order_relaxed) : 0;
+}
 
 }  // namespace plat::qt

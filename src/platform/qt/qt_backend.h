@@ -23,9 +23,27 @@ constexpr int kPictureY = 61;
 constexpr int kMainWidth = 1034;
 constexpr int kMainHeight = 778;
 
+// Where the main picture goes in the client: stretched by `scale` from
+// (2, 61); or the Profile waterfall layout: picture columns 100..911 at half
+// size at (22, 61), smoothed, with the waterfall picture 1:1 at (431, 62).
+struct PictureLayout {
+  double scale = 1.0;
+  int halfSize = 0;
+};
+constexpr int kHalfPictureX = 22;
+constexpr int kHalfPictureFirstColumn = 100;
+constexpr int kHalfPictureColumns = 812;
+// The strip of the main client where the console draws the status boxes; a
+// box change repaints only this strip.
+constexpr int kStatusStripY = 714;
+constexpr int kStatusStripH = 32;
+constexpr int kWaterfallPictureX = 431;
+constexpr int kWaterfallPictureY = 62;
+
 // What the console does with the main window's input; every hook runs on the
 // user-interface thread and may be null.
 struct ConsoleHooks {
+  void (*pictureLayout)(PictureLayout* layout) = nullptr;  // asked before each paint of the picture
   void (*command)(int id) = nullptr;                // a menu item was chosen
   void (*keyPress)(QKeyEvent* event) = nullptr;
   void (*keyRelease)(QKeyEvent* event) = nullptr;
@@ -91,5 +109,14 @@ void PresetFileDialogAnswer(const char* path);
 
 // Message boxes and dialogs open now (tests wait for them).
 int ModalOpen();
+
+// The text of a status box (plat::SetStatusBox) as the backend holds it now,
+// "" while the box is erased. User-interface thread (the painter).
+void StatusBoxText(int box, char* out, int size);
+// Status box changes so far (tests).
+int StatusBoxChanges(int box);
+
+// Paint events each window has run since Install (the speed measurement).
+long PaintCount(int window);
 
 }  // namespace plat::qt
