@@ -106,6 +106,7 @@ void ResetRecording() {
   (void)CloseOutput(g_recording.file);
   if (g_recording.coverageLogOpen) (void)CloseCoverageLog(g_recording.coverageDirectory);
   g_recording = RecordingState{};
+  g_recordWriter = RecordWriterState{};
 }
 
 int Recording() { return g_recording.recording; }
@@ -408,6 +409,8 @@ static void NewRecording() {
   g_recording.errorReported = 0;
   g_recording.writeErrors = 0;
   g_recording.writeErrorsShown = 0;
+  // Camera frames are owed from the start of each recording.
+  g_recordWriter = RecordWriterState{};
 }
 
 int StartAutomaticRecording() {
