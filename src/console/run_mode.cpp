@@ -95,13 +95,6 @@ void SetHeadModeMenus() {
   plat::SetWindowTitle(plat::kWinMain, kProductTitle);
 }
 
-// The camera's items follow whether a camera is connected.
-void EnableVideoItems() {
-  const int enabled = g_settings.RunMode == 0 && g_video.present;
-  EnableItems(kVideoItems, sizeof kVideoItems / sizeof kVideoItems[0], enabled);
-  plat::EnableMenuItem(kCmdOpenVideoWindow, 1);
-}
-
 void CloseOutputFiles() {
   ClosePointFile();
   CloseBeamFile();
@@ -110,7 +103,11 @@ void CloseOutputFiles() {
 
 }  // namespace
 
-void UpdateVideoMenus() { EnableVideoItems(); }
+void UpdateVideoMenus() {
+  const int enabled = g_settings.RunMode == 0 && g_video.present;
+  EnableItems(kVideoItems, sizeof kVideoItems / sizeof kVideoItems[0], enabled);
+  plat::EnableMenuItem(kCmdOpenVideoWindow, 1);
+}
 
 void ResetRunState() {
   ResetRunCounters();
@@ -247,7 +244,7 @@ void SetRunMode() {
     CentreProfile();
   }
 
-  EnableVideoItems();
+  UpdateVideoMenus();
   rm.lastPlaybackOpened = 0;
   if (fileMode) {
     plat::ShowWindow(plat::kWinPlayback, 1);

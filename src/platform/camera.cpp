@@ -398,6 +398,13 @@ int DriverIndexOfPath(const char* path) {
   return 0;
 }
 
+// A program that ends with the camera open (an early exit) must not meet a
+// joinable thread in the static destructors: the camera is closed first,
+// this being the last of the module's statics.
+struct CloseAtExit {
+  ~CloseAtExit() { CloseCamera(); }
+} s_closeAtExit;
+
 }  // namespace
 
 // ============================================================ public
