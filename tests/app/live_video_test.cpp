@@ -110,6 +110,7 @@ TEST_F(LiveVideo, FramesComeAtTheRateAndTheRecordingPlaysAsWithoutThem) {
     if (frames == 2) oneFrame.assign(b, b + items[k].length);
   }
   EXPECT_EQ(s.recordsWritten, records);
+  EXPECT_EQ(s.framesEmbedded, frames);
   // 3 a second of recorded time, the first with the first record: within
   // one frame (a 20 s run is within one frame of 60 as well).
   const double seconds = last - first;
