@@ -19,6 +19,9 @@
 #include "platform/platform.h"
 #include "settings/settings.h"
 
+// Every frame embedded must be one the reader takes back.
+static_assert(kVideoFrameBytes <= kMaxVideoFrameBytes);
+
 VideoState g_video;
 uint8_t g_shownVideoFrame[plat::kCameraMaxFrameBytes];
 
