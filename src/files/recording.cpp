@@ -409,8 +409,10 @@ static void NewRecording() {
   g_recording.errorReported = 0;
   g_recording.writeErrors = 0;
   g_recording.writeErrorsShown = 0;
-  // Camera frames are owed from the start of each recording.
+  // The first record of each recording carries a camera frame; the next are
+  // owed from there.
   g_recordWriter = RecordWriterState{};
+  g_recordWriter.frameAtNextRecord = 1;
 }
 
 int StartAutomaticRecording() {

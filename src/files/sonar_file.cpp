@@ -96,8 +96,10 @@ int VideoFrameDue(int captureWindowOpen) {
   if (!captureWindowOpen || g_settings.RecordVideo != 1) return 0;
   double& credit = g_recordWriter.frameCredit;
   const double rate = g_settings.RecordVideoRate > 0.0 ? g_settings.RecordVideoRate : 0.0;
-  if (g_ping.pingPeriodMs < 1) {
-    // No period measured yet: this record takes a frame, the count starts here.
+  if (g_ping.pingPeriodMs < 1 || g_recordWriter.frameAtNextRecord) {
+    // No period measured yet, or a recording's first record: this record
+    // takes a frame, the count starts here.
+    g_recordWriter.frameAtNextRecord = 0;
     credit = 1.0;
   } else {
     credit += rate * g_ping.pingPeriodMs * 0.001;

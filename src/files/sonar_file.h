@@ -47,10 +47,12 @@ void FormatTimeStamp(const plat::LocalTime& t, TimeStamp* out);
 
 // ---------------------------------------------------------------- writer
 struct RecordWriterState {
-  // Frames owed by the recorded time since the last frame, in frames (0 to
-  // 2); grows by rate x ping period with every record while frames are
-  // taken. Written by the ping cycle under the console lock.
+  // Written under the console lock by the ping cycle and the recording's
+  // start. Frames owed by the recorded time since the last frame, in frames
+  // (0 to 2); grows by rate x ping period with every record while frames
+  // are taken.
   double frameCredit = 0.0;
+  int frameAtNextRecord = 0;  // set by a recording's start: its first record takes a frame
 };
 extern RecordWriterState g_recordWriter;
 
@@ -65,7 +67,7 @@ int FileRecordSizeOfLetter(int letter);
 // Counts one record while the capture window is open and RecordVideo is 1;
 // returns 1 when a frame is due with this record: RecordVideoRate frames per
 // second of recorded time on average, at most one per record, the first
-// with the first record after an unmeasured ping period.
+// with a recording's first record (or after an unmeasured ping period).
 int VideoFrameDue(int captureWindowOpen);
 
 // ---------------------------------------------------------------- reader

@@ -314,6 +314,14 @@ TEST_F(SonarFileWriter, VideoFramesAreDueAtTheRateOfRecordedTime) {
   EXPECT_EQ(0, VideoFrameDue(1));
   EXPECT_EQ(0, VideoFrameDue(1));
   EXPECT_EQ(1, VideoFrameDue(1)) << "0.3 frames a ping from zero: the fourth";
+  // A recording's start: its first record takes a frame though the period
+  // is measured, and the count starts over from there.
+  g_recordWriter = RecordWriterState{};
+  g_recordWriter.frameCredit = 0.9;
+  g_recordWriter.frameAtNextRecord = 1;
+  std::string due;
+  for (int i = 0; i < 5; ++i) due += VideoFrameDue(1) ? 'F' : '.';
+  EXPECT_EQ("F...F", due);
 }
 
 }  // namespace
