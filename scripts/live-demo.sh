@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The console against the head simulator, for a first look: a fresh working
 # directory whose Orvale.INI points every address at loopback and the head at
-# a simulator started here on a free port, then `orvale` in Head mode. The
-# simulator stops when the console closes. Needs a display.
+# a simulator started here on a free port, then `orvale` in Head mode with the
+# built-in test camera in its "Video" window. The simulator stops when the
+# console closes. Needs a display.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-build-release}"
@@ -31,6 +32,7 @@ StepSize=1
 Range=4
 ProfilePointDetection=1
 ProfilePointFilter=2
+VideoDevice=test
 INI
 
 "$bin/orvale-headsim" --bind 127.0.0.1 --port "$port" --depth 14 --slope 3 --speckle --noise 1.5 \

@@ -60,6 +60,8 @@
 #include "ui/dials.h"
 #include "ui/keys.h"
 #include "ui/readout.h"
+#include "video/capture.h"
+#include "video/screen_capture.h"
 
 ConsoleAppState g_app;
 
@@ -126,7 +128,6 @@ void SaveMainWindow(const std::string& path, const char* format, int fromScreen)
   if (shot.isNull()) shot = main->grab().toImage();
   shot = shot.convertToFormat(QImage::Format_RGB888);
   if (!shot.save(QString::fromStdString(path), format)) std::fprintf(stderr, "orvale: cannot write %s\n", path.c_str());
-  else if (std::strcmp(format, "BMP") == 0) g_app.screenSaved = 1;
   else g_app.screenshotSaved = 1;
 }
 
@@ -148,7 +149,10 @@ void Tick() {
   if (g_player.quitRequested) {
     // The end of a command-line run: the picture of the last ping is still
     // the published frame, so the saved screen shows it.
-    if (!s_options.saveScreen.empty()) SaveMainWindow(s_options.saveScreen, "BMP", 0);
+    if (!s_options.saveScreen.empty()) {
+      if (SaveScreenBitmap(s_options.saveScreen.c_str())) g_app.screenSaved = 1;
+      else std::fprintf(stderr, "orvale: cannot write %s\n", s_options.saveScreen.c_str());
+    }
     plat::RequestClose();
     return;
   }
@@ -401,6 +405,19 @@ void OnWindowClosed(int window) {
     case plat::kWinIntensity:
       if (g_commands.intensityShown) OnCommand(623);
       break;
+    case plat::kWinVideoPlayback: {
+      CycleLock lock;
+      VideoPlaybackClosed();
+      break;
+    }
+    case plat::kWinVideoCapture: {
+      // Without its window the camera is disconnected; "Open Video Window"
+      // connects it again.
+      CycleLock lock;
+      CloseVideoWindow();
+      UpdateVideoMenus();
+      break;
+    }
     default: break;
   }
 }
@@ -631,9 +648,22 @@ int AltitudeTextNow(char* out, int size) {
   return AltitudeText(out, size, g_detect.altitudeM, g_settings.ProfilePointDetection, g_settings.Units);
 }
 
+// The Video Playback window: the played frame at the top left.
+void PaintVideoPlayback(QPainter& p, int width, int height) {
+  p.fillRect(QRect(0, 0, width, height), Qt::black);
+  const int w = g_video.playedWidth, h = g_video.playedHeight;
+  if (w <= 0 || h <= 0) return;
+  QImage picture(w, h, QImage::Format_BGR888);
+  const size_t stride = static_cast<size_t>(plat::CameraRowBytes(w));
+  for (int y = 0; y < h; ++y)
+    std::memcpy(picture.scanLine(y), g_shownVideoFrame + stride * (h - 1 - y), static_cast<size_t>(w) * 3);
+  p.drawImage(QPoint(0, 0), picture);
+}
+
 int PaintWindow(int window, QPainter& p, int width, int height) {
   CycleLock lock;
   switch (window) {
+    case plat::kWinVideoPlayback: PaintVideoPlayback(p, width, height); return 1;
     case plat::kWinPlayback: PaintPlayback(p, width); return 1;
     case plat::kWinDiagnostics: PaintDiagnostics(p, width, height); return 1;
     case plat::kWinAltitude:

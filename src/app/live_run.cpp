@@ -27,6 +27,7 @@
 #include "platform/platform.h"
 #include "platform/recording.h"
 #include "settings/settings.h"
+#include "video/capture.h"
 
 namespace {
 
@@ -268,6 +269,7 @@ int RunLive(const LiveOptions& options, LiveSummary* summary, char* error, int e
     CycleLock lock;
     s.recordingStarted = options.record;
     s.recordsWritten = g_recording.pingsRecorded;
+    s.framesEmbedded = g_video.framesEmbedded;
     s.settingsSaved = ShutdownConsole();  // closes the recording with every whole ping in it
   }
   if (summary) *summary = s;
@@ -276,10 +278,12 @@ int RunLive(const LiveOptions& options, LiveSummary* summary, char* error, int e
 
 void FormatLiveSummary(const LiveSummary& s, char* out, int size) {
   std::snprintf(out, static_cast<size_t>(size),
-                "%ld pings processed (%ld completed, %ld recorded) in %.1f s, %.1f pings/s, period %d ms, ping cycle mean %.2f ms, "
-                "longest %.2f ms; %d connections, longest outage %.1f ms; %d sequence errors, %d framing "
+                "%ld pings processed (%ld completed, %ld recorded, %ld camera frames) in %.1f s, %.1f pings/s, "
+                "period %d ms, ping cycle mean %.2f ms, longest %.2f ms; %d connections, longest outage %.1f ms; "
+                "%d sequence errors, %d framing "
                 "rejects, %d short reads, %d short packets, %d timeouts, %d send / %d receive errors%s",
-                s.pingsProcessed, s.pingsHandedOver, s.recordsWritten, s.seconds, s.pingsPerSecond, s.meanPeriodMs, s.meanCycleMs,
+                s.pingsProcessed, s.pingsHandedOver, s.recordsWritten, s.framesEmbedded, s.seconds, s.pingsPerSecond,
+                s.meanPeriodMs, s.meanCycleMs,
                 s.longestCycleMs, s.connections, s.longestOutageMs, s.sequenceErrors, s.framingRejects,
                 s.shortReads, s.shortPackets, s.receiveTimeouts, s.sendErrors, s.receiveErrors,
                 s.settingsSaved ? "; settings saved" : "; settings NOT saved");

@@ -21,6 +21,7 @@ struct LiveSummary {
   double longestCycleMs = 0.0;
   int recordingStarted = 0;   // --record opened its file
   long recordsWritten = 0;    // records the recording wrote
+  long framesEmbedded = 0;    // camera frames written after them
   int meanPeriodMs = 0;       // the console's ping period (mean of three)
   int connections = 0;
   double longestOutageMs = 0.0;  // connection lost -> connected again

@@ -34,6 +34,7 @@
 #include "processing/profile_filter.h"
 #include "processing/xtf.h"
 #include "settings/settings.h"
+#include "video/capture.h"
 
 PerPingState g_perPing;
 
@@ -257,10 +258,14 @@ int ProcessDecodedRecord() {
 
   // 2. Live: a speed of sound the probe or external control queued, which
   // the record carries; then the ping is recorded as soon as it decodes,
-  // before anything can hold it up. Camera frames join when the video module
-  // supplies them.
+  // before anything can hold it up, with the camera's latest frame after it
+  // when one is due (a copy; the camera's thread did the rest).
   if (!fileMode) TakeQueuedSoundVelocityIntoSettings();
-  if (!fileMode && Recording()) (void)RecordPing(nullptr, 0);
+  if (!fileMode && Recording()) {
+    const uint8_t* frame = nullptr;
+    const int frameLength = VideoFrameDue(VideoCaptureOpen()) ? TakeEmbeddedFrame(&frame) : 0;
+    (void)RecordPing(frame, frameLength);
+  }
 
   // 3. Follow the head type the ping reports.
   s_holdDecodedPing = 1;
@@ -306,6 +311,9 @@ int ProcessDecodedRecord() {
     BuildSidescanLine();
   UpdateWaterfalls();
   pp.plotTimeMs = NowMs() - plotStart;
+
+  // 8. File mode: the frame the played record carries, when asked for.
+  if (fileMode) ShowPlayedFrame();
 
   // 9. Outputs and the XTF ping.
   RunOutputSequence(mode);

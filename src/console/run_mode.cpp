@@ -40,6 +40,8 @@
 #include "processing/profile_filter.h"
 #include "processing/xtf.h"
 #include "settings/settings.h"
+#include "video/capture.h"
+#include "video/screen_capture.h"
 
 RunModeState g_runMode;
 
@@ -52,8 +54,11 @@ constexpr int kPortOpenDelayMs = 250;
 // the other.
 constexpr int kFileOnlyItems[] = {kCmdPlaybackFile,  kCmdConvertK4P, kCmdConvertK4B, kCmdConvertXtf,
                                   kCmdRealtimePlayback, kCmdCopy,     kCmdFastPlayback};
-constexpr int kHeadOnlyItems[] = {kCmdRecord,        kCmdComPorts, kCmdOpenVideoWindow, kCmdVideoFormat,
-                                  kCmdRecordVideo,   kCmdXdcrUp,   kCmdXdcrDown};
+constexpr int kHeadOnlyItems[] = {kCmdRecord, kCmdComPorts, kCmdXdcrUp, kCmdXdcrDown};
+// Greyed in File mode and, in Head mode, while no camera is connected;
+// "Open Video Window" stays, since it re-creates the capture window (Head
+// mode) or asks for the played frames (File mode).
+constexpr int kVideoItems[] = {kCmdRecordVideo, kCmdVideoFormat, kCmdVideoRate};
 
 void EnableItems(const int* ids, int count, int enabled) {
   for (int i = 0; i < count; ++i) plat::EnableMenuItem(ids[i], enabled);
@@ -98,6 +103,12 @@ void CloseOutputFiles() {
 
 }  // namespace
 
+void UpdateVideoMenus() {
+  const int enabled = g_settings.RunMode == 0 && g_video.present;
+  EnableItems(kVideoItems, sizeof kVideoItems / sizeof kVideoItems[0], enabled);
+  plat::EnableMenuItem(kCmdOpenVideoWindow, 1);
+}
+
 void ResetRunState() {
   ResetRunCounters();
   ForgetPlayedSettings();
@@ -132,6 +143,9 @@ void ResetConsole() {
   ResetDiagnostics();
   ResetCommandLine();
   StopAcquisition();
+  // After the acquisition thread: no ping may be taking a frame.
+  ResetVideo();
+  ResetScreenCapture();
   ResetAcquisition();
   ClearOutputFault();
   net::ResetNet();
@@ -158,6 +172,7 @@ int StartConsole(const char* commandLine) {
   InitPipeline();
   ResetRunCounters();
   ClearAndShowPicture();
+  PrepareVideoPlaybackWindow();
   const int line = ProcessCommandLine(commandLine ? commandLine : "");
   if (line == kCmdClose) return line;
   SetRunMode();
@@ -177,8 +192,10 @@ void SetRunMode() {
   plat::SetCursor(plat::kCursorWait);
   ResetRunState();
 
-  // Everything of the old mode stops before the new one starts.
-  plat::ShowWindow(plat::kWinVideoPlayback, 0);
+  // Everything of the old mode stops before the new one starts. A ping that
+  // follows the camera's close finds no capture window and takes no frame.
+  CloseVideoWindow();
+  CloseVideoPlaybackWindow();
   StopRecording();
   StopCopy();
   ClosePlaybackFile();
@@ -200,6 +217,8 @@ void SetRunMode() {
   } else {
     RestoreLiveHeadCopies();
     SetHeadModeMenus();
+    // The camera runs before the first ping, so frames are there to embed.
+    (void)OpenVideoWindow();
     StartAcquisition();
     // The receivers need a moment after the head link starts before their
     // ports are opened.
@@ -225,6 +244,7 @@ void SetRunMode() {
     CentreProfile();
   }
 
+  UpdateVideoMenus();
   rm.lastPlaybackOpened = 0;
   if (fileMode) {
     plat::ShowWindow(plat::kWinPlayback, 1);
@@ -253,7 +273,9 @@ int ShutdownConsole() {
   }
   CloseOutputFiles();
   const int saved = g_settingsFile.path[0] ? SaveSettings(g_settingsFile.path) : 0;
-  plat::ShowWindow(plat::kWinVideoPlayback, 0);
+  CloseVideoWindow();
+  CloseVideoPlaybackWindow();
+  g_video.playbackRequested = 0;
   CloseOutputSocket();
   g_runMode.shutDown = 1;
   return saved;

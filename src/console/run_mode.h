@@ -53,6 +53,10 @@ int StartConsole(const char* commandLine);
 // a conversion run, otherwise through the open dialog).
 void SetRunMode();
 
+// Enables the camera's menu items in Head mode while a camera is connected
+// and greys them otherwise ("Open Video Window" stays enabled).
+void UpdateVideoMenus();
+
 // Shutdown in order: the mode's threads and ports, the copy and playback
 // file, the output files, the settings saved, the output socket closed.
 // Returns what SaveSettings returned.

@@ -106,6 +106,7 @@ void ResetRecording() {
   (void)CloseOutput(g_recording.file);
   if (g_recording.coverageLogOpen) (void)CloseCoverageLog(g_recording.coverageDirectory);
   g_recording = RecordingState{};
+  g_recordWriter = RecordWriterState{};
 }
 
 int Recording() { return g_recording.recording; }
@@ -408,6 +409,10 @@ static void NewRecording() {
   g_recording.errorReported = 0;
   g_recording.writeErrors = 0;
   g_recording.writeErrorsShown = 0;
+  // The first record of each recording carries a camera frame; the next are
+  // owed from there.
+  g_recordWriter = RecordWriterState{};
+  g_recordWriter.frameAtNextRecord = 1;
 }
 
 int StartAutomaticRecording() {

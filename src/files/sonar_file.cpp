@@ -89,18 +89,26 @@ int FileRecordSizeOfLetter(int letter) {
   return type < 0 ? 0 : kDataTypes[type].fileRecordSize;
 }
 
-int VideoFrameInterval(double recordVideoRate, int pingPeriodMs) {
-  const double periodS = pingPeriodMs < 1 ? 1.0 : pingPeriodMs * 0.001;
-  if (!(recordVideoRate > 0.0)) return 100;  // no rate: as rare as allowed
-  const double n = 1.0 / (recordVideoRate * periodS) + 0.5;
-  return TruncClamped(n, 1, 100);
-}
-
+// A whole number of pings between frames would miss the rate by up to half
+// a ping per frame (3 frames a second at 10 pings a second would come out
+// as 3.3); owing frames by the recorded time keeps the rate on average.
 int VideoFrameDue(int captureWindowOpen) {
   if (!captureWindowOpen || g_settings.RecordVideo != 1) return 0;
-  const int interval = VideoFrameInterval(g_settings.RecordVideoRate, g_ping.pingPeriodMs);
-  if (++g_recordWriter.frameCounter < interval) return 0;
-  g_recordWriter.frameCounter = 0;
+  double& credit = g_recordWriter.frameCredit;
+  const double rate = g_settings.RecordVideoRate > 0.0 ? g_settings.RecordVideoRate : 0.0;
+  if (g_ping.pingPeriodMs < 1 || g_recordWriter.frameAtNextRecord) {
+    // No period measured yet, or a recording's first record: this record
+    // takes a frame, the count starts here.
+    g_recordWriter.frameAtNextRecord = 0;
+    credit = 1.0;
+  } else {
+    credit += rate * g_ping.pingPeriodMs * 0.001;
+    // Slow pings at a high rate take a frame with every record; no backlog
+    // beyond one frame builds up.
+    if (credit > 2.0) credit = 2.0;
+  }
+  if (credit < 1.0 - 1e-9) return 0;
+  credit -= 1.0;
   return 1;
 }
 

@@ -47,7 +47,12 @@ void FormatTimeStamp(const plat::LocalTime& t, TimeStamp* out);
 
 // ---------------------------------------------------------------- writer
 struct RecordWriterState {
-  int frameCounter = 0;      // pings since the last video frame
+  // Written under the console lock by the ping cycle and the recording's
+  // start. Frames owed by the recorded time since the last frame, in frames
+  // (0 to 2); grows by rate x ping period with every record while frames
+  // are taken.
+  double frameCredit = 0.0;
+  int frameAtNextRecord = 0;  // set by a recording's start: its first record takes a frame
 };
 extern RecordWriterState g_recordWriter;
 
@@ -59,10 +64,10 @@ int FileRecordSizeOfLetter(int letter);
 // Returns the record size, or 0 when `out` is too small or the writer copy
 // holds no known type letter.
 [[nodiscard]] int FormatRecord(uint8_t* out, int outSize, int frameLength);
-// Frame interval in pings for a rate (frames per second) and a ping period.
-int VideoFrameInterval(double recordVideoRate, int pingPeriodMs);
 // Counts one record while the capture window is open and RecordVideo is 1;
-// returns 1 when a frame is due with this record.
+// returns 1 when a frame is due with this record: RecordVideoRate frames per
+// second of recorded time on average, at most one per record, the first
+// with a recording's first record (or after an unmeasured ping period).
 int VideoFrameDue(int captureWindowOpen);
 
 // ---------------------------------------------------------------- reader

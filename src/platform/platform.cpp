@@ -48,6 +48,16 @@ void SetStatusBox(int box, const char* text) {
   const Backend& b = Current().statusBox ? Current() : RecordingBackend();
   b.statusBox(box, text);
 }
+void FitWindow(int window, int clientWidth, int clientHeight) {
+  if (window < 0 || window >= kWinCount) return;
+  const Backend& b = Current().fitWindow ? Current() : RecordingBackend();
+  b.fitWindow(window, clientWidth, clientHeight);
+}
+size_t GrabWindow(int window, uint8_t* out, size_t outSize, int* width, int* height) {
+  if (window < 0 || window >= kWinCount || out == nullptr) return 0;
+  const Backend& b = Current().grabWindow ? Current() : RecordingBackend();
+  return b.grabWindow(window, out, outSize, width, height);
+}
 void ProgressBegin(const char* title, const char* text) { Current().progressBegin(title, text); }
 void ProgressSet(int percent) { Current().progressSet(percent); }
 void ProgressEnd() { Current().progressEnd(); }

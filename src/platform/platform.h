@@ -29,6 +29,7 @@ enum WindowId {
   kWinSidescan,
   kWinEchoSounder,
   kWinIntensity,
+  kWinVideoCapture,  // the camera's live picture ("Video"), Head mode
   kWinCount
 };
 
@@ -42,6 +43,17 @@ void ShowWindow(int window, int shown);
 // Marks the window (or a rectangle of it, inclusive corners) for repaint.
 void InvalidateWindow(int window);
 void InvalidateRect(int window, int x0, int y0, int x1, int y1);
+
+// Sizes the window's client to width x height and places the window, frame
+// included, at the lower right of the main window (4 pixels in from its
+// right edge, resting on its bottom frame).
+void FitWindow(int window, int clientWidth, int clientHeight);
+
+// The window as it shows now, in 24-bit bottom-up rows (blue, green, red,
+// each row padded to a multiple of 4 bytes: the pixel block of a bitmap
+// file). Returns the bytes written to `out`, 0 when the window cannot be
+// read or `out` is too small; *width and *height are set on success.
+size_t GrabWindow(int window, uint8_t* out, size_t outSize, int* width, int* height);
 
 // Menu items by command identifier.
 void CheckMenuItem(int commandId, int checked);
@@ -133,6 +145,9 @@ struct Backend {
   // May be left null by a backend without status boxes: the call is then
   // recorded as the recording backend would.
   void (*statusBox)(int box, const char* text);
+  // May be left null: the recording backend's then stands in.
+  void (*fitWindow)(int window, int clientWidth, int clientHeight);
+  size_t (*grabWindow)(int window, uint8_t* out, size_t outSize, int* width, int* height);
 };
 
 // Installs a backend; nullptr restores the recording backend.

@@ -86,6 +86,41 @@ static void RecBlitImage(const uint8_t* pixels, int w, int h, const uint32_t* pa
   if (palette) std::memcpy(g_record.palette, palette, sizeof g_record.palette);
   ++g_record.blits;
 }
+static void RecFitWindow(int window, int clientWidth, int clientHeight) {
+  REC_LOCK;
+  if (!ValidWindow(window)) return;
+  g_record.clientWidth[window] = clientWidth;
+  g_record.clientHeight[window] = clientHeight;
+  ++g_record.fits[window];
+}
+// Without a screen the main window is its picture: the last blit through its
+// colour table.
+static size_t RecGrabWindow(int window, uint8_t* out, size_t outSize, int* width, int* height) {
+  REC_LOCK;
+  const int w = g_record.pictureWidth, h = g_record.pictureHeight;
+  if (window != kWinMain || w <= 0 || h <= 0) return 0;
+  const size_t stride = static_cast<size_t>(w * 3 + 3) / 4 * 4;
+  if (stride * h > outSize) return 0;
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = out + stride * (h - 1 - y);
+    for (int x = 0; x < w; ++x) {
+      const uint32_t c = g_record.palette[g_record.picture[static_cast<size_t>(y) * w + x]];
+      row[x * 3] = static_cast<uint8_t>(c);
+      row[x * 3 + 1] = static_cast<uint8_t>(c >> 8);
+      row[x * 3 + 2] = static_cast<uint8_t>(c >> 16);
+    }
+    for (size_t pad = static_cast<size_t>(w) * 3; pad < stride; ++pad) row[pad] = 0;
+  }
+  *width = w;
+  *height = h;
+  return stride * h;
+}
+int LastMenuEnable(int id) {
+  REC_LOCK;
+  for (auto it = g_record.menuEnables.rbegin(); it != g_record.menuEnables.rend(); ++it)
+    if (it->first == id) return it->second;
+  return -1;
+}
 static void RecProgressBegin(const char* title, const char* text) {
   REC_LOCK;
   g_record.progressTitles.push_back(std::string(title ? title : "") + "|" + (text ? text : ""));
@@ -210,7 +245,7 @@ static const Backend kRecording = {
     RecMessageBox,    RecSetWindowTitle, RecShowWindow,  RecInvalidate,      RecCheckMenuItem,
     RecEnableMenuItem, RecSetMenuItemText, RecBlitImage, RecProgressBegin, RecProgressSet,
     RecProgressEnd,   RecFileDialog,     RecRunDialog,     RecSetCursor,     RecRequestClose,
-    RecStatusBox,
+    RecStatusBox,      RecFitWindow,      RecGrabWindow,
 };
 
 }  // namespace plat::rec

@@ -40,6 +40,10 @@ struct Record {
   std::string titles[kWinCount];
   int shown[kWinCount] = {};
   int invalidations[kWinCount] = {};
+  // FitWindow: the client size asked for last, and how often.
+  int clientWidth[kWinCount] = {};
+  int clientHeight[kWinCount] = {};
+  int fits[kWinCount] = {};
   std::vector<std::pair<int, int>> menuChecks;   // (id, checked) in call order
   std::vector<std::pair<int, int>> menuEnables;  // (id, enabled)
   std::vector<std::pair<int, std::string>> menuTexts;
@@ -72,6 +76,8 @@ Record& Get();
 std::string StatusBoxText(int box);
 int StatusBoxChanges(int box);
 size_t MessageCount();
+// The last EnableMenuItem state of a command, -1 when it was never set.
+int LastMenuEnable(int id);
 std::vector<ShownMessage> Messages();
 
 void ScriptDialog(const DialogScript& script);

@@ -205,6 +205,7 @@ static const KeyRow kKeys[] = {
     Current(Int("ProcessingMode", &S::ProcessingMode, 3, 0, 3, 3)),
     Int("RecordVideo", &S::RecordVideo, 1, 0, 1, 1),
     Real("RecordVideoRate", &S::RecordVideoRate, 3.0, 0.1, 20.0, 3.0, "%f"),
+    DevicePath("VideoDevice", &S::VideoDevice),
     Int("AutoFilename", &S::AutoFilename, 1, 0, 1, 1),
     Int("HalfRange", &S::HalfRange, 0, 0, 1, 0),
     Current(Int("DisplayGain", &S::DisplayGain, 50, 1, 100, 25)),

@@ -38,6 +38,9 @@ struct Settings {
   // index into the present-port list); such a path counts as present.
   char ComPortGPSDevice[kSettingsTextChars + 1] = "";
   char ComPortSVDevice[kSettingsTextChars + 1] = "";
+  // The camera: "test" for the built-in test camera, a device path, or empty
+  // for the first capture device of /dev/video0 ... /dev/video9.
+  char VideoDevice[kSettingsTextChars + 1] = "";
   int PulseLength = 180;        // microseconds
   double PulseLengthMultiplier = 1.0;
   int SwitchDelay = 0;

@@ -36,6 +36,9 @@
 #include "ui/profile_dialogs.h"
 #include "ui/recording_dialogs.h"
 #include "ui/switch_dialogs.h"
+#include "ui/video_dialogs.h"
+#include "video/capture.h"
+#include "video/screen_capture.h"
 
 CommandState g_commands;
 
@@ -54,8 +57,6 @@ namespace {
 using S = Settings;
 
 // Modules that will carry out the pending commands.
-constexpr const char* kScreenCapture = "video/screen_capture";
-constexpr const char* kVideo = "video/capture";
 constexpr const char* kComPorts = "nav/com_ports";
 constexpr const char* kSoundVelocity = "nav/sound_velocity";
 constexpr const char* kTrackPlotter = "nav/track_plotter";
@@ -82,7 +83,7 @@ const CommandRow kCommands[] = {
     {11, "Convert .K41 Sonar File(s) To .K4&P Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {12, "Convert .K41 Sonar File(s) To .K4&B Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {13, "Convert .K41 Sidescan To .&XTF Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {207, "&Save Screen...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kScreenCapture},
+    {207, "&Save Screen...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {18, "E&xit", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     // ---- "&Color Table"
     {80, "Norm &Hi", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 0, nullptr},
@@ -159,10 +160,10 @@ const CommandRow kCommands[] = {
     // ---- direct "&Data Output"
     {970, "&Data Output", kPopupDataOutput, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     // ---- "&Video"
-    {170, "Open Video &Window", kPopupVideo, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, kVideo},
-    {174, "Change Video &Format", kPopupVideo, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, kVideo},
+    {170, "Open Video &Window", kPopupVideo, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {174, "Change Video &Format", kPopupVideo, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, nullptr},
     {173, "&Record Video Enable", kPopupVideo, nullptr, kNoGroup, kHeadOnly, kCheckOn, &S::RecordVideo, 0, nullptr},
-    {175, "&Video Recording Rate...", kPopupVideo, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kVideo},
+    {175, "&Video Recording Rate...", kPopupVideo, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     // ---- direct "&About"
     {100, "&About", kPopupAbout, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     // ---- commands without a menu item
@@ -171,7 +172,7 @@ const CommandRow kCommands[] = {
     {565, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {691, nullptr, kNoMenu, nullptr, kGroupSignalLevel, kAnyMode, kCheckSignal2, nullptr, 0, nullptr},
     {830, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {176, nullptr, kNoMenu, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, kVideo},
+    {176, nullptr, kNoMenu, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, nullptr},
     {900, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {901, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {902, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
@@ -379,6 +380,17 @@ static void SelectSignalLevel(int second) {
   ClearAndRedrawImage();
 }
 
+// Head mode re-creates the capture window; File mode asks for the frames the
+// played file carries.
+static void OpenVideo() {
+  if (g_settings.RunMode == 1) {
+    RequestVideoPlayback();
+    return;
+  }
+  (void)OpenVideoWindow();
+  UpdateVideoMenus();
+}
+
 static int AboutHandler(plat::Dialog& d, int event, int id, int) {
   if (event == plat::kDlgInit) {
     plat::AddControl(d, 1001, plat::kStatic, "");
@@ -485,6 +497,11 @@ static int Perform(int id) {
       if (RunDataOutputDialog() == 1 && s.DataOutputType != kOutputNone) ForceRebuild();
       return 1;
     case 173: return Toggle(s.RecordVideo), 1;
+    case 170: return OpenVideo(), 1;
+    case 174: return g_video.present && RunVideoFormatDialog(), 1;
+    case 175: return RunVideoRateDialog(), 1;
+    case 176: return g_video.present && SaveSingleFrame(), 1;
+    case 207: return SaveScreen(), 1;
     case 100: return ShowAbout(), 1;
     case 205: return RunIpAddressDialog(), 1;
     case 310: return SetSwitches(), 1;

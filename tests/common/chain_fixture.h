@@ -33,6 +33,9 @@ class ChainTest : public ::testing::Test {
     std::string text =
         "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\nComPortGPSEnable=0\nComPortSVEnable=0\n";
     if (extra.find("RemotePort_Sonar1=") == std::string::npos) text += "RemotePort_Sonar1=9\n";
+    // No camera unless the test asks for one: a device that is no capture
+    // device, so a machine's own camera is never opened.
+    if (extra.find("VideoDevice=") == std::string::npos) text += "VideoDevice=/dev/null\n";
     if (outputPort > 0) text += "RemotePort_Output1=" + std::to_string(outputPort) + "\n";
     const std::string path = Path("Orvale.INI");
     WriteText(path, text + extra);

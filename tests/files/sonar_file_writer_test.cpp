@@ -265,37 +265,63 @@ TEST_F(SonarFileWriter, TimeStampTextsAndClockSeconds) {
   EXPECT_EQ(2, testutil::NavNow().fixAge);
 }
 
-TEST_F(SonarFileWriter, VideoFrameIntervalAndDue) {
+TEST_F(SonarFileWriter, VideoFramesAreDueAtTheRateOfRecordedTime) {
   struct Case {
+    const char* legend;
     double rate;
     int periodMs;
-    int interval;
+    int pings;
+    const char* due;
   };
   const Case cases[] = {
-      {3.0, 100, 3},    // 1 / 0.3 + 0.5 = 3.83
-      {10.0, 50, 2},    // 2.5 truncated
-      {3.0, 0, 1},      // no period yet: 1 s, 0.83 -> held at 1
-      {0.01, 500, 100}, // 200 -> held at 100
-      {0.0, 100, 100},  // no rate at all
-      {1.0, 2000, 1},
+      // The first record after an unmeasured period takes a frame, then every
+      // 0.3 s of pings owes 0.9 of one.
+      {"3 a second at 10 pings", 3.0, 100, 11, "F...F..F..F"},
+      {"exact interval", 5.0, 100, 7, "F.F.F.F"},
+      {"faster than the pings: one per record", 20.0, 100, 4, "FFFF"},
+      {"slow rate", 0.5, 500, 9, "F...F...F"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.rate << " / " << c.periodMs);
-    EXPECT_EQ(c.interval, VideoFrameInterval(c.rate, c.periodMs));
+    SCOPED_TRACE(c.legend);
+    g_recordWriter = RecordWriterState{};
+    g_settings.RecordVideo = 1;
+    g_settings.RecordVideoRate = c.rate;
+    std::string due;
+    for (int i = 0; i < c.pings; ++i) {
+      g_ping.pingPeriodMs = i == 0 ? 0 : c.periodMs;
+      due += VideoFrameDue(1) ? 'F' : '.';
+    }
+    EXPECT_EQ(c.due, due);
   }
-  g_settings.RecordVideo = 1;
+  // Over a long run the rate holds: 3 a second at 14.3 pings a second
+  // (70 ms) gives 60 frames in 20 s, give or take the first.
+  g_recordWriter = RecordWriterState{};
   g_settings.RecordVideoRate = 3.0;
+  int frames = 0;
+  for (int i = 0; i < 20000 / 70; ++i) {
+    g_ping.pingPeriodMs = i == 0 ? 0 : 70;
+    frames += VideoFrameDue(1);
+  }
+  EXPECT_NEAR(60, frames, 1);
+  // Neither the closed window nor RecordVideo 0 counts a ping.
+  g_recordWriter = RecordWriterState{};
   g_ping.pingPeriodMs = 100;
-  std::string due;
-  for (int i = 0; i < 7; ++i) due += VideoFrameDue(1) ? 'F' : '.';
-  EXPECT_EQ("..F..F.", due);
   EXPECT_EQ(0, VideoFrameDue(0));
   g_settings.RecordVideo = 0;
   EXPECT_EQ(0, VideoFrameDue(1));
   g_settings.RecordVideo = 1;
-  // Neither the closed window nor RecordVideo 0 counted a ping.
   EXPECT_EQ(0, VideoFrameDue(1));
-  EXPECT_EQ(1, VideoFrameDue(1));
+  EXPECT_EQ(0, VideoFrameDue(1));
+  EXPECT_EQ(0, VideoFrameDue(1));
+  EXPECT_EQ(1, VideoFrameDue(1)) << "0.3 frames a ping from zero: the fourth";
+  // A recording's start: its first record takes a frame though the period
+  // is measured, and the count starts over from there.
+  g_recordWriter = RecordWriterState{};
+  g_recordWriter.frameCredit = 0.9;
+  g_recordWriter.frameAtNextRecord = 1;
+  std::string due;
+  for (int i = 0; i < 5; ++i) due += VideoFrameDue(1) ? 'F' : '.';
+  EXPECT_EQ("F...F", due);
 }
 
 }  // namespace

@@ -766,18 +766,7 @@ class ProgramRun : public AppFixture {
   }
 };
 
-// Point records: 256-byte header, the record length at byte 4. Bytes 120-121
-// (ping latency) and 126-127 (output lag) are measured while running.
-std::vector<uint8_t> MaskRunTimeFields(std::vector<uint8_t> k4p) {
-  size_t at = 0;
-  while (at + 256 <= k4p.size()) {
-    const size_t length = static_cast<size_t>(BE16(k4p.data() + at + 4));
-    if (length < 256) break;
-    for (size_t o : {120, 121, 126, 127}) k4p[at + o] = 0;
-    at += length;
-  }
-  return k4p;
-}
+using testutil::MaskK4PRunTimeFields;
 
 TEST_F(ProgramRun, ConsoleConversionWritesWhatTheConverterWrites) {
   const std::string qt = MakeDir("qt"), batch = MakeDir("batch");
@@ -789,7 +778,7 @@ TEST_F(ProgramRun, ConsoleConversionWritesWhatTheConverterWrites) {
   const auto k4pQt = ReadAll(qt + "/survey.K4P"), k4pBatch = ReadAll(batch + "/survey.K4P");
   ASSERT_GT(k4pBatch.size(), 256u * 16);
   EXPECT_EQ(k4pQt.size(), k4pBatch.size());
-  EXPECT_TRUE(MaskRunTimeFields(k4pQt) == MaskRunTimeFields(k4pBatch));
+  EXPECT_TRUE(MaskK4PRunTimeFields(k4pQt) == MaskK4PRunTimeFields(k4pBatch));
   const auto xtfQt = ReadAll(qt + "/survey_sss.XTF"), xtfBatch = ReadAll(batch + "/survey_sss.XTF");
   ASSERT_GT(xtfBatch.size(), 1024u);
   EXPECT_TRUE(xtfQt == xtfBatch);

@@ -623,6 +623,13 @@ TEST_F(SettingsTest, DevicePathsDefaultEmptyAreKeptOnSaveAndMayBeCleared) {
   Load("[Settings]\nComPortGPSDevice=\nComPortSVDevice=/dev/ttyUSB3\n");
   EXPECT_STREQ(g_settings.ComPortGPSDevice, "");
   EXPECT_STREQ(g_settings.ComPortSVDevice, "/dev/ttyUSB3");
+  // The camera's device is kept the same way: "test", a path, or empty.
+  Load("[Settings]\nVideoDevice=test\n");
+  EXPECT_STREQ(g_settings.VideoDevice, "test");
+  ASSERT_EQ(SaveSettings(path_.c_str()), 1);
+  EXPECT_EQ(Saved("VideoDevice"), "test");
+  Load("[Settings]\nVideoDevice=\n");
+  EXPECT_STREQ(g_settings.VideoDevice, "");
 }
 
 }  // namespace

@@ -44,6 +44,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -55,6 +56,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/camera.h"
 #include "platform/dialog.h"
 #include "platform/frame_handoff.h"
 #include "platform/qt/artwork.h"
@@ -84,6 +86,7 @@ const WindowSpec kWindows[kWinCount] = {
     {"Sidescan", 0, 8, 400, 300, 200, 1},
     {"Echo Sounder", 0, 900, 600, 300, 200, 1},
     {"Intensity", 0, 600, 600, 300, 200, 1},
+    {"Video", 0, 0, 0, 160, 120, 1},
 };
 
 ConsoleHooks g_hooks;
@@ -149,6 +152,51 @@ class SecondaryWindow : public QWidget {
 
  private:
   int id_;
+};
+
+// The camera's live picture: while shown, a timer looks for a new frame
+// every 66 ms and copies it out of the camera's latest-frame buffer.
+class CaptureWindow : public SecondaryWindow {
+ public:
+  explicit CaptureWindow(QWidget* owner)
+      : SecondaryWindow(kWinVideoCapture, owner), rows_(static_cast<size_t>(kCameraMaxFrameBytes)) {
+    preview_.setInterval(kPreviewMs);
+    QObject::connect(&preview_, &QTimer::timeout, this, [this] { Pull(); });
+  }
+
+ protected:
+  void showEvent(QShowEvent* e) override {
+    SecondaryWindow::showEvent(e);
+    preview_.start();
+    Pull();
+  }
+  void hideEvent(QHideEvent* e) override {
+    preview_.stop();
+    SecondaryWindow::hideEvent(e);
+  }
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    if (!picture_.isNull()) p.drawImage(QPoint(0, 0), picture_);
+  }
+
+ private:
+  static constexpr int kPreviewMs = 66;
+  void Pull() {
+    int w = 0, h = 0;
+    int64_t sequence = 0;
+    if (!CopyLatestCameraFrame(rows_.data(), rows_.size(), &w, &h, &sequence) || sequence == sequence_) return;
+    sequence_ = sequence;
+    if (picture_.width() != w || picture_.height() != h) picture_ = QImage(w, h, QImage::Format_BGR888);
+    const size_t stride = static_cast<size_t>(CameraRowBytes(w));
+    for (int y = 0; y < h; ++y)
+      std::memcpy(picture_.scanLine(y), rows_.data() + stride * (h - 1 - y), static_cast<size_t>(w) * 3);
+    update();
+  }
+  QTimer preview_;
+  std::vector<uint8_t> rows_;
+  QImage picture_;
+  int64_t sequence_ = 0;
 };
 
 // The main window's client: the picture at (2, 61), the panels around it.
@@ -263,6 +311,7 @@ struct QtState {
   std::string presetFile;
   std::atomic<int> repaintPending[kWinCount] = {};
   std::atomic<int> stripRepaintPending{0};
+  int fitted[kWinCount] = {};  // placed by FitWindow: showing keeps that place
 };
 QtState* g_qt = nullptr;
 
@@ -319,6 +368,18 @@ void PlaceWindow(int id, QWidget* w) {
   else w->move(s.x, s.y);
 }
 
+// A fitted window rests at the main window's lower right: 4 pixels in from
+// its right edge, its bottom on the main window's bottom frame. The frame
+// the window manager draws is known only once the window has been shown, so
+// showing places it again.
+void PlaceLowerRight(QWidget* w) {
+  if (!g_qt->main) return;
+  const QRect frame = w->frameGeometry(), inner = w->geometry();
+  const int border = inner.x() - frame.x();
+  const QRect main = g_qt->main->frameGeometry();
+  w->move(main.x() + main.width() - frame.width() - 4, main.y() + main.height() - frame.height() - border);
+}
+
 // ============================================================ backend functions
 
 int QtMessageBox(const char* caption, const char* text, int icon) {
@@ -369,8 +430,9 @@ void QtShowWindow(int window, int shown) {
     QWidget* w = g_qt->windows[window];
     if (!w) return;
     if (shown) {
-      if (!w->isVisible()) PlaceWindow(window, w);
+      if (!w->isVisible() && !g_qt->fitted[window]) PlaceWindow(window, w);
       w->show();
+      if (g_qt->fitted[window]) PlaceLowerRight(w);
       // Without a window system (the offscreen tests) there is no stacking.
       if (QGuiApplication::platformName() != "offscreen") w->raise();
     } else {
@@ -828,11 +890,43 @@ void QtRequestClose() {
       1);
 }
 
+void QtFitWindow(int window, int clientWidth, int clientHeight) {
+  if (window <= kWinMain || window >= kWinCount) return;
+  OnUi([window, clientWidth, clientHeight] {
+    QWidget* w = g_qt->windows[window];
+    if (!w) return;
+    w->resize(clientWidth, clientHeight);
+    g_qt->fitted[window] = 1;
+    PlaceLowerRight(w);
+  });
+}
+
+size_t QtGrabWindow(int window, uint8_t* out, size_t outSize, int* width, int* height) {
+  if (!OnUiThread() || !g_qt) return 0;
+  QWidget* w = Window(window);
+  if (!w) return 0;
+  // The widgets painted now, from the newest published pictures: this works
+  // minimised and without a screen.
+  const QImage shot = w->grab().toImage().convertToFormat(QImage::Format_BGR888);
+  if (shot.isNull()) return 0;
+  const int wd = shot.width(), ht = shot.height();
+  const size_t stride = static_cast<size_t>(CameraRowBytes(wd));
+  if (stride * ht > outSize) return 0;
+  for (int y = 0; y < ht; ++y) {
+    uint8_t* row = out + stride * (ht - 1 - y);
+    std::memcpy(row, shot.constScanLine(y), static_cast<size_t>(wd) * 3);
+    for (size_t pad = static_cast<size_t>(wd) * 3; pad < stride; ++pad) row[pad] = 0;
+  }
+  *width = wd;
+  *height = ht;
+  return stride * ht;
+}
+
 const Backend kQtBackend = {
     QtMessageBox,  QtSetWindowTitle, QtShowWindow,  QtInvalidate,   QtCheckMenuItem,
     QtEnableMenuItem, QtSetMenuItemText, QtBlitImage, QtProgressBegin, QtProgressSet,
     QtProgressEnd, QtFileDialog,     QtRunDialog,   QtSetCursor,    QtRequestClose,
-    QtStatusBox,
+    QtStatusBox,   QtFitWindow,   QtGrabWindow,
 };
 
 }  // namespace
@@ -862,7 +956,8 @@ int Install(const ConsoleHooks& hooks) {
   g_qt->main = main;
   g_qt->client = client;
   g_qt->windows[kWinMain] = main;
-  for (int w = kWinMain + 1; w < kWinCount; ++w) g_qt->windows[w] = new SecondaryWindow(w, main);
+  for (int w = kWinMain + 1; w < kWinCount; ++w)
+    g_qt->windows[w] = w == kWinVideoCapture ? new CaptureWindow(main) : new SecondaryWindow(w, main);
   SetBackend(&kQtBackend);
   return 1;
 }
