@@ -26,12 +26,14 @@
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
+#include "imaging/track_plot.h"
 #include "imaging/waterfall.h"
 #include "platform/dialog.h"
 #include "processing/outputs.h"
 #include "ui/display_dialogs.h"
 #include "ui/ip_address_dialog.h"
 #include "ui/modal.h"
+#include "ui/nav_dialogs.h"
 #include "ui/output_dialogs.h"
 #include "ui/profile_dialogs.h"
 #include "ui/recording_dialogs.h"
@@ -56,9 +58,6 @@ using S = Settings;
 // Modules that will carry out the pending commands.
 constexpr const char* kScreenCapture = "video/screen_capture";
 constexpr const char* kVideo = "video/capture";
-constexpr const char* kComPorts = "nav/com_ports";
-constexpr const char* kSoundVelocity = "nav/sound_velocity";
-constexpr const char* kTrackPlotter = "nav/track_plotter";
 
 constexpr const char* kDataFrom = "&Data From...";
 constexpr const char* kXdcrPosition = "&Xdcr Position";
@@ -107,7 +106,7 @@ const CommandRow kCommands[] = {
     {220, "Date-&Number (ddmmmyyyy-nnnn.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 0, nullptr},
     {221, "Date-&Time (ddmmmyyyy-hhmmss.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 1, nullptr},
     {20, "Set &Maximum Filesize...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {820, "&Sound Velocity...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kSoundVelocity},
+    {820, "&Sound Velocity...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     // ---- "&Options"
     {206, "&Grid", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::Grid, 0, nullptr},
     {770, "30 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 0, nullptr},
@@ -132,17 +131,17 @@ const CommandRow kCommands[] = {
     {534, "&25 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 25, nullptr},
     {560, "&Remove Background", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckBackground, nullptr, 0, nullptr},
     {659, "Gain &Equalization", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::GainEqualization, 0, nullptr},
-    {620, "Display &Track Plotter", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::TrackPlotterWindow, 0, kTrackPlotter},
-    {619, "&Clear Track Plotter", kPopupOptions, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kTrackPlotter},
+    {620, "Display &Track Plotter", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::TrackPlotterWindow, 0, nullptr},
+    {619, "&Clear Track Plotter", kPopupOptions, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {618, "Display &Swath Coverage", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::DisplaySwathCoverage, 0, nullptr},
-    {617, "&Load Swath Coverage From LOG File", kPopupOptions, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kTrackPlotter},
+    {617, "&Load Swath Coverage From LOG File", kPopupOptions, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
     {621, "&Sidescan Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinSidescan, nullptr},
     {622, "&Echo Sounder Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinEchoSounder, nullptr},
     {623, "&Intensity Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinIntensity, nullptr},
     {690, "Signal Level", kPopupOptions, nullptr, kGroupSignalLevel, kAnyMode, kCheckOn, &S::SignalLevel, 0, nullptr},
     {600, "&Diagnostics", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::DiagnosticsWindow, 0, nullptr},
     // ---- direct "Com &Ports"
-    {106, "Com &Ports", kPopupComPorts, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, kComPorts},
+    {106, "Com &Ports", kPopupComPorts, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, nullptr},
     // ---- "&Mode"
     {400, "&Sector", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 0, nullptr},
     {401, "&Linear", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 1, nullptr},
@@ -455,7 +454,12 @@ static int Perform(int id) {
       plat::InvalidateWindow(plat::kWinMain);
       return 1;
     case 659: return Toggle(s.GainEqualization), 1;
-    case 618: return Toggle(s.DisplaySwathCoverage), 1;
+    case 618: return Toggle(s.DisplaySwathCoverage), UpdateTrackPlot(), 1;
+    case 620: return ShowTrackPlotter(!s.TrackPlotterWindow), 1;
+    case 619: return ClearTrackPlotter(), 1;
+    case 617: return LoadSwathCoverage(g_settingsFile.workingDirectory), 1;
+    case 106: return RunComPortSetupDialog(), 1;
+    case 820: return RunSoundVelocityCommand(), 1;
     case 621: return ToggleWindow(plat::kWinSidescan, g_commands.sidescanShown), 1;
     case 622: return ToggleWindow(plat::kWinEchoSounder, g_commands.echoSounderShown), 1;
     case 623: return ToggleWindow(plat::kWinIntensity, g_commands.intensityShown), 1;
@@ -511,6 +515,8 @@ int RunCommand(int id) {
   if (allowed && !row->pendingModule) {
     acted = Perform(id);
     RefreshChecks(*row);
+    // The GPS reader reads the run mode and the swath choices as it stores fixes.
+    SyncTrackOptions();
   }
   g_commands.commandsRun++;
   if (g_settingsFile.path[0]) SaveSettings(g_settingsFile.path);
