@@ -36,6 +36,7 @@
 #include "head/switch_command.h"
 #include "imaging/background.h"
 #include "imaging/palette.h"
+#include "imaging/track_plot.h"
 #include "imaging/waterfall.h"
 #include "platform/frame_handoff.h"
 #include "platform/platform.h"
@@ -798,6 +799,37 @@ TEST_F(PlayedConsole, WaterfallWindowFollowsItsSizeMinimumAndCloseBox) {
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(WaterfallShown(kEchoSounderWaterfall), 0);
   EXPECT_FALSE(Action(622)->isChecked());
+}
+
+TEST_F(PlayedConsole, TrackPlotterShowsThePlayedTrackZoomsAndClosesLikeItsMenuItem) {
+  StartFile(400);
+  Action(kCmdTrackPlotter)->trigger();
+  QWidget* window = pq::Window(plat::kWinTrackPlotter);
+  ASSERT_TRUE(window->isVisible());
+  EXPECT_EQ(window->width(), kTrackPlotWidth);
+  EXPECT_EQ(window->height(), kTrackPlotHeight);
+  EXPECT_TRUE(Action(kCmdTrackPlotter)->isChecked());
+  // One click in: 1 pixel per metre; the survey runs north at 2 m/s, 0.2 m a ping.
+  QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+  EXPECT_EQ(g_settings.TrackPlotterZoom, 6);
+  const int from = g_player.recordsProcessed;
+  ASSERT_TRUE(QTest::qWaitFor([from] { return g_player.recordsProcessed >= from + 150; }, 20000));
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);
+  QTest::qWait(50);
+  const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  if (const char* save = std::getenv("ORVALE_TRACK_SHOT")) shot.save(save);
+  const QRect all(0, 0, kTrackPlotWidth, kTrackPlotHeight);
+  EXPECT_EQ(CountColour(shot, all, 0xFF000000u | g_trackPlot.colours[kTrackMarkerColour]), 49);
+  EXPECT_GT(CountColour(shot, all, 0xFF000000u | g_trackPlot.colours[kTrackLineColour]), 3 * 20)
+      << "the played fixes drew a track";
+  EXPECT_GT(CountColour(shot, all, 0xFF000000u | g_trackPlot.colours[kTrackLabelColour]), 40) << "the label";
+  QTest::mouseClick(window, Qt::RightButton, Qt::NoModifier, QPoint(100, 100));
+  EXPECT_EQ(g_settings.TrackPlotterZoom, 5);
+  // The close box hides it and clears its setting, as the menu item does.
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(g_settings.TrackPlotterWindow, 0);
+  EXPECT_FALSE(Action(kCmdTrackPlotter)->isChecked());
 }
 
 TEST_F(PlayedConsole, AltitudeWindowShowsTheAltitudeOfThePlayedPings) {
