@@ -131,16 +131,15 @@ void FollowShortOutliers() {
 // The track stores each fix with the swath of the ping in force when it
 // arrives (the GPS reader reads these between pings); a played record's
 // position is a fix of its own, once per record that carries one.
-int s_playedPositions = 0;
-
 void HandPingToTrack(int fileMode) {
   SyncTrackOptions();
   const int samples = g_beamGeom.samples;
   const double rangeM = RangeMetersOfStep(g_settings.Range);
   SetTrackPingValues(g_detect.swathValue, g_detect.portExtent, g_detect.starboardExtent, rangeM,
                      samples > 0 ? 1000.0 * rangeM / samples : 0.0);
-  if (!fileMode || !g_playback.positionPresent || g_playback.positionUpdates == s_playedPositions) return;
-  s_playedPositions = g_playback.positionUpdates;
+  PerPingState& pp = g_perPing;
+  if (!fileMode || !g_playback.positionPresent || g_playback.positionUpdates == pp.playedPositionsSeen) return;
+  pp.playedPositionsSeen = g_playback.positionUpdates;
   const int choice = g_settings.SwathCoverageHeading;
   const double direction = choice == 1 ? g_playback.headingDeg : g_playback.courseDeg;
   (void)AddTrackFix(g_playback.latitude, g_playback.longitude, g_playback.speedKnots, g_playback.courseDeg,

@@ -151,4 +151,27 @@ TEST_F(LiveNav, RecordedSurveyCarriesTheReceiversPositionsAndLogsItsCoverage) {
               withPosition, seen.size(), count);
 }
 
+// In playback the records' positions are the fixes: each record with one
+// adds an entry (File mode's jump filter), so the played survey's track runs
+// as the survey did, 4 knots north at 10 records a second.
+TEST_F(LiveNav, PlayedSurveyFeedsEveryRecordsPositionToTheTrack) {
+  WriteSurvey("played.K41", 12.0, 30);
+  WriteLoopbackIni("");
+  ConvertOptions o;
+  o.name = "played.K41";
+  o.outputSwitch = 'p';
+  ConvertSummary summary;
+  char error[512] = "";
+  ASSERT_EQ(kConvertOk, RunConversion(o, &summary, error, sizeof error)) << error;
+  ASSERT_EQ(30, g_track.stored);
+  const TrackPoint& first = g_track.ring[0];
+  const TrackPoint& last = g_track.ring[29];
+  EXPECT_NEAR(29 * 4.0 * 1852.0 / 3600.0 / 10.0, last.north - first.north, 0.05);
+  // Due north on the ground is half a degree off grid north here (8.25 E in
+  // a zone whose meridian is 9 E): 6 cm across the 6 m run.
+  EXPECT_NEAR(0.0, last.west - first.west, 0.1);
+  EXPECT_FLOAT_EQ(4.0f, last.speedKnots);
+  EXPECT_EQ(0, g_track.rejectedJumps);
+}
+
 }  // namespace
