@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -49,6 +50,7 @@
 #include "ui/commands.h"
 #include "ui/dials.h"
 #include "ui/display_dialogs.h"
+#include "ui/nav_dialogs.h"
 #include "ui/keys.h"
 #include "ui/readout.h"
 
@@ -245,6 +247,42 @@ TEST_F(ConsoleGui, PersistenceDialogTypedIntoReachesItsHandler) {
   EXPECT_LE(std::abs(centre.x() - expectedCentre.x()), 1);
   EXPECT_LE(std::abs(centre.y() - expectedCentre.y()), 1);
   EXPECT_EQ(g_settings.Persistence, 120);
+}
+
+TEST_F(ConsoleGui, NavigationDialogsShowTheirListsAndUnits) {
+  // The receivers' named device is a path nothing answers at: no port opens.
+  StartHead("Units=1\nSoundVelocityMeters=1500.0\nComPortGPSEnable=1\nComPortGPSDevice=/dev/pts/nope\n");
+  std::vector<std::string> ports, rates;
+  int svEnabled = -1;
+  WhenModalOpens([&](QWidget* w) {
+    auto* dlg = qobject_cast<QDialog*>(w);
+    if (!dlg) return;
+    auto* port = dlg->findChild<QComboBox*>(QString("ctl%1").arg(kIdGpsPort));
+    auto* rate = dlg->findChild<QComboBox*>(QString("ctl%1").arg(kIdGpsBitRate));
+    auto* sv = dlg->findChild<QComboBox*>(QString("ctl%1").arg(kIdSvPort));
+    if (port)
+      for (int i = 0; i < port->count(); ++i) ports.push_back(port->itemText(i).toStdString());
+    if (rate)
+      for (int i = 0; i < rate->count(); ++i) rates.push_back(rate->itemText(i).toStdString());
+    if (sv) svEnabled = sv->isEnabled();
+    dlg->reject();
+  });
+  EXPECT_EQ(RunCommand(kCmdComPorts), 1);
+  EXPECT_EQ(ports, std::vector<std::string>{"nope"});
+  ASSERT_EQ(rates.size(), 6u);
+  EXPECT_EQ(rates.back(), "115200");
+  EXPECT_EQ(svEnabled, 0);  // the probe is off: " N/A", greyed
+
+  std::string shown, unit;
+  WhenModalOpens([&](QWidget* w) {
+    auto* dlg = qobject_cast<QDialog*>(w);
+    if (!dlg) return;
+    if (auto* edit = dlg->findChild<QLineEdit*>(QString("ctl%1").arg(kIdSpeedOfSound)))
+      shown = edit->text().toStdString();
+    dlg->reject();
+  });
+  EXPECT_EQ(RunCommand(kCmdSoundVelocity), 1);
+  EXPECT_EQ(shown, "4921.3");
 }
 
 TEST_F(ConsoleGui, PersistenceDialogRefusesOutOfRangeAndCancelKeepsTheValue) {
