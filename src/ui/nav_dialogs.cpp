@@ -400,9 +400,13 @@ int RunSoundVelocityDialog() {
 }
 
 void RunSoundVelocityCommand() {
+  const double before = g_settings.SoundVelocityMeters;
   (void)RunSoundVelocityDialog();
   const int fileMode = g_settings.RunMode == 1;
-  if (SoundVelocityDialogClosed(fileMode, g_settings.SoundVelocityMeters)) g_playback.operatorChangedSoundSpeed = 1;
+  (void)SoundVelocityDialogClosed(fileMode, g_settings.SoundVelocityMeters);
+  // The played records stop overriding the value only when the operator
+  // changed it: the probe's last value says nothing about the file's.
+  if (fileMode && g_settings.SoundVelocityMeters != before) g_playback.operatorChangedSoundSpeed = 1;
   ForceFrequencyRefresh();
   FrequencyAndHeadRefresh();
 }

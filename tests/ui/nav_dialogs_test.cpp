@@ -249,13 +249,16 @@ TEST_F(NavDialogs, ClosingTheSoundVelocityDialogStopsTheProbeAndMarksAPlayedFile
       {"file mode, changed", 1, "1510.0", 1, 1},
       {"file mode, cancelled", 1, "1510.0", 0, 0},
       {"head mode, changed", 0, "1510.0", 1, 0},
+      // The file's value in use differs from the probe's last one: unchanged
+      // by the operator, so not an override.
+      {"file mode, kept", 1, "1500.0", 1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.legend);
     plat::rec::Reset();
     g_settings.RunMode = c.fileMode;
     g_settings.SoundVelocityMeters = 1500.0;
-    g_probe.lastApplied = 1500.0;
+    g_probe.lastApplied = 1487.0;
     g_probe.probeActive = 1;
     g_playback.operatorChangedSoundSpeed = 0;
     plat::rec::ScriptDialog(
