@@ -85,6 +85,7 @@ int s_controlFd = -1;
 QTimer* s_watch = nullptr;
 constexpr int kWatchMs = 100;
 char s_altitudeText[32] = "";
+uint64_t s_navPublished = 0;  // navigation publishes the panel last showed
 
 // ============================================================ [SECTION] Menu
 
@@ -749,6 +750,15 @@ void Watch() {
   if (std::strcmp(text, s_altitudeText) != 0) {
     std::snprintf(s_altitudeText, sizeof s_altitudeText, "%s", text);
     if (QWidget* w = pq::Window(plat::kWinAltitude)) w->update();
+  }
+  // The GPS reader never touches a window: the navigation panel follows its
+  // publishes from here, also while no ping repaints the main window.
+  NavSnapshot nav;
+  CopyNavSnapshot(&nav);
+  if (nav.publishCount != s_navPublished) {
+    s_navPublished = nav.publishCount;
+    const QRect panel(kNavLabelX, kNavRowLat, pq::kMainWidth - kNavLabelX, kCourseArrowY + 20 - kNavRowLat);
+    if (QWidget* c = pq::MainClient()) c->update(panel);
   }
 }
 

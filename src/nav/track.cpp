@@ -328,13 +328,6 @@ const TrackPoint* LastTrackPoint() {
   return &g_track.ring[last];
 }
 
-int CopyLastTrackPoint(TrackPoint* out) {
-  TrackLock lock;
-  const TrackPoint* p = LastTrackPoint();
-  if (p == nullptr) return 0;
-  *out = *p;
-  return 1;
-}
 
 // ============================================================ [SECTION] Plot
 

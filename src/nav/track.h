@@ -134,11 +134,9 @@ void SetTrackPingValues(int swathValue, int portExtent, int starboardExtent, dou
 // for a ping that had points: extents of -2000 / 2000 mean no swath.
 int AddTrackFix(const char* latitude, const char* longitude, double speedKnots, double courseDeg,
                 double directionDeg, int headingChoice, int fileMode, int withCoverage);
-// The entry written last (nullptr before the first). Single-threaded callers
-// only (tests); others copy it with CopyLastTrackPoint.
+// The entry written last (nullptr before the first). For a caller that holds
+// the track lock or has no reader thread running (tests).
 const TrackPoint* LastTrackPoint();
-// Copies the entry written last under the lock; 0 before the first.
-int CopyLastTrackPoint(TrackPoint* out);
 
 // ---------------------------------------------------------------- the plot
 double TrackPlotScale(int zoom);          // pixels per metre; a zoom outside 0..11 counts as 5

@@ -140,7 +140,8 @@ void AddDeviceControls(plat::Dialog& d, const DeviceIds& ids, int captionId, con
   plat::AddControl(d, ids.lines[3], plat::kDropDown, "Stop bits:");
   plat::AddControl(d, radioCaptionId, plat::kStatic, "");
   plat::SetText(d, radioCaptionId, radioCaption);
-  for (int i = 0; i < ids.radioCount; ++i) plat::AddControl(d, ids.radios[i], plat::kRadio, radioTexts[i])->buddy = group;
+  for (int i = 0; i < ids.radioCount; ++i)
+    plat::AddControl(d, ids.radios[i], plat::kRadio, radioTexts[i])->buddy = group;
 }
 
 }  // namespace

@@ -144,6 +144,7 @@ void CourseArrow(double courseDeg, int cx, int cy, int r, int* p) {
 
 NavReadout ComputeNavReadout() {
   NavReadout r;
+  NavSnapshot nav;  // the texts are copied out of it below
   const char* lat = nullptr;
   const char* lon = nullptr;
   double speed = 0.0;
@@ -157,7 +158,6 @@ NavReadout ComputeNavReadout() {
       r.positionShown = r.speedShown = 1;
     }
   } else {
-    NavSnapshot nav;
     CopyNavSnapshot(&nav);
     if (nav.positionShown && nav.latitude[0]) {
       lat = nav.latitude;

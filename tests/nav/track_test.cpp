@@ -267,6 +267,18 @@ TEST_F(Track, MarkerNearAnEdgeRecentres) {
   EXPECT_DOUBLE_EQ(LastTrackPoint()->north, g_track.originNorth);
 }
 
+TEST_F(Track, APingWithoutPointsHasNoSwathAndLogsNothing) {
+  ASSERT_EQ(1, OpenCoverageLog(tmp_.path().c_str()));
+  SetTrackPingValues(0, -kSwathExtentNone, kSwathExtentNone, 50.0, 100.0);
+  Fix(0, 0, 0, 1, 0.0);
+  const TrackPoint p = *LastTrackPoint();
+  EXPECT_EQ(1, p.valid);
+  for (double v : p.swath) EXPECT_EQ(0.0, v);
+  EXPECT_EQ(0, g_track.coverageLines);
+  // The log stayed empty, so closing it deletes it.
+  EXPECT_EQ(1, CloseCoverageLog(tmp_.path().c_str()));
+}
+
 TEST_F(Track, CoverageLogLinesRoundTrip) {
   ASSERT_EQ(1, OpenCoverageLog(tmp_.path().c_str()));
   SetTrackPingValues(200, -100, 100, 50.0, 100.0);

@@ -261,8 +261,8 @@ TEST_F(NavDialogs, ClosingTheSoundVelocityDialogStopsTheProbeAndMarksAPlayedFile
     g_probe.lastApplied = 1487.0;
     g_probe.probeActive = 1;
     g_playback.operatorChangedSoundSpeed = 0;
-    plat::rec::ScriptDialog(
-        {"SOUNDVELOCITY", {{A::kSetText, kIdSpeedOfSound, c.typed}, {A::kClick, c.ok ? plat::kIdOk : plat::kIdCancel, ""}}});
+    const int button = c.ok ? plat::kIdOk : plat::kIdCancel;
+    plat::rec::ScriptDialog({"SOUNDVELOCITY", {{A::kSetText, kIdSpeedOfSound, c.typed}, {A::kClick, button, ""}}});
     EXPECT_EQ(1, RunCommand(kCmdSoundVelocity));
     EXPECT_EQ(0, g_probe.probeActive.load());
     EXPECT_EQ(c.marked, g_playback.operatorChangedSoundSpeed);
