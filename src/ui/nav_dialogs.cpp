@@ -85,10 +85,14 @@ void FillList(plat::Dialog& d, int id, const char* const* items, int n, int sele
   plat::SetEnabled(d, id, 1);
 }
 
+int Available(plat::Dialog& d, const DeviceIds& ids) {
+  return s_com.devices.count > 0 && plat::IsChecked(d, ids.enable);
+}
+
 // A device shows its lists while it is enabled and a device can be chosen;
 // otherwise every list reads " N/A" and its radio buttons stay as they are.
 void ShowDevice(plat::Dialog& d, const DeviceIds& ids, int portChoice, const int* line) {
-  const int available = s_com.devices.count > 0 && plat::IsChecked(d, ids.enable);
+  const int available = Available(d, ids);
   if (!available) {
     for (int id : {ids.port, ids.lines[0], ids.lines[1], ids.lines[2], ids.lines[3]}) {
       plat::ClearItems(d, id);
@@ -113,17 +117,14 @@ void ShowDevice(plat::Dialog& d, const DeviceIds& ids, int portChoice, const int
   for (int i = 0; i < ids.radioCount; ++i) plat::SetEnabled(d, ids.radios[i], available);
 }
 
-int Available(plat::Dialog& d, const DeviceIds& ids) {
-  return s_com.devices.count > 0 && plat::IsChecked(d, ids.enable);
-}
-
 void ReadLines(plat::Dialog& d, const DeviceIds& ids, int* line) {
   for (int i = 0; i < 4; ++i) line[i] = plat::GetSelection(d, ids.lines[i]);
 }
 
-// The device chosen for a reader as the settings name it now.
-int CurrentChoice(int namedFirst, const char* named, int index) {
-  if (namedFirst && named[0]) return DeviceIndex(named);
+// The device chosen for a reader as the settings name it now: a named
+// device first, else the index into the present list.
+int CurrentChoice(const char* named, int index) {
+  if (named[0]) return DeviceIndex(named);
   return index >= 0 && index < g_comPorts.present.count ? index : -1;
 }
 
@@ -168,9 +169,9 @@ int ComPortSetupHandler(plat::Dialog& d, int event, int id, int) {
                             s.ComPortGPS_stop_bits};
     const int svLine[4] = {s.ComPortSV_bits_per_second, s.ComPortSV_data_bits, s.ComPortSV_parity,
                            s.ComPortSV_stop_bits};
-    ShowDevice(d, kGpsIds, CurrentChoice(1, s.ComPortGPSDevice, s.ComPortGPS), gpsLine);
+    ShowDevice(d, kGpsIds, CurrentChoice(s.ComPortGPSDevice, s.ComPortGPS), gpsLine);
     // The probe's index means "the next free port" until it was assigned.
-    const int svIndex = CurrentChoice(1, s.ComPortSVDevice, s.ComPortSV);
+    const int svIndex = CurrentChoice(s.ComPortSVDevice, s.ComPortSV);
     ShowDevice(d, kSvIds, svIndex >= 0 ? svIndex : (g_comPorts.present.count > 1 ? 1 : 0), svLine);
     return 1;
   }
@@ -182,8 +183,8 @@ int ComPortSetupHandler(plat::Dialog& d, int event, int id, int) {
                             s.ComPortGPS_stop_bits};
     const int svLine[4] = {s.ComPortSV_bits_per_second, s.ComPortSV_data_bits, s.ComPortSV_parity,
                            s.ComPortSV_stop_bits};
-    const int choice = id == kIdGpsEnable ? CurrentChoice(1, s.ComPortGPSDevice, s.ComPortGPS)
-                                          : CurrentChoice(1, s.ComPortSVDevice, s.ComPortSV);
+    const int choice = id == kIdGpsEnable ? CurrentChoice(s.ComPortGPSDevice, s.ComPortGPS)
+                                          : CurrentChoice(s.ComPortSVDevice, s.ComPortSV);
     ShowDevice(d, ids, choice, id == kIdGpsEnable ? gpsLine : svLine);
     return 1;
   }
