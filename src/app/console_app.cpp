@@ -45,6 +45,7 @@
 #include "imaging/overlay.h"
 #include "imaging/palette.h"
 #include "imaging/scan_convert.h"
+#include "imaging/track_plot.h"
 #include "imaging/waterfall.h"
 #include "nav/com_ports.h"
 #include "nav/nav_state.h"
@@ -89,6 +90,7 @@ int s_controlFd = -1;
 QTimer* s_watch = nullptr;
 constexpr int kWatchMs = 100;
 char s_altitudeText[32] = "";
+uint64_t s_navPublished = 0;  // navigation publishes the panel last showed
 
 // ============================================================ [SECTION] Menu
 
@@ -396,6 +398,9 @@ void OnWindowClosed(int window) {
     case plat::kWinAltitude:
       if (g_settings.AltitudeWindow) OnCommand(590);
       break;
+    case plat::kWinTrackPlotter:
+      if (g_settings.TrackPlotterWindow) OnCommand(620);
+      break;
     case plat::kWinSidescan:
       if (g_commands.sidescanShown) OnCommand(621);
       break;
@@ -531,27 +536,30 @@ void DrawReadout(QPainter& p) {
 }
 
 void DrawNavigation(QPainter& p) {
-  NavSnapshot nav;
-  CopyNavSnapshot(&nav);
+  const NavReadout r = ComputeNavReadout();
   p.setFont(Font(plat::qt::kSansFont, 12));
   p.setPen(Logical(123));
-  const int rows[] = {608, 626, 644};
+  const int rows[] = {kNavRowLat, kNavRowLng, kNavRowSpd};
   const char* const names[] = {"LAT:", "LNG:", "SPD:"};
-  for (int i = 0; i < 3; ++i) p.drawText(QPoint(844, rows[i] + 12), names[i]);
-  if (g_settings.RunMode == 1) {
-    // Playback shows the position the played record carries.
-    if (g_playback.positionPresent) {
-      p.drawText(QPoint(889, 608 + 12), QString::fromLatin1(g_playback.latitude, kPositionTextBytes));
-      p.drawText(QPoint(889, 626 + 12), QString::fromLatin1(g_playback.longitude, kPositionTextBytes));
-      p.drawText(QPoint(889, 644 + 12), QString::asprintf("%4.1f kn", g_playback.speedKnots));
-    }
-    return;
+  for (int i = 0; i < 3; ++i) p.drawText(QPoint(kNavLabelX, rows[i] + 12), names[i]);
+  if (r.positionShown) {
+    p.drawText(QPoint(kNavValueX, kNavRowLat + 12), QString::fromLatin1(r.latitude));
+    p.drawText(QPoint(kNavValueX, kNavRowLng + 12), QString::fromLatin1(r.longitude));
   }
-  if (nav.positionShown && nav.latitude[0]) {
-    p.drawText(QPoint(889, 608 + 12), QString::fromLatin1(nav.latitude, kPositionTextBytes));
-    p.drawText(QPoint(889, 626 + 12), QString::fromLatin1(nav.longitude, kPositionTextBytes));
-  }
-  if (nav.speedShown) p.drawText(QPoint(889, 644 + 12), QString::asprintf("%4.1f kn", nav.speedKnots));
+  if (!r.speedShown) return;
+  p.drawText(QPoint(kNavValueX, kNavRowSpd + 12), QString::fromLatin1(r.speed));
+  // The course over ground as an arrow, north up.
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setPen(QPen(Logical(122), 1));
+  p.setBrush(Qt::NoBrush);
+  p.drawEllipse(QPoint(kCourseArrowX, kCourseArrowY), kCourseArrowRadius + 2, kCourseArrowRadius + 2);
+  p.setPen(QPen(Logical(123), 1.5));
+  const int* a = r.arrow;
+  p.drawLine(a[2], a[3], a[0], a[1]);
+  p.drawLine(a[4], a[5], a[0], a[1]);
+  p.drawLine(a[6], a[7], a[0], a[1]);
+  p.restore();
 }
 
 void DrawStatus(QPainter& p) {
@@ -697,6 +705,14 @@ void OnWindowMinimised(int window, int minimised) {
 }
 
 void OnWindowMouse(int window, QMouseEvent* e, int width, int) {
+  if (window == plat::kWinTrackPlotter) {
+    // Left zooms in, right out; the zoom is a setting, so it is written back.
+    CycleLock lock;
+    if (e->button() == Qt::LeftButton) TrackPlotterClick(1);
+    else if (e->button() == Qt::RightButton) TrackPlotterClick(0);
+    if (g_settingsFile.path[0]) SaveSettings(g_settingsFile.path);
+    return;
+  }
   if (window == plat::kWinSidescan) {
     // Left widens the fan symbols' angle by 5 degrees, right narrows it.
     CycleLock lock;
@@ -847,10 +863,21 @@ void Watch() {
   {
     CycleLock lock;
     AltitudeTextNow(text, sizeof text);
+    // Fixes arrive while no ping runs too (no head, File mode paused).
+    UpdateTrackPlot();
   }
   if (std::strcmp(text, s_altitudeText) != 0) {
     std::snprintf(s_altitudeText, sizeof s_altitudeText, "%s", text);
     if (QWidget* w = pq::Window(plat::kWinAltitude)) w->update();
+  }
+  // The GPS reader never touches a window: the navigation panel follows its
+  // publishes from here, also while no ping repaints the main window.
+  NavSnapshot nav;
+  CopyNavSnapshot(&nav);
+  if (nav.publishCount != s_navPublished) {
+    s_navPublished = nav.publishCount;
+    const QRect panel(kNavLabelX, kNavRowLat, pq::kMainWidth - kNavLabelX, kCourseArrowY + 20 - kNavRowLat);
+    if (QWidget* c = pq::MainClient()) c->update(panel);
   }
 }
 
@@ -945,6 +972,10 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   // The settings may show the windows that were open at the last exit.
   if (g_settings.DiagnosticsWindow) plat::ShowWindow(plat::kWinDiagnostics, 1);
   if (g_settings.AltitudeWindow) plat::ShowWindow(plat::kWinAltitude, 1);
+  if (g_settings.TrackPlotterWindow && (g_settings.RunMode == 1 || g_settings.ComPortGPSEnable == 1)) {
+    CycleLock lock;
+    ShowTrackPlotter(1);
+  }
   for (const int id : options.startCommands) OnCommand(id);
   g_app.startTicks = plat::CounterNow();
   if (options.runSeconds > 0)

@@ -26,7 +26,9 @@
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
+#include "imaging/track_plot.h"
 #include "imaging/waterfall.h"
+#include "nav/track.h"
 #include "platform/platform.h"
 #include "processing/beamform.h"
 #include "processing/outputs.h"
@@ -125,6 +127,24 @@ void FollowDotSize() { SetMinimumRange(0); }
 void FollowShortOutliers() {
   g_filter.shortOutlierCompanion = 1;
   g_filter.deepOutlierSw = 1;
+}
+
+// The track stores each fix with the swath of the ping in force when it
+// arrives (the GPS reader reads these between pings); a played record's
+// position is a fix of its own, once per record that carries one.
+void HandPingToTrack(int fileMode) {
+  SyncTrackOptions();
+  const int samples = g_beamGeom.samples;
+  const double rangeM = RangeMetersOfStep(g_settings.Range);
+  SetTrackPingValues(g_detect.swathValue, g_detect.portExtent, g_detect.starboardExtent, rangeM,
+                     samples > 0 ? 1000.0 * rangeM / samples : 0.0);
+  PerPingState& pp = g_perPing;
+  if (!fileMode || !g_playback.positionPresent || g_playback.positionUpdates == pp.playedPositionsSeen) return;
+  pp.playedPositionsSeen = g_playback.positionUpdates;
+  const int choice = g_settings.SwathCoverageHeading;
+  const double direction = choice == 1 ? g_playback.headingDeg : g_playback.courseDeg;
+  (void)AddTrackFix(g_playback.latitude, g_playback.longitude, g_playback.speedKnots, g_playback.courseDeg,
+                    direction, choice, 1, g_settings.DisplaySwathCoverage);
 }
 
 void TakeQueuedSoundVelocityIntoSettings() {
@@ -301,6 +321,7 @@ int ProcessDecodedRecord() {
     pp.procTimeMs = plotStart - procStart;
     RenderPing(plat::kWinMain);
   }
+  HandPingToTrack(fileMode);
 
   // 6. Show the picture (fast playback hides the records of an averaged group).
   if (pp.screenUpdate) BlitImage(plat::kWinMain);
@@ -310,6 +331,7 @@ int ProcessDecodedRecord() {
   if (mode != kDisplayBeamTest && (XtfFileOpen() || WaterfallShown(kSidescanWaterfall)))
     BuildSidescanLine();
   UpdateWaterfalls();
+  UpdateTrackPlot();
   pp.plotTimeMs = NowMs() - plotStart;
 
   // 8. File mode: the frame the played record carries, when asked for.

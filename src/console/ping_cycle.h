@@ -14,6 +14,7 @@ struct PerPingState {
   int lastDisplayGain = -1;
   int lastDataType = -1;
   double lastTiltDeg = 1000.0;
+  int playedPositionsSeen = 0;    // g_playback.positionUpdates last handed to the track
 
   // ---- frequency and head refresh: what the tables were last built for
   int refreshFrequencyKHz = -1;   // -1 forces the next refresh

@@ -26,6 +26,7 @@
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
+#include "imaging/track_plot.h"
 #include "imaging/waterfall.h"
 #include "nav/com_ports.h"
 #include "nav/gps.h"
@@ -119,6 +120,9 @@ void ResetRunState() {
 }
 
 void ResetConsole() {
+  // A reader left running would feed the freshly reset parser and track.
+  CloseGps();
+  CloseSoundVelocity();
   ResetSettings();
   ResetSwitchState();
   ResetReturnData();
@@ -127,6 +131,7 @@ void ResetConsole() {
   ResetSoundVelocity();
   ResetComPorts();
   ResetTrack();
+  ResetTrackPlot();
   ResetTimeStamps();
   ResetPlaybackCopies();
   ResetBeamform();

@@ -25,7 +25,9 @@ void ResetComPorts();
 // ComPortSV index the present list (an index past its end becomes the first
 // free entry); ComPortGPSDevice / ComPortSVDevice name a device that takes
 // precedence and counts as present. Clears ComPortSVEnable when the probe
-// gets no port. Returns the number of listed ports.
+// gets no port. Returns the number of listed ports. Under
+// ORVALE_LOOPBACK_ONLY=1 (tests, demos) no device is listed or opened: only
+// the device keys count.
 int EnumeratePorts();
 // The same assignment over a given list (tests, and the dialog's preview).
 void AssignPorts(const serial::PortList& present);

@@ -237,14 +237,20 @@ int ValidateSoundVelocity(double shown, int units, double* out, char* message, s
   const double f = SoundVelocityUnitFactor(units);
   const double low = kSoundVelocityLowest * f;
   const double high = kSoundVelocityHighest * f;
-  if (!(shown >= low && shown <= high)) {
+  // The limits are judged as the message shows them, to a tenth: 6561.7
+  // ft/s is offered as the highest value, so it must be accepted (it is
+  // then held to 2000 m/s below).
+  const double shownLow = std::round(low * 10.0) / 10.0, shownHigh = std::round(high * 10.0) / 10.0;
+  if (!(shown >= shownLow - 1e-9 && shown <= shownHigh + 1e-9)) {
     if (message && size) {
       std::snprintf(message, size, "Speed of Sound is out of range!\nUse %6.1f to %6.1f %s.", low, high,
                     SoundVelocityUnitText(units));
     }
     return 0;
   }
-  *out = units == 1 ? shown * 0.3048 : units == 2 ? shown * 0.9144 : shown;
+  const double metres = units == 1 ? shown * 0.3048 : units == 2 ? shown * 0.9144 : shown;
+  *out = metres < kSoundVelocityLowest ? kSoundVelocityLowest
+                                       : metres > kSoundVelocityHighest ? kSoundVelocityHighest : metres;
   return 1;
 }
 

@@ -10,7 +10,11 @@
 // believed. More than 5 km means a new survey area: the track is cleared and
 // the plot recentred.
 //
-// Owns g_track and the coverage log file.
+// Owns g_track, the track lock and the coverage log file. The lock is a
+// plain mutex and every public function takes it itself, so the GPS reader,
+// the recorder closing the log and the plot reading the ring never touch the
+// ring or the FILE at once (a line appended to a log being closed would
+// write through a freed stream).
 //
 //   [SECTION] UTM        zone rule and Krueger's series
 //   [SECTION] Ring       clearing, the jump filter, swath edges
@@ -21,11 +25,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 TrackState g_track;
 
 namespace {
+
+std::mutex s_trackMutex;
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kDegToRad = kPi / 180.0;
@@ -151,7 +158,12 @@ int PositionTextsToDegrees(const char* lat, const char* lon, double* latDeg, dou
 
 // ============================================================ [SECTION] Ring
 
-void ClearTrack() {
+void LockTrack() { s_trackMutex.lock(); }
+void UnlockTrack() { s_trackMutex.unlock(); }
+
+namespace {
+
+void ClearTrackLocked() {
   // Entries past `stored` are still empty from the last clear; the first
   // clear of the program empties them all.
   static bool everCleared = false;
@@ -165,7 +177,15 @@ void ClearTrack() {
   g_track.redrawAll.store(1);
 }
 
+}  // namespace
+
+void ClearTrack() {
+  TrackLock lock;
+  ClearTrackLocked();
+}
+
 void ResetTrack() {
+  TrackLock lock;
   g_track.previousNorth = 0.0;
   g_track.previousWest = 0.0;
   g_track.rejectedJumps = 0;
@@ -178,7 +198,9 @@ void ResetTrack() {
   g_track.fileMode = 0;
   g_track.withCoverage = 0;
   g_track.headingChoice = 1;
-  ClearTrack();
+  g_track.haveFix = 0;
+  g_track.written = 0;
+  ClearTrackLocked();
   g_track.redrawAll.store(0);
 }
 
@@ -196,6 +218,11 @@ int AddTrackFixFromNav(const NavSnapshot& nav) {
 }
 
 void RecentreTrack() {
+  TrackLock lock;
+  RecentreTrackLocked();
+}
+
+void RecentreTrackLocked() {
   g_track.originNorth = g_track.previousNorth;
   g_track.originWest = g_track.previousWest;
   g_track.redrawAll.store(1);
@@ -222,8 +249,11 @@ void AppendCoverageLine(const TrackPoint& p) {
 }
 
 // The swath edges lie across the direction, offset by extent x spacing x
-// 0.002 m, starboard (positive extents) to the right.
-void PlaceSwath(TrackPoint* p, double directionDeg) {
+// 0.002 m, starboard (positive extents) to the right. A ping without points
+// has no swath: its "none" extents would otherwise draw and log a band
+// thousands of samples wide.
+int PlaceSwath(TrackPoint* p, double directionDeg) {
+  if (p->portExtent <= -kSwathExtentNone && p->starboardExtent >= kSwathExtentNone) return 0;
   const double k = g_track.pingSampleSpacingMm * 0.002;
   const double th = directionDeg * kDegToRad;
   const double rightNorth = -std::sin(th), rightEast = std::cos(th);
@@ -233,6 +263,7 @@ void PlaceSwath(TrackPoint* p, double directionDeg) {
   p->swath[1] = -(east + port * rightEast);
   p->swath[2] = p->north + starboard * rightNorth;
   p->swath[3] = -(east + starboard * rightEast);
+  return 1;
 }
 
 }  // namespace
@@ -245,13 +276,14 @@ int AddTrackFix(const char* latitude, const char* longitude, double speedKnots, 
   int zone;
   LatLonToUtm(lat, lon, &north, &east, &zone);
   double west = -east;
+  TrackLock lock;
   TrackState& t = g_track;
   int result = kTrackFixStored;
   const double dn = std::fabs(north - t.previousNorth), dw = std::fabs(west - t.previousWest);
   if (dn > kTrackResetJumpM || dw > kTrackResetJumpM) {
     t.previousNorth = north;
     t.previousWest = west;
-    ClearTrack();
+    ClearTrackLocked();
     t.rejectedJumps = 0;
     result = kTrackFixNewTrack;
   } else if (dn > kTrackHoldJumpM || dw > kTrackHoldJumpM) {
@@ -279,15 +311,14 @@ int AddTrackFix(const char* latitude, const char* longitude, double speedKnots, 
   p.speedKnots = static_cast<float>(speedKnots);
   p.courseDeg = static_cast<float>(courseDeg);
   p.headingChoice = headingChoice;
-  if (withCoverage) {
-    PlaceSwath(&p, directionDeg);
-    AppendCoverageLine(p);
-  }
+  if (withCoverage && PlaceSwath(&p, directionDeg)) AppendCoverageLine(p);
   t.position = t.position + 1 >= kTrackEntries ? 0 : t.position + 1;
   if (t.stored < kTrackEntries) t.stored++;
   t.previousNorth = north;
   t.previousWest = west;
   t.lastZone = zone;
+  t.haveFix = 1;
+  t.written.fetch_add(1);
   return result;
 }
 
@@ -296,6 +327,7 @@ const TrackPoint* LastTrackPoint() {
   const int last = g_track.position == 0 ? kTrackEntries - 1 : g_track.position - 1;
   return &g_track.ring[last];
 }
+
 
 // ============================================================ [SECTION] Plot
 
@@ -340,6 +372,7 @@ std::string LogPath(const char* directory) {
 }  // namespace
 
 int OpenCoverageLog(const char* directory) {
+  TrackLock lock;
   if (g_track.coverageLog) return 1;
   const std::string path = LogPath(directory);
   FILE* f = std::fopen(path.c_str(), "a+b");
@@ -351,6 +384,7 @@ int OpenCoverageLog(const char* directory) {
 }
 
 int CloseCoverageLog(const char* directory) {
+  TrackLock lock;
   FILE* f = g_track.coverageLog;
   if (f == nullptr) return 0;
   std::fseek(f, 0, SEEK_END);
@@ -367,12 +401,20 @@ int FormatCoverageLine(const TrackPoint& p, char* out, int size) {
   return n > 0 && n < size ? n : 0;
 }
 
-int LoadCoverageLog(const char* path) {
+int LoadCoverageLog(const char* path, void (*progress)(int percent)) {
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return 0;
+  std::fseek(f, 0, SEEK_END);
+  const long size = std::ftell(f);
+  std::fseek(f, 0, SEEK_SET);
   char line[256];
   int taken = 0;
+  int shown = -1;
   while (std::fgets(line, sizeof line, f)) {
+    if (progress && size > 0) {
+      const int percent = static_cast<int>(100.0 * static_cast<double>(std::ftell(f)) / static_cast<double>(size));
+      if (percent != shown) progress(shown = percent);
+    }
     double v[6];
     int zone;
     char tail;
@@ -382,6 +424,7 @@ int LoadCoverageLog(const char* path) {
     int finite = 1;
     for (double x : v) finite &= std::isfinite(x);
     if (!finite) continue;
+    TrackLock lock;
     TrackPoint& p = g_track.ring[g_track.position];
     EmptyEntry(&p);
     p.north = v[1];
@@ -392,8 +435,10 @@ int LoadCoverageLog(const char* path) {
     p.swath[3] = -v[4];
     p.zone = zone;
     p.valid = 1;
+    p.headingChoice = kTrackLoadedEntry;
     g_track.position = g_track.position + 1 >= kTrackEntries ? 0 : g_track.position + 1;
     if (g_track.stored < kTrackEntries) g_track.stored++;
+    g_track.written.fetch_add(1);
     ++taken;
   }
   std::fclose(f);

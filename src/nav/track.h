@@ -1,7 +1,14 @@
 // Track plotter domain: GPS fixes in UTM (WGS-84), the 40000-entry track
 // ring with its jump filter, the swath coverage of each ping, the plot's
 // scale, grid and recentring rules, and the coverage log "coverage.LOG".
-// The window that draws it lives with the console; it reads the ring.
+// The picture of the plot is drawn by imaging/track_plot from the ring.
+//
+// Threads: fixes arrive on the GPS reader thread (or the playback), clears,
+// loads and recentring come from the user-interface thread, the coverage
+// log is opened and closed by the recorder, and the plot reads the ring
+// under the console lock. The track lock (a plain mutex, held only for one
+// fix, one log line, or one pass of the plot over the ring) orders them all;
+// the GPS reader never waits for the console lock.
 #pragma once
 
 #include <atomic>
@@ -22,6 +29,7 @@ constexpr int kTrackWindowHeight = 240;
 constexpr int kTrackEdgeMarginPx = 10;      // a marker this close to an edge recentres
 constexpr int kTrackZoomMax = 11;
 constexpr char kCoverageLogName[] = "coverage.LOG";
+constexpr int32_t kTrackLoadedEntry = -1;   // headingChoice of an entry read back from a log
 
 struct TrackPoint {
   double north;            // UTM northing of the fix, m
@@ -35,12 +43,15 @@ struct TrackPoint {
   float rangeM;            // range of the ping
   float speedKnots;        // GPS speed over ground
   float courseDeg;         // GPS course over ground
-  int32_t headingChoice;   // SwathCoverageHeading when stored
+  int32_t headingChoice;   // SwathCoverageHeading when stored; kTrackLoadedEntry when loaded
 };
 
-// Written by the GPS reader thread (AddTrackFix) and by whoever clears the
-// track (user-interface thread, with the reader stopped or between fixes);
-// read by the plot window, which tolerates a torn entry for one paint.
+// Every field below the ring is written under the track lock: by the GPS
+// reader thread (AddTrackFix), the playback (the same call), the
+// user-interface thread (clear, load, recentre) and the recorder (log open
+// and close); the plot reads them under the same lock. The atomics are the
+// console's options and the current ping's values, written by the console
+// thread that has them.
 struct TrackState {
   TrackPoint ring[kTrackEntries];
   int position = 0;               // next entry written; wraps 39999 -> 0
@@ -51,6 +62,10 @@ struct TrackState {
   double originWest = 0.0;
   int rejectedJumps = 0;          // glitches held in a row
   int lastZone = kTrackEmptyZone; // zone of the last fix
+  int haveFix = 0;                // a fix was stored since the reset (the marker has a place)
+  // Entries stored since the reset, loads included; the plot draws the ones
+  // it has not seen. Read without the lock as a cheap "anything new?".
+  std::atomic<uint64_t> written{0};
   // The current ping's values, set by the ping cycle, read by the GPS
   // reader when it stores a fix (one ping's or the next's, never torn).
   std::atomic<int> pingSwathValue{0};
@@ -67,6 +82,17 @@ struct TrackState {
   long coverageLines = 0;         // lines appended since the log was opened
 };
 extern TrackState g_track;
+
+// The track lock, for readers of the ring and its bookkeeping (the plot).
+// Not recursive: the functions of this module take it themselves.
+void LockTrack();
+void UnlockTrack();
+struct TrackLock {
+  TrackLock() { LockTrack(); }
+  ~TrackLock() { UnlockTrack(); }
+  TrackLock(const TrackLock&) = delete;
+  TrackLock& operator=(const TrackLock&) = delete;
+};
 
 // Empties the ring (every entry zero, zone 31, extents -2000 / 2000) and
 // keeps the origin on the previous fix.
@@ -97,15 +123,19 @@ void SetTrackOptions(int fileMode, int withCoverage, int headingChoice);
 int AddTrackFixFromNav(const NavSnapshot& nav);
 // Moves the plot's centre to the last fix (marker near an edge).
 void RecentreTrack();
+// The same for a caller that holds the track lock (the plot).
+void RecentreTrackLocked();
 
 // The ping cycle hands over the values stored with the next fix.
 void SetTrackPingValues(int swathValue, int portExtent, int starboardExtent, double rangeM, double sampleSpacingMm);
 // Converts, filters and stores one fix; fileMode picks the glitch limit.
 // directionDeg is the course or heading the swath is drawn across;
-// withCoverage computes the swath edges (and logs them when the log is open).
+// withCoverage computes the swath edges (and logs them when the log is open)
+// for a ping that had points: extents of -2000 / 2000 mean no swath.
 int AddTrackFix(const char* latitude, const char* longitude, double speedKnots, double courseDeg,
                 double directionDeg, int headingChoice, int fileMode, int withCoverage);
-// The entry written last (nullptr before the first).
+// The entry written last (nullptr before the first). For a caller that holds
+// the track lock or has no reader thread running (tests).
 const TrackPoint* LastTrackPoint();
 
 // ---------------------------------------------------------------- the plot
@@ -114,7 +144,7 @@ int TrackGridSpacingM(double scale);      // metres between grid lines
 int TrackZoomIn(int zoom);                // left click
 int TrackZoomOut(int zoom);               // right click
 // Window pixel of a stored position (north, negated east) at the scale,
-// north up, centred on the origin.
+// north up, centred on the origin (read under the track lock).
 void TrackPixel(double north, double west, double scale, double* x, double* y);
 // 1 when a marker at the pixel must recentre the plot.
 int TrackNeedsRecentre(double x, double y);
@@ -127,6 +157,7 @@ int CloseCoverageLog(const char* directory);
 // One entry's line: "%3.2f,%3.2f,%3.2f,%3.2f,%3.2f,%3.2f,%02d\r\n" (fix east,
 // north, port east, north, starboard east, north, zone). Returns its length.
 int FormatCoverageLine(const TrackPoint& p, char* out, int size);
-// Reads a log back into the ring as swath-only entries (the fix and both
-// edges). Returns the number of lines taken; a damaged line is skipped.
-int LoadCoverageLog(const char* path);
+// Reads a log back into the ring as entries marked kTrackLoadedEntry (the
+// fix and both edges). Returns the number of lines taken; a damaged line is
+// skipped. `progress` (may be null) hears the percentage read as it changes.
+int LoadCoverageLog(const char* path, void (*progress)(int percent) = nullptr);

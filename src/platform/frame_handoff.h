@@ -17,8 +17,8 @@ namespace plat {
 
 // Hand-offs beyond one per window (plat::WindowId): the Profile waterfall
 // picture that the main window shows beside its half-size picture.
-constexpr int kFrameProfileWaterfall = 9;  // plat::kWinCount
-constexpr int kFrameChannels = 10;
+constexpr int kFrameProfileWaterfall = 10;  // plat::kWinCount
+constexpr int kFrameChannels = kFrameProfileWaterfall + 1;
 
 constexpr int kFrameMaxWidth = 1012;
 constexpr int kFrameMaxHeight = 542;

@@ -6,9 +6,6 @@
 // of the command's group and writes the settings file back, so the file is
 // always current and not only at exit.
 //
-// Commands whose module does not exist yet keep their row, with the module
-// named in `pendingModule`; they do nothing until it arrives.
-//
 // Index: [SECTION] Table, Check marks, Follow-ups, Dispatch.
 #include "ui/commands.h"
 
@@ -26,12 +23,14 @@
 #include "imaging/palette.h"
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
+#include "imaging/track_plot.h"
 #include "imaging/waterfall.h"
 #include "platform/dialog.h"
 #include "processing/outputs.h"
 #include "ui/display_dialogs.h"
 #include "ui/ip_address_dialog.h"
 #include "ui/modal.h"
+#include "ui/nav_dialogs.h"
 #include "ui/output_dialogs.h"
 #include "ui/profile_dialogs.h"
 #include "ui/recording_dialogs.h"
@@ -56,10 +55,6 @@ namespace {
 
 using S = Settings;
 
-// Modules that will carry out the pending commands.
-constexpr const char* kComPorts = "nav/com_ports";
-constexpr const char* kSoundVelocity = "nav/sound_velocity";
-constexpr const char* kTrackPlotter = "nav/track_plotter";
 
 constexpr const char* kDataFrom = "&Data From...";
 constexpr const char* kXdcrPosition = "&Xdcr Position";
@@ -73,120 +68,120 @@ constexpr int kNone = 0;
 
 const CommandRow kCommands[] = {
     // ---- "&File"
-    {1, "&Head", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 0, nullptr},
-    {2, "&File", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 1, nullptr},
-    {15, "&Record Start...\t  Ctrl+S", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {10, "&Playback File...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {17, "&Fast Playback", kPopupFile, nullptr, kNoGroup, kFileOnly, kNoCheck, nullptr, 0, nullptr},
-    {14, "&Use Realtime Playback Speed", kPopupFile, nullptr, kNoGroup, kFileOnly, kCheckOn, &S::RealtimePlayback, 0, nullptr},
-    {16, "&Copy Start...", kPopupFile, nullptr, kNoGroup, kFileOnly, kNoCheck, nullptr, 0, nullptr},
-    {11, "Convert .K41 Sonar File(s) To .K4&P Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {12, "Convert .K41 Sonar File(s) To .K4&B Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {13, "Convert .K41 Sidescan To .&XTF Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {207, "&Save Screen...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {18, "E&xit", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {1, "&Head", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 0},
+    {2, "&File", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 1},
+    {15, "&Record Start...\t  Ctrl+S", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {10, "&Playback File...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {17, "&Fast Playback", kPopupFile, nullptr, kNoGroup, kFileOnly, kNoCheck, nullptr, 0},
+    {14, "&Use Realtime Playback Speed", kPopupFile, nullptr, kNoGroup, kFileOnly, kCheckOn, &S::RealtimePlayback, 0},
+    {16, "&Copy Start...", kPopupFile, nullptr, kNoGroup, kFileOnly, kNoCheck, nullptr, 0},
+    {11, "Convert .K41 Sonar File(s) To .K4&P Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {12, "Convert .K41 Sonar File(s) To .K4&B Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {13, "Convert .K41 Sidescan To .&XTF Format...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {207, "&Save Screen...", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {18, "E&xit", kPopupFile, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
     // ---- "&Color Table"
-    {80, "Norm &Hi", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 0, nullptr},
-    {81, "Norm &Lo", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 1, nullptr},
-    {82, "Gr&een", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 2, nullptr},
-    {83, "&Grey", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 3, nullptr},
-    {84, "&Rev Grey", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 4, nullptr},
-    {85, "&Brown/Yellow", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 5, nullptr},
-    {86, "Green/Bl&ue", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 6, nullptr},
-    {87, "Green/&Yellow", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 7, nullptr},
-    {88, "Blu&e", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 8, nullptr},
+    {80, "Norm &Hi", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 0},
+    {81, "Norm &Lo", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 1},
+    {82, "Gr&een", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 2},
+    {83, "&Grey", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 3},
+    {84, "&Rev Grey", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 4},
+    {85, "&Brown/Yellow", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 5},
+    {86, "Green/Bl&ue", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 6},
+    {87, "Green/&Yellow", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 7},
+    {88, "Blu&e", kPopupColorTable, nullptr, kGroupColorTable, kAnyMode, kCheckEquals, &S::Colors, 8},
     // ---- "&Setup"
-    {205, "&IP Address...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {200, "&Up", kPopupSetup, kXdcrPosition, kGroupXdcr, kAnyMode, kCheckEquals, &S::Xdcr, 1, nullptr},
-    {201, "&Down", kPopupSetup, kXdcrPosition, kGroupXdcr, kAnyMode, kCheckEquals, &S::Xdcr, 0, nullptr},
-    {210, "&Meters", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 0, nullptr},
-    {211, "&Feet", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 1, nullptr},
-    {212, "&Yards", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 2, nullptr},
-    {230, "&UTC", kPopupSetup, nullptr, kGroupTimeDisplay, kAnyMode, kCheckEquals, &S::DisplayLocalTime, 0, nullptr},
-    {231, "&Local", kPopupSetup, nullptr, kGroupTimeDisplay, kAnyMode, kCheckEquals, &S::DisplayLocalTime, 1, nullptr},
-    {208, "&Automatic Filenames (.K41)", kPopupSetup, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::AutoFilename, 0, nullptr},
-    {220, "Date-&Number (ddmmmyyyy-nnnn.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 0, nullptr},
-    {221, "Date-&Time (ddmmmyyyy-hhmmss.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 1, nullptr},
-    {20, "Set &Maximum Filesize...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {820, "&Sound Velocity...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kSoundVelocity},
+    {205, "&IP Address...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {200, "&Up", kPopupSetup, kXdcrPosition, kGroupXdcr, kAnyMode, kCheckEquals, &S::Xdcr, 1},
+    {201, "&Down", kPopupSetup, kXdcrPosition, kGroupXdcr, kAnyMode, kCheckEquals, &S::Xdcr, 0},
+    {210, "&Meters", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 0},
+    {211, "&Feet", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 1},
+    {212, "&Yards", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 2},
+    {230, "&UTC", kPopupSetup, nullptr, kGroupTimeDisplay, kAnyMode, kCheckEquals, &S::DisplayLocalTime, 0},
+    {231, "&Local", kPopupSetup, nullptr, kGroupTimeDisplay, kAnyMode, kCheckEquals, &S::DisplayLocalTime, 1},
+    {208, "&Automatic Filenames (.K41)", kPopupSetup, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::AutoFilename, 0},
+    {220, "Date-&Number (ddmmmyyyy-nnnn.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 0},
+    {221, "Date-&Time (ddmmmyyyy-hhmmss.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 1},
+    {20, "Set &Maximum Filesize...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {820, "&Sound Velocity...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
     // ---- "&Options"
-    {206, "&Grid", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::Grid, 0, nullptr},
-    {770, "30 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 0, nullptr},
-    {771, "60 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 1, nullptr},
-    {772, "90 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 2, nullptr},
-    {773, "120 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 3, nullptr},
-    {774, "100 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 4, nullptr},
-    {775, "110 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 5, nullptr},
-    {750, "&Wide", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 0, nullptr},
-    {751, "Nor&mal", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 1, nullptr},
-    {752, "&Narrow", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 2, nullptr},
-    {753, "Narrow &Mixed", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 3, nullptr},
-    {760, "480", kPopupOptions, kBeams, kGroupBeams, kAnyMode, kCheckEquals, &S::StepSize, 0, nullptr},
-    {761, "240", kPopupOptions, kBeams, kGroupBeams, kAnyMode, kCheckEquals, &S::StepSize, 1, nullptr},
-    {762, "120", kPopupOptions, kBeams, kGroupBeams, kAnyMode, kCheckEquals, &S::StepSize, 2, nullptr},
-    {510, "&Off", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 1, nullptr},
-    {512, "&3 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 3, nullptr},
-    {514, "&5 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 5, nullptr},
-    {516, "&7 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 7, nullptr},
-    {518, "&9 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 9, nullptr},
-    {524, "&15 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 15, nullptr},
-    {534, "&25 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 25, nullptr},
-    {560, "&Remove Background", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckBackground, nullptr, 0, nullptr},
-    {659, "Gain &Equalization", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::GainEqualization, 0, nullptr},
-    {620, "Display &Track Plotter", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::TrackPlotterWindow, 0, kTrackPlotter},
-    {619, "&Clear Track Plotter", kPopupOptions, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kTrackPlotter},
-    {618, "Display &Swath Coverage", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::DisplaySwathCoverage, 0, nullptr},
-    {617, "&Load Swath Coverage From LOG File", kPopupOptions, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, kTrackPlotter},
-    {621, "&Sidescan Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinSidescan, nullptr},
-    {622, "&Echo Sounder Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinEchoSounder, nullptr},
-    {623, "&Intensity Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinIntensity, nullptr},
-    {690, "Signal Level", kPopupOptions, nullptr, kGroupSignalLevel, kAnyMode, kCheckOn, &S::SignalLevel, 0, nullptr},
-    {600, "&Diagnostics", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::DiagnosticsWindow, 0, nullptr},
+    {206, "&Grid", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::Grid, 0},
+    {770, "30 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 0},
+    {771, "60 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 1},
+    {772, "90 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 2},
+    {773, "120 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 3},
+    {774, "100 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 4},
+    {775, "110 Deg", kPopupOptions, kSectorSize, kGroupSectorSize, kAnyMode, kCheckEquals, &S::SectorSize, 5},
+    {750, "&Wide", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 0},
+    {751, "Nor&mal", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 1},
+    {752, "&Narrow", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 2},
+    {753, "Narrow &Mixed", kPopupOptions, kBeamwidth, kGroupBeamwidth, kAnyMode, kCheckEquals, &S::ProcessingMode, 3},
+    {760, "480", kPopupOptions, kBeams, kGroupBeams, kAnyMode, kCheckEquals, &S::StepSize, 0},
+    {761, "240", kPopupOptions, kBeams, kGroupBeams, kAnyMode, kCheckEquals, &S::StepSize, 1},
+    {762, "120", kPopupOptions, kBeams, kGroupBeams, kAnyMode, kCheckEquals, &S::StepSize, 2},
+    {510, "&Off", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 1},
+    {512, "&3 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 3},
+    {514, "&5 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 5},
+    {516, "&7 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 7},
+    {518, "&9 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 9},
+    {524, "&15 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 15},
+    {534, "&25 Shot", kPopupOptions, kAveraging, kGroupAveraging, kAnyMode, kCheckAveraging, nullptr, 25},
+    {560, "&Remove Background", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckBackground, nullptr, 0},
+    {659, "Gain &Equalization", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::GainEqualization, 0},
+    {620, "Display &Track Plotter", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::TrackPlotterWindow, 0},
+    {619, "&Clear Track Plotter", kPopupOptions, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {618, "Display &Swath Coverage", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::DisplaySwathCoverage, 0},
+    {617, "&Load Swath Coverage From LOG File", kPopupOptions, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {621, "&Sidescan Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinSidescan},
+    {622, "&Echo Sounder Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinEchoSounder},
+    {623, "&Intensity Window", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckWindow, nullptr, plat::kWinIntensity},
+    {690, "Signal Level", kPopupOptions, nullptr, kGroupSignalLevel, kAnyMode, kCheckOn, &S::SignalLevel, 0},
+    {600, "&Diagnostics", kPopupOptions, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::DiagnosticsWindow, 0},
     // ---- direct "Com &Ports"
-    {106, "Com &Ports", kPopupComPorts, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, kComPorts},
+    {106, "Com &Ports", kPopupComPorts, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0},
     // ---- "&Mode"
-    {400, "&Sector", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 0, nullptr},
-    {401, "&Linear", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 1, nullptr},
-    {402, "Perspecti&ve", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 2, nullptr},
-    {403, "&Profile", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 3, nullptr},
-    {404, "&Beam Test", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 4, nullptr},
+    {400, "&Sector", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 0},
+    {401, "&Linear", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 1},
+    {402, "Perspecti&ve", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 2},
+    {403, "&Profile", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 3},
+    {404, "&Beam Test", kPopupMode, nullptr, kGroupDisplayMode, kAnyMode, kCheckEquals, &S::DisplayType, 4},
     // ---- "&Profile Setup"
-    {870, "&Profile Point Setup", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {660, "&Roll Correction", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::RollCorrection, 0, nullptr},
-    {580, "Profile Tilt Angle...", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {590, "Display Altitude", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::AltitudeWindow, 0, nullptr},
-    {570, "&Circular", kPopupProfileSetup, kGridType, kGroupGridType, kAnyMode, kCheckEquals, &S::ProfileGrid, 0, nullptr},
-    {571, "&Rectangular", kPopupProfileSetup, kGridType, kGroupGridType, kAnyMode, kCheckEquals, &S::ProfileGrid, 1, nullptr},
+    {870, "&Profile Point Setup", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {660, "&Roll Correction", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::RollCorrection, 0},
+    {580, "Profile Tilt Angle...", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {590, "Display Altitude", kPopupProfileSetup, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::AltitudeWindow, 0},
+    {570, "&Circular", kPopupProfileSetup, kGridType, kGroupGridType, kAnyMode, kCheckEquals, &S::ProfileGrid, 0},
+    {571, "&Rectangular", kPopupProfileSetup, kGridType, kGroupGridType, kAnyMode, kCheckEquals, &S::ProfileGrid, 1},
     // ---- direct "&Data Output"
-    {970, "&Data Output", kPopupDataOutput, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {970, "&Data Output", kPopupDataOutput, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
     // ---- "&Video"
-    {170, "Open Video &Window", kPopupVideo, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {174, "Change Video &Format", kPopupVideo, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, nullptr},
-    {173, "&Record Video Enable", kPopupVideo, nullptr, kNoGroup, kHeadOnly, kCheckOn, &S::RecordVideo, 0, nullptr},
-    {175, "&Video Recording Rate...", kPopupVideo, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {170, "Open Video &Window", kPopupVideo, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {174, "Change Video &Format", kPopupVideo, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0},
+    {173, "&Record Video Enable", kPopupVideo, nullptr, kNoGroup, kHeadOnly, kCheckOn, &S::RecordVideo, 0},
+    {175, "&Video Recording Rate...", kPopupVideo, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
     // ---- direct "&About"
-    {100, "&About", kPopupAbout, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {100, "&About", kPopupAbout, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
     // ---- commands without a menu item
-    {310, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {550, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {565, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {691, nullptr, kNoMenu, nullptr, kGroupSignalLevel, kAnyMode, kCheckSignal2, nullptr, 0, nullptr},
-    {830, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {176, nullptr, kNoMenu, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0, nullptr},
-    {900, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {901, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {902, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {903, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {904, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {905, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {906, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {907, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {908, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {909, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {910, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {911, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {912, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
-    {913, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0, nullptr},
+    {310, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {550, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {565, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {691, nullptr, kNoMenu, nullptr, kGroupSignalLevel, kAnyMode, kCheckSignal2, nullptr, 0},
+    {830, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {176, nullptr, kNoMenu, nullptr, kNoGroup, kHeadOnly, kNoCheck, nullptr, 0},
+    {900, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {901, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {902, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {903, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {904, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {905, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {906, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {907, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {908, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {909, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {910, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {911, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {912, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
+    {913, nullptr, kNoMenu, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
 };
 constexpr int kCommandCount = static_cast<int>(sizeof kCommands / sizeof kCommands[0]);
 
@@ -467,7 +462,12 @@ static int Perform(int id) {
       plat::InvalidateWindow(plat::kWinMain);
       return 1;
     case 659: return Toggle(s.GainEqualization), 1;
-    case 618: return Toggle(s.DisplaySwathCoverage), 1;
+    case 618: return Toggle(s.DisplaySwathCoverage), UpdateTrackPlot(), 1;
+    case 620: return ShowTrackPlotter(!s.TrackPlotterWindow), 1;
+    case 619: return ClearTrackPlotter(), 1;
+    case 617: return LoadSwathCoverage(g_settingsFile.workingDirectory), 1;
+    case 106: return RunComPortSetupDialog(), 1;
+    case 820: return RunSoundVelocityCommand(), 1;
     case 621: return ToggleWindow(plat::kWinSidescan, g_commands.sidescanShown), 1;
     case 622: return ToggleWindow(plat::kWinEchoSounder, g_commands.echoSounderShown), 1;
     case 623: return ToggleWindow(plat::kWinIntensity, g_commands.intensityShown), 1;
@@ -525,9 +525,11 @@ int RunCommand(int id) {
   int acted = 0;
   const int fileMode = g_settings.RunMode == 1;
   const int allowed = !(row->modeLimit == kHeadOnly && fileMode) && !(row->modeLimit == kFileOnly && !fileMode);
-  if (allowed && !row->pendingModule) {
+  if (allowed) {
     acted = Perform(id);
     RefreshChecks(*row);
+    // The GPS reader reads the run mode and the swath choices as it stores fixes.
+    SyncTrackOptions();
   }
   g_commands.commandsRun++;
   if (g_settingsFile.path[0]) SaveSettings(g_settingsFile.path);

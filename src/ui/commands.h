@@ -74,9 +74,6 @@ struct CommandRow {
   int check;             // CheckRule
   int Settings::*field;  // setting the check follows (kCheckEquals, kCheckOn)
   int value;
-  // Module still to be written that will carry the command out; the
-  // dispatch does nothing for it until then. nullptr: dispatched here.
-  const char* pendingModule;
 };
 
 // The whole table and its size.

@@ -12,8 +12,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "imaging/overlay.h"
+#include "nav/nav_state.h"
 #include "imaging/scan_convert.h"
 #include "settings/settings.h"
 
@@ -154,4 +156,57 @@ double MeasuredDistance(int x0, int y0, int x1, int y1) {
   if (!MeasuringAllowed()) return -1.0;
   const double dx = x1 - x0, dy = y1 - y0;
   return std::sqrt(dx * dx + dy * dy) / g_mainLayout.displayScale * g_scan.geom.rangeM / 500.0 * SlantScale() * UnitFactor(g_settings.Units);
+}
+
+// ============================================================ navigation
+
+void CourseArrow(double courseDeg, int cx, int cy, int r, int* p) {
+  const double a = courseDeg / kDegPerRad;
+  const double ux = std::sin(a), uy = -std::cos(a);  // along the course, screen y down
+  const double px = -uy, py = ux;                    // to its right
+  auto put = [&](int i, double x, double y) {
+    p[2 * i] = static_cast<int>(std::lround(x));
+    p[2 * i + 1] = static_cast<int>(std::lround(y));
+  };
+  const double tipX = cx + r * ux, tipY = cy + r * uy;
+  put(0, tipX, tipY);
+  put(1, cx - r * ux, cy - r * uy);
+  const double back = 0.45 * r, side = 0.35 * r;
+  put(2, tipX - back * ux - side * px, tipY - back * uy - side * py);
+  put(3, tipX - back * ux + side * px, tipY - back * uy + side * py);
+}
+
+NavReadout ComputeNavReadout() {
+  NavReadout r;
+  NavSnapshot nav;  // the texts are copied out of it below
+  const char* lat = nullptr;
+  const char* lon = nullptr;
+  double speed = 0.0;
+  if (g_settings.RunMode == 1) {
+    // Playback shows what the played record carries.
+    if (g_playback.positionPresent) {
+      lat = g_playback.latitude;
+      lon = g_playback.longitude;
+      speed = g_playback.speedKnots;
+      r.courseDeg = g_playback.courseDeg;
+      r.positionShown = r.speedShown = 1;
+    }
+  } else {
+    CopyNavSnapshot(&nav);
+    if (nav.positionShown && nav.latitude[0]) {
+      lat = nav.latitude;
+      lon = nav.longitude;
+      r.positionShown = 1;
+    }
+    r.speedShown = nav.speedShown;
+    speed = nav.speedKnots;
+    r.courseDeg = nav.courseDeg;
+  }
+  if (lat) {
+    std::snprintf(r.latitude, sizeof r.latitude, "%.14s", lat);
+    std::snprintf(r.longitude, sizeof r.longitude, "%.14s", lon);
+  }
+  if (r.speedShown) std::snprintf(r.speed, sizeof r.speed, "%3.1f  KTS", speed);
+  CourseArrow(r.courseDeg, kCourseArrowX, kCourseArrowY, kCourseArrowRadius, r.arrow);
+  return r;
 }

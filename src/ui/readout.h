@@ -52,3 +52,32 @@ int MeasuringAllowed();
 // Straight distance between two window points in the display unit, scaled
 // as the slant ranges are; the Beam Test and Linear pictures measure nothing (-1).
 double MeasuredDistance(int x0, int y0, int x1, int y1);
+
+// ---------------------------------------------------------------- navigation
+// The navigation panel: "LAT:", "LNG:", "SPD:" with their values and an
+// arrow pointing along the course over ground, north up. Head mode shows
+// the navigation snapshot (each value while its readout is on); File mode
+// the position, speed and course of the record played last.
+constexpr int kNavLabelX = 844;
+constexpr int kNavValueX = 889;
+constexpr int kNavRowLat = 608;
+constexpr int kNavRowLng = 626;
+constexpr int kNavRowSpd = 644;
+constexpr int kCourseArrowX = 990;  // centre of the arrow beside the speed
+constexpr int kCourseArrowY = 650;
+constexpr int kCourseArrowRadius = 10;
+
+struct NavReadout {
+  int positionShown = 0;
+  int speedShown = 0;       // the speed and the course arrow
+  char latitude[16] = "";   // the 14-character position texts
+  char longitude[16] = "";
+  char speed[24] = "";      // "%3.1f  KTS"
+  double courseDeg = 0.0;
+  int arrow[8] = {};        // window points: tip, tail, left barb, right barb
+};
+
+NavReadout ComputeNavReadout();
+// The arrow of a course (0 north, clockwise) in a circle of radius r round
+// (cx, cy), y downwards: tip, tail and the two barbs, rounded to pixels.
+void CourseArrow(double courseDeg, int cx, int cy, int r, int* points8);

@@ -29,9 +29,11 @@ class ChainTest : public ::testing::Test {
   std::string WriteLoopbackIni(const std::string& extra = "", int outputPort = 0) const {
     // The head port is one where nothing listens, so a console started in
     // Head mode never meets a simulator someone left running on 4040; the
-    // serial receivers are off, so no real port of the machine is opened.
-    std::string text =
-        "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\nComPortGPSEnable=0\nComPortSVEnable=0\n";
+    // serial receivers are off, so no real port of the machine is opened,
+    // unless `extra` switches one on (pointed at a pseudo-terminal).
+    std::string text = "[Settings]\nIPAddress_Sonar1=127.0.0.1\nIPAddress_Output1=127.0.0.1\n";
+    if (extra.find("ComPortGPSEnable=") == std::string::npos) text += "ComPortGPSEnable=0\n";
+    if (extra.find("ComPortSVEnable=") == std::string::npos) text += "ComPortSVEnable=0\n";
     if (extra.find("RemotePort_Sonar1=") == std::string::npos) text += "RemotePort_Sonar1=9\n";
     // No camera unless the test asks for one: a device that is no capture
     // device, so a machine's own camera is never opened.

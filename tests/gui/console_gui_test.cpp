@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -36,6 +37,7 @@
 #include "head/switch_command.h"
 #include "imaging/background.h"
 #include "imaging/palette.h"
+#include "imaging/track_plot.h"
 #include "imaging/waterfall.h"
 #include "platform/frame_handoff.h"
 #include "platform/platform.h"
@@ -48,6 +50,7 @@
 #include "ui/commands.h"
 #include "ui/dials.h"
 #include "ui/display_dialogs.h"
+#include "ui/nav_dialogs.h"
 #include "ui/keys.h"
 #include "ui/readout.h"
 #include "gui/gui_test_util.h"
@@ -172,6 +175,42 @@ TEST_F(ConsoleGui, PersistenceDialogTypedIntoReachesItsHandler) {
   EXPECT_LE(std::abs(centre.x() - expectedCentre.x()), 1);
   EXPECT_LE(std::abs(centre.y() - expectedCentre.y()), 1);
   EXPECT_EQ(g_settings.Persistence, 120);
+}
+
+TEST_F(ConsoleGui, NavigationDialogsShowTheirListsAndUnits) {
+  // The receivers' named device is a path nothing answers at: no port opens.
+  StartHead("Units=1\nSoundVelocityMeters=1500.0\nComPortGPSEnable=1\nComPortGPSDevice=/dev/pts/nope\n");
+  std::vector<std::string> ports, rates;
+  int svEnabled = -1;
+  WhenModalOpens([&](QWidget* w) {
+    auto* dlg = qobject_cast<QDialog*>(w);
+    if (!dlg) return;
+    auto* port = dlg->findChild<QComboBox*>(QString("ctl%1").arg(kIdGpsPort));
+    auto* rate = dlg->findChild<QComboBox*>(QString("ctl%1").arg(kIdGpsBitRate));
+    auto* sv = dlg->findChild<QComboBox*>(QString("ctl%1").arg(kIdSvPort));
+    if (port)
+      for (int i = 0; i < port->count(); ++i) ports.push_back(port->itemText(i).toStdString());
+    if (rate)
+      for (int i = 0; i < rate->count(); ++i) rates.push_back(rate->itemText(i).toStdString());
+    if (sv) svEnabled = sv->isEnabled();
+    dlg->reject();
+  });
+  EXPECT_EQ(RunCommand(kCmdComPorts), 1);
+  EXPECT_EQ(ports, std::vector<std::string>{"nope"});
+  ASSERT_EQ(rates.size(), 6u);
+  EXPECT_EQ(rates.back(), "115200");
+  EXPECT_EQ(svEnabled, 0);  // the probe is off: " N/A", greyed
+
+  std::string shown, unit;
+  WhenModalOpens([&](QWidget* w) {
+    auto* dlg = qobject_cast<QDialog*>(w);
+    if (!dlg) return;
+    if (auto* edit = dlg->findChild<QLineEdit*>(QString("ctl%1").arg(kIdSpeedOfSound)))
+      shown = edit->text().toStdString();
+    dlg->reject();
+  });
+  EXPECT_EQ(RunCommand(kCmdSoundVelocity), 1);
+  EXPECT_EQ(shown, "4921.3");
 }
 
 TEST_F(ConsoleGui, PersistenceDialogRefusesOutOfRangeAndCancelKeepsTheValue) {
@@ -712,6 +751,37 @@ TEST_F(PlayedConsole, WaterfallWindowFollowsItsSizeMinimumAndCloseBox) {
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(WaterfallShown(kEchoSounderWaterfall), 0);
   EXPECT_FALSE(Action(622)->isChecked());
+}
+
+TEST_F(PlayedConsole, TrackPlotterShowsThePlayedTrackZoomsAndClosesLikeItsMenuItem) {
+  StartFile(400);
+  Action(kCmdTrackPlotter)->trigger();
+  QWidget* window = pq::Window(plat::kWinTrackPlotter);
+  ASSERT_TRUE(window->isVisible());
+  EXPECT_EQ(window->width(), kTrackPlotWidth);
+  EXPECT_EQ(window->height(), kTrackPlotHeight);
+  EXPECT_TRUE(Action(kCmdTrackPlotter)->isChecked());
+  // One click in: 1 pixel per metre; the survey runs north at 2 m/s, 0.2 m a ping.
+  QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+  EXPECT_EQ(g_settings.TrackPlotterZoom, 6);
+  const int from = g_player.recordsProcessed;
+  ASSERT_TRUE(QTest::qWaitFor([from] { return g_player.recordsProcessed >= from + 150; }, 20000));
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);
+  QTest::qWait(50);
+  const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  if (const char* save = std::getenv("ORVALE_TRACK_SHOT")) shot.save(save);
+  const QRect all(0, 0, kTrackPlotWidth, kTrackPlotHeight);
+  EXPECT_EQ(CountColour(shot, all, 0xFF000000u | g_trackPlot.colours[kTrackMarkerColour]), 49);
+  EXPECT_GT(CountColour(shot, all, 0xFF000000u | g_trackPlot.colours[kTrackLineColour]), 3 * 20)
+      << "the played fixes drew a track";
+  EXPECT_GT(CountColour(shot, all, 0xFF000000u | g_trackPlot.colours[kTrackLabelColour]), 40) << "the label";
+  QTest::mouseClick(window, Qt::RightButton, Qt::NoModifier, QPoint(100, 100));
+  EXPECT_EQ(g_settings.TrackPlotterZoom, 5);
+  // The close box hides it and clears its setting, as the menu item does.
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(g_settings.TrackPlotterWindow, 0);
+  EXPECT_FALSE(Action(kCmdTrackPlotter)->isChecked());
 }
 
 TEST_F(PlayedConsole, AltitudeWindowShowsTheAltitudeOfThePlayedPings) {

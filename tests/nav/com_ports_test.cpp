@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "nav/com_ports.h"
 #include "settings/settings.h"
@@ -95,6 +96,28 @@ TEST_F(ComPorts, LineSettingsComeFromEachDevicesKeys) {
   EXPECT_EQ(2, gps.parityIndex);
   EXPECT_EQ(0, sv.parityIndex);
   EXPECT_EQ(0, serial::BitsPerSecond(6));
+}
+
+}  // namespace
+
+namespace {
+
+// Tests and demos run in the loopback sandbox: the scan, which opens every
+// candidate device, is skipped and only the named devices are used.
+TEST_F(ComPorts, SandboxListsNoDeviceOfTheMachineAndKeepsTheNamedOne) {
+  const char* before = std::getenv("ORVALE_LOOPBACK_ONLY");
+  setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
+  g_settings.ComPortGPSEnable = 1;
+  std::snprintf(g_settings.ComPortGPSDevice, sizeof g_settings.ComPortGPSDevice, "/dev/pts/nope");
+  g_settings.ComPortSVEnable = 1;
+  EXPECT_EQ(0, EnumeratePorts());
+  EXPECT_EQ(0, g_comPorts.present.count);
+  EXPECT_EQ(1, g_comPorts.gpsPresent);
+  EXPECT_STREQ("/dev/pts/nope", g_comPorts.gpsPath);
+  EXPECT_EQ(0, g_comPorts.svPresent);  // nothing left for the probe
+  EXPECT_EQ(0, g_settings.ComPortSVEnable);
+  if (before) setenv("ORVALE_LOOPBACK_ONLY", before, 1);
+  else unsetenv("ORVALE_LOOPBACK_ONLY");
 }
 
 }  // namespace

@@ -173,6 +173,12 @@ TEST_F(SoundVelocity, DialogLimitsAndMessagesInEveryUnit) {
       {"metres too low", 0, 1399.9, 0, 0, "Speed of Sound is out of range!\nUse 1400.0 to 2000.0 m/s."},
       {"feet in range", 1, 4921.3, 1, 4921.3 * 0.3048, ""},
       {"feet too high", 1, 6600.0, 0, 0, "Speed of Sound is out of range!\nUse 4593.2 to 6561.7 ft/s."},
+      // The limits the message offers are accepted, and held inside 1400-2000 m/s.
+      {"feet: the highest offered", 1, 6561.7, 1, 2000.0, ""},
+      {"feet: the lowest offered", 1, 4593.2, 1, 4593.2 * 0.3048, ""},
+      {"feet: just above the highest", 1, 6561.8, 0, 0, "Speed of Sound is out of range!\nUse 4593.2 to 6561.7 ft/s."},
+      {"feet: just below the lowest", 1, 4593.1, 0, 0, "Speed of Sound is out of range!\nUse 4593.2 to 6561.7 ft/s."},
+      {"yards: the lowest offered", 2, 1531.1, 1, 1531.1 * 0.9144, ""},
       {"yards in range", 2, 1640.4, 1, 1640.4 * 0.9144, ""},
       {"yards too low", 2, 1500.0, 0, 0, "Speed of Sound is out of range!\nUse 1531.1 to 2187.2 yds/s."},
   };

@@ -103,20 +103,6 @@ TEST(Utm, PositionTextsToDegrees) {
   EXPECT_EQ(0, PositionTextsToDegrees(" 99.16.45000 N", "123.11.12000 W", &lat, &lon));
 }
 
-// Position texts a given number of metres north of 50 N 1 E.
-void TextsAt(double northM, double eastM, char* lat, char* lon) {
-  const double latDeg = 50.0 + northM / 111229.0;  // metres per degree of latitude at 50 N, near enough
-  const double lonDeg = 1.0 + eastM / 71696.0;
-  const double latMin = latDeg * 60.0, lonMin = lonDeg * 60.0;
-  char buf[32];
-  std::snprintf(buf, sizeof buf, " %02d.%02d.%05d N", static_cast<int>(latMin / 60), static_cast<int>(latMin) % 60,
-                static_cast<int>(std::fmod(latMin, 1.0) * 1e5));
-  std::memcpy(lat, buf, 14);
-  std::snprintf(buf, sizeof buf, "%03d.%02d.%05d E", static_cast<int>(lonMin / 60), static_cast<int>(lonMin) % 60,
-                static_cast<int>(std::fmod(lonMin, 1.0) * 1e5));
-  std::memcpy(lon, buf, 14);
-}
-
 class Track : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -129,7 +115,7 @@ class Track : public ::testing::Test {
   }
   int Fix(double northM, double eastM, int fileMode = 0, int coverage = 0, double direction = 0.0) {
     char lat[14], lon[14];
-    TextsAt(northM, eastM, lat, lon);
+    testutil::PositionTextsAt(northM, eastM, lat, lon);
     return AddTrackFix(lat, lon, 4.0, direction, direction, 0, fileMode, coverage);
   }
   testutil::TempDir tmp_{"orvale_track"};
@@ -279,6 +265,18 @@ TEST_F(Track, MarkerNearAnEdgeRecentres) {
   Fix(8, 0);
   RecentreTrack();
   EXPECT_DOUBLE_EQ(LastTrackPoint()->north, g_track.originNorth);
+}
+
+TEST_F(Track, APingWithoutPointsHasNoSwathAndLogsNothing) {
+  ASSERT_EQ(1, OpenCoverageLog(tmp_.path().c_str()));
+  SetTrackPingValues(0, -kSwathExtentNone, kSwathExtentNone, 50.0, 100.0);
+  Fix(0, 0, 0, 1, 0.0);
+  const TrackPoint p = *LastTrackPoint();
+  EXPECT_EQ(1, p.valid);
+  for (double v : p.swath) EXPECT_EQ(0.0, v);
+  EXPECT_EQ(0, g_track.coverageLines);
+  // The log stayed empty, so closing it deletes it.
+  EXPECT_EQ(1, CloseCoverageLog(tmp_.path().c_str()));
 }
 
 TEST_F(Track, CoverageLogLinesRoundTrip) {

@@ -53,25 +53,19 @@ TEST_F(Commands, IdentifiersAreUniqueAndMenuItemsSitInAPopup) {
   EXPECT_EQ(RunCommand(12345), 0);
 }
 
-TEST_F(Commands, EveryRowDispatchesOrNamesItsPendingModule) {
+TEST_F(Commands, EveryRowDispatches) {
   BuildTables();
   for (const CommandRow* row : Rows()) {
     SCOPED_TRACE(row->id);
     g_settings.RunMode = row->modeLimit == kFileOnly ? 1 : 0;
-    const int acted = RunCommand(row->id);
-    if (row->pendingModule) {
-      EXPECT_EQ(acted, 0);
-      EXPECT_GT(std::strlen(row->pendingModule), 3u);
-    } else {
-      EXPECT_EQ(acted, 1);
-    }
+    EXPECT_EQ(RunCommand(row->id), 1);
   }
 }
 
 TEST_F(Commands, RadioGroupsKeepExactlyOneCheck) {
   BuildTables();
   for (const CommandRow* row : Rows()) {
-    if (row->group == kNoGroup || row->pendingModule || row->group == kGroupSignalLevel) continue;
+    if (row->group == kNoGroup || row->group == kGroupSignalLevel) continue;
     SCOPED_TRACE(row->id);
     plat::rec::Get().menuChecks.clear();
     CheckMarksFromSettings();
@@ -116,7 +110,7 @@ TEST_F(Commands, CheckMarksFollowTheLoadedSettings) {
 
 TEST_F(Commands, ModeLimitedCommandsDoNothingInTheOtherMode) {
   for (const CommandRow* row : Rows()) {
-    if (row->modeLimit == kAnyMode || row->pendingModule) continue;
+    if (row->modeLimit == kAnyMode) continue;
     SCOPED_TRACE(row->id);
     const Settings before = g_settings;
     g_settings.RunMode = row->modeLimit == kHeadOnly ? 1 : 0;
@@ -149,16 +143,7 @@ TEST_F(Commands, EveryCommandLeavesTheSettingsFileUpdated) {
     RunCommand(c.id);
     EXPECT_NE(testutil::ReadText(g_settingsFile.path).find(c.line), std::string::npos);
   }
-  // A pending command (while any is left) and one ignored in this mode
-  // still write the file.
-  for (const CommandRow* row : Rows()) {
-    if (!row->pendingModule) continue;
-    g_settings.Units = 1;
-    std::remove(g_settingsFile.path);
-    EXPECT_EQ(RunCommand(row->id), 0);
-    EXPECT_NE(testutil::ReadText(g_settingsFile.path).find("Units=1"), std::string::npos);
-    break;
-  }
+  // A command ignored in this mode still writes the file.
   g_settings.RunMode = 1;
   std::remove(g_settingsFile.path);
   EXPECT_EQ(RunCommand(173), 0);

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <string>
 
+#include "common/nav_edit.h"
+#include "files/sonar_file.h"
 #include "imaging/overlay.h"
 
 #include "ui/ui_test_util.h"
@@ -199,6 +201,77 @@ TEST_F(Readout, MeasuredDistanceBetweenTwoPoints) {
       EXPECT_NEAR(d, 50 * g_scan.geom.rangeM / 500.0 * c.expectedPerPixel, 1e-9);
     }
   }
+}
+
+TEST(CourseArrowTest, PointsAlongTheCourseNorthUp) {
+  struct Case {
+    const char* legend;
+    double course;
+    int tipX, tipY, tailX, tailY;
+  } cases[] = {
+      {"north", 0.0, 100, 90, 100, 110},  {"east", 90.0, 110, 100, 90, 100},
+      {"south", 180.0, 100, 110, 100, 90}, {"west", 270.0, 90, 100, 110, 100},
+      {"north-east", 45.0, 107, 93, 93, 107},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    int p[8];
+    CourseArrow(c.course, 100, 100, 10, p);
+    EXPECT_EQ(c.tipX, p[0]);
+    EXPECT_EQ(c.tipY, p[1]);
+    EXPECT_EQ(c.tailX, p[2]);
+    EXPECT_EQ(c.tailY, p[3]);
+    // The barbs sit behind the tip, one to each side of the shaft.
+    const double ux = std::sin(c.course * M_PI / 180), uy = -std::cos(c.course * M_PI / 180);
+    for (int b : {4, 6}) {
+      const double along = (p[b] - p[0]) * ux + (p[b + 1] - p[1]) * uy;
+      EXPECT_LT(along, -2.0);
+    }
+    const double side1 = (p[4] - p[0]) * -uy + (p[5] - p[1]) * ux;
+    const double side2 = (p[6] - p[0]) * -uy + (p[7] - p[1]) * ux;
+    EXPECT_LT(side1 * side2, 0.0);
+  }
+}
+
+TEST_F(Readout, NavigationPanelShowsTheSnapshotLiveAndTheRecordInPlayback) {
+  g_settings.RunMode = 0;
+  NavReadout r = ComputeNavReadout();
+  EXPECT_EQ(0, r.positionShown);
+  EXPECT_EQ(0, r.speedShown);
+  {
+    testutil::NavEdit w;
+    std::memcpy(w->latitude, " 49.16.45000 N", 14);
+    std::memcpy(w->longitude, "123.11.12000 W", 14);
+    w->positionShown = 1;
+    w->speedShown = 1;
+    w->speedKnots = 7.46;
+    w->courseDeg = 90.0;
+  }
+  r = ComputeNavReadout();
+  EXPECT_STREQ(" 49.16.45000 N", r.latitude);
+  EXPECT_STREQ("123.11.12000 W", r.longitude);
+  EXPECT_STREQ("7.5  KTS", r.speed);
+  EXPECT_EQ(kCourseArrowX + kCourseArrowRadius, r.arrow[0]);  // east
+  EXPECT_EQ(kCourseArrowY, r.arrow[1]);
+  // Ten seconds without a fix switch the readouts off.
+  for (int i = 0; i < kFixAgeTimeoutS; ++i) AdvanceFixAge();
+  r = ComputeNavReadout();
+  EXPECT_EQ(0, r.positionShown);
+  EXPECT_EQ(0, r.speedShown);
+  EXPECT_STREQ("", r.speed);
+  // Playback shows the played record's position whatever the snapshot says.
+  g_settings.RunMode = 1;
+  g_playback.positionPresent = 1;
+  std::snprintf(g_playback.latitude, sizeof g_playback.latitude, " 47.30.00000 N");
+  std::snprintf(g_playback.longitude, sizeof g_playback.longitude, "008.15.00000 E");
+  g_playback.speedKnots = 12.0;
+  g_playback.courseDeg = 180.0;
+  r = ComputeNavReadout();
+  EXPECT_STREQ(" 47.30.00000 N", r.latitude);
+  EXPECT_STREQ("12.0  KTS", r.speed);
+  EXPECT_EQ(kCourseArrowY + kCourseArrowRadius, r.arrow[1]);  // south
+  g_playback.positionPresent = 0;
+  EXPECT_EQ(0, ComputeNavReadout().positionShown);
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ const WindowSpec kWindows[kWinCount] = {
     {"Diagnostics", 1, 2, 61, 170, 170, 0},
     {"Playback", 1, 840, 2, 170, 170, 0},
     {"Video Playback", 0, 0, 0, 320, 240, 1},
-    {"Track Plotter", 0, 754, 390, 170, 170, 1},
+    {"Track Plotter", 0, 754, 390, 276, 240, 1},
     {"Altitude", 1, 10, 62, 170, 170, 0},
     {"Sidescan", 0, 8, 400, 300, 200, 1},
     {"Echo Sounder", 0, 900, 600, 300, 200, 1},
