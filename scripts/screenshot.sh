@@ -2,7 +2,7 @@
 # Makes docs/orvale-console.png: the console playing a synthetic recording on
 # a virtual X screen (Xvfb), grabbed by the program itself after 40 records.
 # With --windows it makes docs/orvale-windows.png instead: the Diagnostics,
-# Sidescan, Echo Sounder and Intensity windows open as well, the grab taking
+# Sidescan, Echo Sounder, Intensity and Track Plotter windows open as well, the grab taking
 # them in.
 # Everything runs in a temporary directory with a loopback-only Orvale.INI.
 # usage: scripts/screenshot.sh [--windows] [BUILD_DIR] [OUTPUT.png]
@@ -36,14 +36,14 @@ if [ $windows = 1 ]; then
   printf 'DiagnosticsWindow=1\nAltitudeWindow=0\n' >>"$work/Orvale.INI"
   # Sidescan, Echo Sounder and Intensity; enough pings to fill a good part of them.
   extra=(--command 621 --command 622 --command 623 --screenshot-records 160)
-  # Track Plotter: its window opens from the settings once it paints the
-  # recording's track (the survey carries GPS positions):
-  #   printf 'TrackPlotterWindow=1\n' >>"$work/Orvale.INI"
+  # Track Plotter, from the settings: it plots the survey's GPS track.
+  printf 'TrackPlotterWindow=1\n' >>"$work/Orvale.INI"
   pings=200
 fi
 "$build/orvale-k41gen" -o "$work/survey.K41" --pings $pings --depth 17 --slope 4 --speckle \
   --target -25,11,60 --target 18,8,45 --gps 47.3712,8.5417 --speed 4.5 --course 60 >/dev/null
 cd "$work"
+LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
 ORVALE_LOOPBACK_ONLY=1 timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$build/orvale" --no-splash --play "$work/survey.K41" --screenshot "$work/console.png" "${extra[@]}"
 mkdir -p "$(dirname "$out")"

@@ -265,7 +265,7 @@ int ProcessDecodedRecord() {
   // A speed of sound a remote sent during the last ping.
   ExternalControlBeforePing();
 
-  // 1. Decode; a rejected record is shown, recorded and output nowhere.
+  // Decode; a rejected record is shown, recorded and output nowhere.
   if (!DecodePing(BeamTestDestination())) {
     pp.pingsRejected++;
     if (pp.pauseOnReject) plat::SleepMs(kRejectPauseMs);
@@ -276,7 +276,7 @@ int ProcessDecodedRecord() {
   }
   pp.pingsDecoded++;
 
-  // 2. Live: a speed of sound the probe or external control queued, which
+  // Live: a speed of sound the probe or external control queued, which
   // the record carries; then the ping is recorded as soon as it decodes,
   // before anything can hold it up, with the camera's latest frame after it
   // when one is due (a copy; the camera's thread did the rest).
@@ -287,7 +287,7 @@ int ProcessDecodedRecord() {
     (void)RecordPing(frame, frameLength);
   }
 
-  // 3. Follow the head type the ping reports.
+  // Follow the head type the ping reports.
   s_holdDecodedPing = 1;
   ApplyReportedHeadType(g_ping.headType);
   if (g_switch.processingResetRequested.exchange(0)) {
@@ -295,11 +295,11 @@ int ProcessDecodedRecord() {
     FrequencyAndHeadRefresh();
   }
 
-  // 4. File mode: the played record's settings.
+  // File mode: the played record's settings.
   if (fileMode) TakePlayedSettings();
   s_holdDecodedPing = 0;
 
-  // 5. Beams and profile, then the picture.
+  // Beams and profile, then the picture.
   const int mode = g_settings.DisplayType;
   double plotStart;
   if (mode == kDisplayBeamTest) {
@@ -323,10 +323,10 @@ int ProcessDecodedRecord() {
   }
   HandPingToTrack(fileMode);
 
-  // 6. Show the picture (fast playback hides the records of an averaged group).
+  // Show the picture (fast playback hides the records of an averaged group).
   if (pp.screenUpdate) BlitImage(plat::kWinMain);
 
-  // 7. The sidescan line feeds the XTF file as well as its window; the
+  // The sidescan line feeds the XTF file as well as its window; the
   // waterfalls hand their pictures over without waiting for a repaint.
   if (mode != kDisplayBeamTest && (XtfFileOpen() || WaterfallShown(kSidescanWaterfall)))
     BuildSidescanLine();
@@ -334,14 +334,14 @@ int ProcessDecodedRecord() {
   UpdateTrackPlot();
   pp.plotTimeMs = NowMs() - plotStart;
 
-  // 8. File mode: the frame the played record carries, when asked for.
+  // File mode: the frame the played record carries, when asked for.
   if (fileMode) ShowPlayedFrame();
 
-  // 9. Outputs and the XTF ping.
+  // Outputs and the XTF ping.
   RunOutputSequence(mode);
   ExternalControlAfterPing();
 
-  // 11. The diagnostics rows take the header before the record is
+  // The diagnostics rows take the header before the record is
   // invalidated, so that it is decoded at most once.
   UpdateDiagnostics();
   FinishPing();

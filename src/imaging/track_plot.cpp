@@ -33,9 +33,6 @@ constexpr int H = kTrackPlotHeight;
 constexpr int kHalfMarker = kTrackMarkerSize / 2;
 constexpr int kLabelX = 4, kLabelY = 4;
 
-constexpr uint32_t Rgb(int r, int g, int b) {
-  return (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) | static_cast<uint32_t>(b);
-}
 
 // ============================================================ [SECTION] Pixels
 
@@ -215,7 +212,7 @@ void SwathLine(const TrackPoint& e, double scale) {
 
 void Publish() {
   TrackPlotState& t = g_trackPlot;
-  if (plat::PublishFrame(plat::kWinTrackPlotter, t.pixels, W, H, t.colours, 0, 0, W - 1, H - 1)) t.published++;
+  if (plat::PublishFrame(plat::kWinTrackPlotter, t.pixels, W, H, t.colours.data(), 0, 0, W - 1, H - 1)) t.published++;
   plat::InvalidateWindow(plat::kWinTrackPlotter);
 }
 
@@ -314,14 +311,6 @@ int AddNewEntriesLocked() {
 void ResetTrackPlot() {
   TrackPlotState& t = g_trackPlot;
   t = TrackPlotState{};
-  t.colours[kTrackBackground] = Rgb(0, 0, 0);
-  t.colours[kTrackGridColour] = Rgb(38, 60, 78);
-  t.colours[kTrackLabelColour] = Rgb(200, 200, 200);
-  t.colours[kTrackLineColour] = Rgb(250, 214, 40);
-  t.colours[kTrackMarkerColour] = Rgb(240, 48, 48);
-  t.colours[kTrackSwathColour] = Rgb(40, 170, 250);
-  t.colours[kTrackLoadedSwathColour] = Rgb(30, 110, 160);
-  t.colours[kTrackLoadedLineColour] = Rgb(160, 140, 40);
 }
 
 void SyncTrackOptions() {

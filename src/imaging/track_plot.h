@@ -7,6 +7,7 @@
 // the plot on the current fix.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "nav/track.h"
@@ -28,6 +29,22 @@ enum TrackPlotColour : uint8_t {
   kTrackColourCount
 };
 
+// The plot's colour table (0x00RRGGBB). Part of the record's initial state,
+// so a program that never resets the module still paints in colour.
+constexpr std::array<uint32_t, 256> TrackPlotColours() {
+  std::array<uint32_t, 256> c{};
+  auto rgb = [](uint32_t r, uint32_t g, uint32_t b) { return (r << 16) | (g << 8) | b; };
+  c[kTrackBackground] = rgb(0, 0, 0);
+  c[kTrackGridColour] = rgb(38, 60, 78);
+  c[kTrackLabelColour] = rgb(200, 200, 200);
+  c[kTrackLineColour] = rgb(250, 214, 40);
+  c[kTrackMarkerColour] = rgb(240, 48, 48);
+  c[kTrackSwathColour] = rgb(40, 170, 250);
+  c[kTrackLoadedSwathColour] = rgb(30, 110, 160);
+  c[kTrackLoadedLineColour] = rgb(160, 140, 40);
+  return c;
+}
+
 // Every field is written under the console lock: by the ping cycle's
 // per-ping update (Head mode: the acquisition thread; File mode: the
 // user-interface thread), by the commands, the window's clicks and the
@@ -44,7 +61,7 @@ struct TrackPlotState {
   int fullDraws = 0;           // whole plots drawn (tests, diagnostics)
   int segmentsDrawn = 0;       // track segments added by the updates
   int published = 0;           // pictures handed to the painter
-  uint32_t colours[256] = {};  // 0x00RRGGBB, fixed at reset
+  std::array<uint32_t, 256> colours = TrackPlotColours();  // never changes
   uint8_t pixels[kTrackPlotWidth * kTrackPlotHeight] = {};  // top-down rows
 };
 extern TrackPlotState g_trackPlot;

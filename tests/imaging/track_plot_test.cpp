@@ -87,6 +87,16 @@ TEST_F(TrackPlot, ShownPlotHasGridLabelAndItsOwnColours) {
   EXPECT_EQ(0, Marker().count);  // no fix yet
 }
 
+// The console program never resets its modules before use: the record as
+// the program starts must already carry distinct colours.
+TEST_F(TrackPlot, AFreshRecordPaintsInColourWithoutAReset) {
+  const TrackPlotState fresh;
+  EXPECT_EQ(fresh.colours, g_trackPlot.colours);
+  EXPECT_NE(fresh.colours[kTrackBackground], fresh.colours[kTrackGridColour]);
+  EXPECT_NE(fresh.colours[kTrackBackground], fresh.colours[kTrackLabelColour]);
+  EXPECT_NE(fresh.colours[kTrackBackground], fresh.colours[kTrackLineColour]);
+}
+
 TEST_F(TrackPlot, FirstFixSitsInTheCentreAndTheNextDrawsATrackSegment) {
   ShowTrackPlotter(1);
   Fix(0, 0);
