@@ -587,6 +587,15 @@ void PaintPlayback(QPainter& p, int width) {
   auto centred = [&](int x, int y, const QString& text) {
     p.drawText(QRect(x - 60, y, 120, 14), Qt::AlignHCenter | Qt::AlignTop, text);
   };
+  // The mode's name stands on its own patch of panel over the slider, its
+  // blanks hiding the line where a marker would be.
+  auto opaqueCentred = [&](int x, int y, const QString& text) {
+    const QFontMetrics m = p.fontMetrics();
+    const int w = m.horizontalAdvance(text);
+    const QRect box(x - w / 2, y, w, m.height());
+    p.fillRect(box, Logical(122));
+    p.drawText(box, Qt::AlignHCenter | Qt::AlignTop, text);
+  };
   auto scale = [&](int y) {
     p.drawLine(L + 15, y, Rt - 15, y);
     p.drawLine(L + 15, y - 4, L + 15, y + 5);
@@ -597,9 +606,9 @@ void PaintPlayback(QPainter& p, int width) {
   centred(Rt - 15, T + 7, "Fast");
   scale(T + 25);
   if (g_player.fastPlayback) {
-    centred((L + Rt) / 2, T + 12, "  Fast Playback  ");
+    opaqueCentred((L + Rt) / 2, T + 18, "  Fast Playback  ");
   } else if (g_settings.RealtimePlayback) {
-    centred((L + Rt) / 2, T + 12, "  Realtime Speed  ");
+    opaqueCentred((L + Rt) / 2, T + 18, "  Realtime Speed  ");
   } else {
     int x = g_settings.PlaybackDelayX;
     if (x < L + 15) x = L + 15;
@@ -622,7 +631,8 @@ void PaintPlayback(QPainter& p, int width) {
 // further, rows from 6 px down, each value on a cleared rectangle.
 void PaintDiagnostics(QPainter& p, int width, int height) {
   BeginDiagnosticsPaint();
-  const QColor panel(192, 192, 192);
+  // The console's palette: the panel grey, black text, the warning red.
+  const QColor panel = Logical(122), text = Logical(125), warning = Logical(127);
   p.fillRect(QRect(0, 0, width, height), panel);
   const QFont font = Font(plat::qt::kSansFont, 11);
   p.setFont(font);
@@ -633,12 +643,12 @@ void PaintDiagnostics(QPainter& p, int width, int height) {
   for (int r = 0; r < kDiagnosticsRows; ++r) {
     const int y = 6 + r * line;
     if (y > height) break;
-    p.setPen(Qt::black);
+    p.setPen(text);
     p.drawText(QRect(labelX, y, labelWidth + 4, line), Qt::AlignLeft | Qt::AlignVCenter, kDiagnosticsLabels[r]);
     const QRect value(valueX, y, width - valueX, line);
     p.fillRect(value, panel);
     const int warn = r == kDiagVelocity && g_diagnostics.velocityWarning;
-    p.setPen(warn ? QColor(220, 0, 0) : QColor(0, 0, 96));
+    p.setPen(warn ? warning : text);
     p.drawText(value, Qt::AlignLeft | Qt::AlignVCenter, QString::fromLatin1(g_diagnostics.rows[r]));
   }
   EndDiagnosticsPaint();
@@ -702,6 +712,15 @@ void OnWindowMinimised(int window, int minimised) {
   if (kind < 0) return;
   CycleLock lock;
   SetWaterfallMinimised(kind, minimised);
+}
+
+void OnWindowMoved(int window, int x, int y) {
+  if (window != plat::kWinAltitude) return;
+  // Kept in the settings, so the window opens there next time.
+  pq::SetWindowPlace(window, x, y);
+  CycleLock lock;
+  g_settings.AltitudeWindowX = x;
+  g_settings.AltitudeWindowY = y;
 }
 
 void OnWindowMouse(int window, QMouseEvent* e, int width, int) {
@@ -925,6 +944,7 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   hooks.windowMouse = OnWindowMouse;
   hooks.windowResized = OnWindowResized;
   hooks.windowMinimised = OnWindowMinimised;
+  hooks.windowMoved = OnWindowMoved;
   hooks.beginModal = OnBeginModal;
   hooks.endModal = OnEndModal;
   pq::Install(hooks);
@@ -932,6 +952,8 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   if (!options.playFile.empty()) pq::PresetFileDialogAnswer(options.playFile.c_str());
 
   CreateConsole(nullptr);
+  // The Altitude window keeps the place the operator gave it last time.
+  pq::SetWindowPlace(plat::kWinAltitude, g_settings.AltitudeWindowX, g_settings.AltitudeWindowY);
   // As the window's creation does: the serial ports present now are the ones
   // the settings' port numbers index.
   EnumeratePorts();

@@ -184,7 +184,7 @@ void LinkRows() {
   Row(kDiagIpAzimuth, "%s", "");
   Row(kDiagIpOutput, "%s", g_settings.IPAddress_Output1);
   char control[3] = {d.controlChars[0], d.controlChars[1], 0};
-  Row(kDiagBytesOut, "%d-%d %s", g_outputs.bytesOut, g_outputs.datagramsSent, control);
+  Row(kDiagBytesOut, "%d-%d %s", g_outputs.bytesOut, static_cast<int>(g_outputs.outputCounter), control);
   Row(kDiagExtTrigger, "0x%02X     HR-%d", g_ping.extTriggerStatus & 0xFF, kRangeUnitFlag);
 }
 

@@ -29,6 +29,7 @@
 #include "imaging/overlay.h"
 #include "imaging/scan_convert.h"
 #include "imaging/waterfall.h"
+#include "nav/track.h"
 #include "platform/platform.h"
 #include "processing/beamform.h"
 #include "settings/constants.h"
@@ -85,6 +86,7 @@ static void ResetForNewFile() {
   g_playback.tiltDeg = 0.0;
   g_playback.operatorChangedTilt = 0;
   g_playback.operatorChangedSoundSpeed = 0;
+  StartNewTrackLine();
   ClearPicture();
   ClearWaterfalls();
   ResetProcessingChain();
@@ -146,6 +148,8 @@ static void HandleEndOfFile() {
   p.filePosition = 0;
   p.skipNext = 1;
   ResetSpeedFilter();
+  // The vessel did not sail from the last record back to the first.
+  StartNewTrackLine();
   CloseConversionOutputs();
   ClearPicture();
   ResetProcessingChain();
@@ -310,6 +314,7 @@ int PositionBarClick(int x, int y, int left, int right, int top) {
   if (span <= 0) return -1;
   int w = static_cast<int>(std::trunc((x - left - 15) * 100.0 / span + 0.5));
   if (w > 100) w = 100;
+  StartNewTrackLine();
   if (w <= 0 || w >= 100) return w;
   int64_t pos = static_cast<int64_t>(std::trunc(w * 0.01 * static_cast<double>(p.fileSize)));
   if (fseeko(p.file, pos, SEEK_SET) != 0) {

@@ -242,6 +242,7 @@ void DrawWholeLocked() {
     const int kind = Loaded(e);
     double x, y;
     TrackPixel(e.north, e.west, scale, &x, &y);
+    if (e.lineStart) haveLast[kind] = 0;
     if (haveLast[kind])
       Line(last[kind][0], last[kind][1], x, y, 3, kind ? kTrackLoadedLineColour : kTrackLineColour);
     last[kind][0] = x;
@@ -283,7 +284,7 @@ int AddNewEntriesLocked() {
     const int hadMarker = t.markerShown;
     const int fromX = t.markerX, fromY = t.markerY;
     RestoreUnderMarker();
-    if (hadMarker) {
+    if (hadMarker && !e.lineStart) {
       Line(fromX, fromY, x, y, 3, kTrackLineColour);
       t.segmentsDrawn++;
     }

@@ -8,7 +8,9 @@
 // glitch and replaced by the previous fix, up to 5 times in a row live (10
 // in playback, where records arrive faster than seconds); the next one is
 // believed. More than 5 km means a new survey area: the track is cleared and
-// the plot recentred.
+// the plot recentred. Playback breaks the track on purpose (a new file, a
+// rewind, a jump along the file): the fix after such a break starts a new
+// line, believed where it lies and not joined to the one before.
 //
 // Owns g_track, the track lock and the coverage log file. The lock is a
 // plain mutex and every public function takes it itself, so the GPS reader,
@@ -199,6 +201,7 @@ void ResetTrack() {
   g_track.withCoverage = 0;
   g_track.headingChoice = 1;
   g_track.haveFix = 0;
+  g_track.newLinePending = 0;
   g_track.written = 0;
   ClearTrackLocked();
   g_track.redrawAll.store(0);
@@ -215,6 +218,11 @@ int AddTrackFixFromNav(const NavSnapshot& nav) {
   const double direction = choice == 1 && nav.trueHeadingValid ? nav.trueHeadingDeg : nav.courseDeg;
   return AddTrackFix(nav.latitude, nav.longitude, nav.speedKnots, nav.courseDeg, direction, choice,
                      g_track.fileMode.load(), g_track.withCoverage.load());
+}
+
+void StartNewTrackLine() {
+  TrackLock lock;
+  g_track.newLinePending = 1;
 }
 
 void RecentreTrack() {
@@ -286,6 +294,9 @@ int AddTrackFix(const char* latitude, const char* longitude, double speedKnots, 
     ClearTrackLocked();
     t.rejectedJumps = 0;
     result = kTrackFixNewTrack;
+  } else if (t.newLinePending) {
+    // A break in the track, not a glitch: the fix is believed at once.
+    t.rejectedJumps = 0;
   } else if (dn > kTrackHoldJumpM || dw > kTrackHoldJumpM) {
     const int limit = fileMode ? kTrackJumpLimitFile : kTrackJumpLimitHead;
     if (++t.rejectedJumps <= limit) {
@@ -311,6 +322,8 @@ int AddTrackFix(const char* latitude, const char* longitude, double speedKnots, 
   p.speedKnots = static_cast<float>(speedKnots);
   p.courseDeg = static_cast<float>(courseDeg);
   p.headingChoice = headingChoice;
+  p.lineStart = t.newLinePending;
+  t.newLinePending = 0;
   if (withCoverage && PlaceSwath(&p, directionDeg)) AppendCoverageLine(p);
   t.position = t.position + 1 >= kTrackEntries ? 0 : t.position + 1;
   if (t.stored < kTrackEntries) t.stored++;

@@ -44,6 +44,7 @@ struct TrackPoint {
   float speedKnots;        // GPS speed over ground
   float courseDeg;         // GPS course over ground
   int32_t headingChoice;   // SwathCoverageHeading when stored; kTrackLoadedEntry when loaded
+  int32_t lineStart;       // 1: the first fix after a break; no track line joins it to the one before
 };
 
 // Every field below the ring is written under the track lock: by the GPS
@@ -63,6 +64,9 @@ struct TrackState {
   int rejectedJumps = 0;          // glitches held in a row
   int lastZone = kTrackEmptyZone; // zone of the last fix
   int haveFix = 0;                // a fix was stored since the reset (the marker has a place)
+  // Set by StartNewTrackLine (playback: a new file, a rewind, a jump along
+  // the file), cleared by the next fix stored, which starts the new line.
+  int newLinePending = 0;
   // Entries stored since the reset, loads included; the plot draws the ones
   // it has not seen. Read without the lock as a cheap "anything new?".
   std::atomic<uint64_t> written{0};
@@ -121,6 +125,10 @@ void SetTrackOptions(int fileMode, int withCoverage, int headingChoice);
 // The GPS reader's call for every new position: the swath is placed across
 // the true heading when chosen and valid, else across the course.
 int AddTrackFixFromNav(const NavSnapshot& nav);
+// The next fix starts a new line: the vessel did not travel from the last
+// fix to it (playback opened a file, rewound or jumped), so it is taken where
+// it lies, not held as a glitch, and no track line joins the two.
+void StartNewTrackLine();
 // Moves the plot's centre to the last fix (marker near an edge).
 void RecentreTrack();
 // The same for a caller that holds the track lock (the plot).

@@ -310,9 +310,11 @@ void ShowSpeed(plat::Dialog& d, double shown) {
   plat::SetText(d, kIdSpeedOfSound, text);
 }
 
+// The edit's text is the working value; a text without a number reads 0,
+// which "Ok" refuses with the limits rather than quietly keeping the old value.
 double WorkingValue(plat::Dialog& d) {
-  double v = s_shownValue;
-  if (!ParseSoundVelocityText(plat::GetText(d, kIdSpeedOfSound), &v)) v = s_shownValue;
+  double v = 0.0;
+  if (!ParseSoundVelocityText(plat::GetText(d, kIdSpeedOfSound), &v)) v = 0.0;
   return v;
 }
 

@@ -134,11 +134,14 @@ TEST_F(Diagnostics, TimingRowsFromTheLinkAndTheCycle) {
   EXPECT_EQ("2 + " + std::to_string(g_diagnostics.paintTimeMs.load()) + " ms", RowText(kDiagPlotTime));
   const uint8_t control[] = {'S', 'V', '1'};
   NoteControlDatagram(control, 3);
+  // The bytes of the last send beside the output counter (the ping number
+  // the records carry), not a count of datagrams.
   g_outputs.bytesOut = 812;
+  g_outputs.outputCounter = 57;
   g_outputs.datagramsSent = 4;
   g_ping.extTriggerStatus = 0x81;
   RefreshDiagnostics();
-  EXPECT_EQ("812-4 SV", RowText(kDiagBytesOut));
+  EXPECT_EQ("812-57 SV", RowText(kDiagBytesOut));
   EXPECT_EQ("0x81     HR-1", RowText(kDiagExtTrigger));
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/playback_test_util.h"
+#include "nav/track.h"
 #include "processing/profile_filter.h"
 #include "files/output_file.h"
 
@@ -256,6 +257,36 @@ TEST_F(Playback, PositionBarJumpsOnlyInsideItsEnds) {
   EXPECT_EQ(PlaybackStep(), kStepEndOfFile);
   ClosePlaybackFile();
   EXPECT_EQ(PositionBarClick(65, 65, 0, 130, 0), -1);
+}
+
+// Opening, rewinding and jumping along the file move the vessel without it
+// sailing there, so each breaks the plotted track, including a click on the
+// bar's very ends, which moves nothing else.
+TEST_F(Playback, OpenRewindAndBarClicksStartANewTrackLine) {
+  static std::string path;
+  path = Write("a.K41", MakeRecords(3));
+  struct Case {
+    const char* legend;
+    void (*act)();
+  };
+  const Case cases[] = {
+      {"open", [] { ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1); }},
+      {"end of file", [] { while (PlaybackStep() != kStepEndOfFile) {} }},
+      {"bar middle", [] { EXPECT_EQ(PositionBarClick(65, 65, 0, 130, 0), 50); }},
+      {"bar left end", [] { EXPECT_EQ(PositionBarClick(15, 65, 0, 130, 0), 0); }},
+      {"bar right end", [] { EXPECT_EQ(PositionBarClick(114, 65, 0, 130, 0), 99); }},
+  };
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    g_track.newLinePending = 0;
+    c.act();
+    EXPECT_EQ(g_track.newLinePending, 1);
+  }
+  // Outside the bar nothing happens to the track either.
+  g_track.newLinePending = 0;
+  EXPECT_EQ(PositionBarClick(65, 60, 0, 130, 0), -1);
+  EXPECT_EQ(g_track.newLinePending, 0);
 }
 
 TEST_F(Playback, PositionBarWithHoldShowsTheRecordFound) {

@@ -668,6 +668,94 @@ TEST_F(PlayedConsole, PlaybackWindowShowsThePositionAndTakesItsClicks) {
 }
 
 
+// The Playback window: 25 characters by 8 lines less a pixel of the panel
+// font at (840, 17) of the main client; in real-time and fast mode the
+// mode's name sits from 18 pixels down on a patch of panel over the slider.
+TEST_F(PlayedConsole, PlaybackWindowSitsAtItsPlaceAndNamesItsModeOverTheSlider) {
+  StartFile(100, "RealtimePlayback=1\n");
+  QWidget* window = pq::Window(plat::kWinPlayback);
+  ASSERT_TRUE(window->isVisible());
+  QFont font(pq::kSansFont);
+  font.setPixelSize(11);
+  const QFontMetrics m(font);
+  EXPECT_EQ(window->width(), 25 * m.averageCharWidth());
+  EXPECT_EQ(window->height(), 8 * m.height() - 1);
+  EXPECT_EQ(pq::MainClient()->mapFromGlobal(window->pos()), QPoint(840, 17));
+  QTest::keyClick(pq::MainClient(), Qt::Key_H);
+  for (const int fast : {0, 1}) {
+    SCOPED_TRACE(fast ? "fast" : "real time");
+    {
+      CycleLock lock;
+      g_player.fastPlayback = fast;
+    }
+    window->repaint();
+    const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const int width = window->width();
+    // Between the end labels nothing is drawn above row 18; the name is below it.
+    const QRect above(35, 8, width - 70, 10), name(35, 18, width - 70, 14);
+    const QRgb panel = LogicalColour(122);
+    EXPECT_EQ(CountColour(shot, above, panel), above.width() * above.height());
+    EXPECT_GT(name.width() * name.height() - CountColour(shot, name, panel), 20);
+    // Its blanks cover the slider line: panel grey on row 25 between the ticks.
+    EXPECT_GT(CountColour(shot, QRect(16, 25, width - 32, 1), LogicalColour(122)), 4);
+  }
+}
+
+// A key pressed with a history window in front acts as on the main window.
+TEST_F(PlayedConsole, HistoryWindowsPassTheirKeysToTheMainWindow) {
+  StartFile(400);
+  for (const int command : {621, 622, 623}) Action(command)->trigger();
+  const int windows[] = {plat::kWinSidescan, plat::kWinEchoSounder, plat::kWinIntensity};
+  for (const int id : windows) {
+    SCOPED_TRACE(id);
+    QWidget* window = pq::Window(id);
+    ASSERT_TRUE(window->isVisible());
+    const int hold = g_player.hold;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_H, Qt::NoModifier, "h");
+    QApplication::sendEvent(window, &press);
+    EXPECT_EQ(g_player.hold, !hold);
+  }
+}
+
+TEST_F(ConsoleGui, DiagnosticsWindowUsesThePanelColoursOfThePalette) {
+  StartHead("DiagnosticsWindow=1\n");
+  QWidget* window = pq::Window(plat::kWinDiagnostics);
+  ASSERT_TRUE(QTest::qWaitFor([window] { return window->isVisible(); }, 2000));
+  window->repaint();
+  const QImage shot = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const QRect all(0, 0, shot.width(), shot.height());
+  // Text aside, the window is the panel grey of the palette.
+  const int panel = CountColour(shot, all, LogicalColour(122));
+  EXPECT_GT(panel, shot.width() * shot.height() * 3 / 4);
+  EXPECT_GT(shot.width() * shot.height() - panel, 100) << "the text";
+}
+
+// The Altitude window opens where the settings keep it and keeps the place
+// the operator moves it to; the Track Plotter rests in the lower right corner
+// of the main client.
+TEST_F(PlayedConsole, AltitudeAndTrackPlotterWindowsTakeTheirPlaces) {
+  StartFile(100, "RealtimePlayback=0\nPlaybackDelay=0\nAltitudeWindow=1\nAltitudeWindowX=300\n"
+                 "AltitudeWindowY=120\nTrackPlotterWindow=1\n");
+  QWidget* client = pq::MainClient();
+  QWidget* altitude = pq::Window(plat::kWinAltitude);
+  ASSERT_TRUE(QTest::qWaitFor([altitude] { return altitude->isVisible(); }, 2000));
+  EXPECT_EQ(client->mapFromGlobal(altitude->pos()), QPoint(300, 120));
+  altitude->move(client->mapToGlobal(QPoint(50, 80)));
+  ASSERT_TRUE(QTest::qWaitFor([] { return g_settings.AltitudeWindowX == 50; }, 2000));
+  EXPECT_EQ(g_settings.AltitudeWindowY, 80);
+  Action(590)->trigger();
+  ASSERT_FALSE(altitude->isVisible());
+  Action(590)->trigger();
+  ASSERT_TRUE(altitude->isVisible());
+  EXPECT_EQ(client->mapFromGlobal(altitude->pos()), QPoint(50, 80));
+
+  QWidget* plotter = pq::Window(plat::kWinTrackPlotter);
+  ASSERT_TRUE(QTest::qWaitFor([plotter] { return plotter->isVisible(); }, 2000));
+  const QRect frame = plotter->frameGeometry();
+  EXPECT_EQ(QPoint(frame.right() + 1, frame.bottom() + 1),
+            client->mapToGlobal(QPoint(client->width(), client->height())));
+}
+
 TEST_F(PlayedConsole, DiagnosticsWindowShowsNaBeforeThePingAndValuesAfter) {
   WriteSurvey("played.K41", 12.0, 200);
   StartHead("DiagnosticsWindow=1\n");  // no head to answer: no ping yet

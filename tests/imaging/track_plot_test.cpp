@@ -118,6 +118,26 @@ TEST_F(TrackPlot, FirstFixSitsInTheCentreAndTheNextDrawsATrackSegment) {
   EXPECT_EQ(3, line.y1 - line.y0 + 1);
 }
 
+// A fix after a break moves the marker without a track line, both when it
+// is added and when the whole plot is drawn again.
+TEST_F(TrackPlot, ANewLineIsNotJoinedToTheTrackBefore) {
+  ShowTrackPlotter(1);
+  Fix(0, 0);
+  StartNewTrackLine();
+  Fix(0, 60);  // 30 pixels right
+  EXPECT_NEAR(kTrackPlotWidth / 2.0 + 30.0, Marker().cx(), 1.0);
+  EXPECT_EQ(0, g_trackPlot.segmentsDrawn);
+  EXPECT_EQ(0, PixelsOf(Shown().pixels, kTrackLineColour).count);
+  Fix(0, 80);  // the new line goes on from there
+  EXPECT_EQ(1, g_trackPlot.segmentsDrawn);
+  const Box joined = PixelsOf(Shown().pixels, kTrackLineColour);
+  EXPECT_GE(joined.x0, kTrackPlotWidth / 2 + 30 - 4);
+  ASSERT_EQ(1, DrawTrackPlot());
+  const Box redrawn = PixelsOf(Shown().pixels, kTrackLineColour);
+  EXPECT_GE(redrawn.x0, kTrackPlotWidth / 2 + 30 - 4);
+  EXPECT_GT(redrawn.count, 0);
+}
+
 TEST_F(TrackPlot, MovingMarkerPutsBackWhatItCovered) {
   ShowTrackPlotter(1);
   // Start on the centre, then step north so the old marker's left and right

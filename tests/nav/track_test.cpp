@@ -168,6 +168,23 @@ TEST_F(Track, AGoodFixEndsARunOfGlitches) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(kTrackFixHeld, Fix(40, 0)) << i;
 }
 
+// After a break (playback opened, rewound or jumped) the next fix is taken
+// where it lies and starts a line of its own; the filter then works again.
+TEST_F(Track, AFixAfterABreakIsBelievedAndStartsANewLine) {
+  ASSERT_EQ(kTrackFixNewTrack, Fix(0, 0, 1));
+  ASSERT_EQ(kTrackFixStored, Fix(10, 0, 1));
+  const double n0 = LastTrackPoint()->north;
+  EXPECT_EQ(0, LastTrackPoint()->lineStart);
+  StartNewTrackLine();
+  EXPECT_EQ(kTrackFixStored, Fix(300, 0, 1));
+  EXPECT_NEAR(n0 + 290.0, LastTrackPoint()->north, 1.0);
+  EXPECT_EQ(1, LastTrackPoint()->lineStart);
+  EXPECT_EQ(0, g_track.newLinePending);
+  EXPECT_EQ(kTrackFixStored, Fix(310, 0, 1));
+  EXPECT_EQ(0, LastTrackPoint()->lineStart);
+  EXPECT_EQ(kTrackFixHeld, Fix(400, 0, 1));
+}
+
 TEST_F(Track, SixKilometreJumpClearsAndRecentres) {
   ASSERT_EQ(kTrackFixNewTrack, Fix(0, 0));
   for (int i = 1; i < 10; ++i) ASSERT_EQ(kTrackFixStored, Fix(i * 10.0, 0));

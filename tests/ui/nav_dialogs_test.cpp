@@ -212,6 +212,23 @@ TEST_F(NavDialogs, SoundVelocityInFeetShowsTheValueAndRefusesOutsideTheLimits) {
   EXPECT_NEAR(4593.2 * 0.3048, g_settings.SoundVelocityMeters, 1e-9);
 }
 
+// An edit left without a number is no speed at all: refused like any value
+// outside the limits, the current value put back, the dialog left open.
+TEST_F(NavDialogs, SoundVelocityWithoutANumberIsRefused) {
+  for (const char* text : {"", "abc", "  ."}) {
+    SCOPED_TRACE(text);
+    plat::rec::Reset();
+    g_settings.Units = 0;
+    g_settings.SoundVelocityMeters = 1490.0;
+    EXPECT_EQ(0, RunSpeed({{A::kSetText, kIdSpeedOfSound, text}, {A::kClick, plat::kIdOk, ""}}));
+    const auto m = Messages();
+    ASSERT_EQ(1u, m.size());
+    EXPECT_EQ("Speed of Sound is out of range!\nUse 1400.0 to 2000.0 m/s.", m[0].text);
+    EXPECT_EQ("1490.0", Text(kIdSpeedOfSound));
+    EXPECT_DOUBLE_EQ(1490.0, g_settings.SoundVelocityMeters);
+  }
+}
+
 TEST_F(NavDialogs, SoundVelocitySpinDefaultAndUnits) {
   const struct {
     const char* legend;

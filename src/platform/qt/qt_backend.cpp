@@ -36,6 +36,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QProgressDialog>
@@ -79,7 +80,7 @@ struct WindowSpec {
 const WindowSpec kWindows[kWinCount] = {
     {"Orvale Multibeam Sonar", 0, 0, 0, kMainWidth, kMainHeight, 1},
     {"Diagnostics", 1, 2, 61, 170, 170, 0},
-    {"Playback", 1, 840, 2, 170, 170, 0},
+    {"Playback", 1, 840, 17, 170, 170, 0},  // sized from the font at creation
     {"Video Playback", 0, 0, 0, 320, 240, 1},
     {"Track Plotter", 0, 754, 390, 276, 240, 1},
     {"Altitude", 1, 10, 62, 170, 170, 0},
@@ -107,7 +108,8 @@ class SecondaryWindow : public QWidget {
   SecondaryWindow(int id, QWidget* owner)
       : QWidget(owner, kWindows[id].child ? Qt::Tool : Qt::Window), id_(id) {
     setWindowTitle(kWindows[id].title);
-    resize(kWindows[id].w, kWindows[id].h);
+    if (id == kWinPlayback) resize(PlaybackWindowWidth(), PlaybackWindowHeight());
+    else resize(kWindows[id].w, kWindows[id].h);
     setAttribute(Qt::WA_OpaquePaintEvent);
   }
 
@@ -129,6 +131,16 @@ class SecondaryWindow : public QWidget {
   void mousePressEvent(QMouseEvent* e) override {
     if (g_hooks.windowMouse) g_hooks.windowMouse(id_, e, width(), height());
   }
+  // The history windows hand their keys to the main window, so the operator
+  // can steer the console with one of them in front.
+  void keyPressEvent(QKeyEvent* e) override {
+    if (PassesKeys() && g_hooks.keyPress) g_hooks.keyPress(e);
+    else QWidget::keyPressEvent(e);
+  }
+  void keyReleaseEvent(QKeyEvent* e) override {
+    if (PassesKeys() && g_hooks.keyRelease) g_hooks.keyRelease(e);
+    else QWidget::keyReleaseEvent(e);
+  }
   void resizeEvent(QResizeEvent* e) override {
     QWidget::resizeEvent(e);
     int w = width(), h = height();
@@ -139,6 +151,8 @@ class SecondaryWindow : public QWidget {
     QMetaObject::invokeMethod(
         this, [self, w, h] { if (self) self->resize(w, h); }, Qt::QueuedConnection);
   }
+  void moveEvent(QMoveEvent* e) override;
+  int PassesKeys() const { return id_ == kWinSidescan || id_ == kWinEchoSounder || id_ == kWinIntensity; }
   void changeEvent(QEvent* e) override {
     QWidget::changeEvent(e);
     if (e->type() == QEvent::WindowStateChange && g_hooks.windowMinimised)
@@ -312,6 +326,7 @@ struct QtState {
   std::atomic<int> repaintPending[kWinCount] = {};
   std::atomic<int> stripRepaintPending{0};
   int fitted[kWinCount] = {};  // placed by FitWindow: showing keeps that place
+  QPoint place[kWinCount];     // where a window shown from hidden goes; the table's, or SetWindowPlace
 };
 QtState* g_qt = nullptr;
 
@@ -362,10 +377,30 @@ void RequestRepaint(int window) {
       1);
 }
 
+void SecondaryWindow::moveEvent(QMoveEvent* e) {
+  QWidget::moveEvent(e);
+  // Placing a hidden window is the backend's own doing, not the operator's.
+  if (!g_hooks.windowMoved || !g_qt || !isVisible()) return;
+  QPoint at = pos();
+  if (kWindows[id_].child && g_qt->client) at = g_qt->client->mapFromGlobal(at);
+  g_hooks.windowMoved(id_, at.x(), at.y());
+}
+
 void PlaceWindow(int id, QWidget* w) {
   const WindowSpec& s = kWindows[id];
-  if (s.child && g_qt->client) w->move(g_qt->client->mapToGlobal(QPoint(s.x, s.y)));
-  else w->move(s.x, s.y);
+  const QPoint at = g_qt->place[id];
+  if (s.child && g_qt->client) w->move(g_qt->client->mapToGlobal(at));
+  else w->move(at);
+}
+
+// The Track Plotter rests in the lower right corner of the main window's
+// client. Like the fitted windows it is placed again once shown, when the
+// window manager's frame is known.
+void PlaceClientLowerRight(QWidget* w) {
+  if (!g_qt->client) return;
+  const QRect frame = w->frameGeometry();
+  const QPoint corner = g_qt->client->mapToGlobal(QPoint(g_qt->client->width(), g_qt->client->height()));
+  w->move(corner.x() - frame.width(), corner.y() - frame.height());
 }
 
 // A fitted window rests at the main window's lower right: 4 pixels in from
@@ -430,9 +465,11 @@ void QtShowWindow(int window, int shown) {
     QWidget* w = g_qt->windows[window];
     if (!w) return;
     if (shown) {
-      if (!w->isVisible() && !g_qt->fitted[window]) PlaceWindow(window, w);
+      const int placing = !w->isVisible() && !g_qt->fitted[window];
+      if (placing) PlaceWindow(window, w);
       w->show();
       if (g_qt->fitted[window]) PlaceLowerRight(w);
+      else if (placing && window == kWinTrackPlotter) PlaceClientLowerRight(w);
       // Without a window system (the offscreen tests) there is no stacking.
       if (QGuiApplication::platformName() != "offscreen") w->raise();
     } else {
@@ -956,6 +993,7 @@ int Install(const ConsoleHooks& hooks) {
   g_qt->main = main;
   g_qt->client = client;
   g_qt->windows[kWinMain] = main;
+  for (int w = 0; w < kWinCount; ++w) g_qt->place[w] = QPoint(kWindows[w].x, kWindows[w].y);
   for (int w = kWinMain + 1; w < kWinCount; ++w)
     g_qt->windows[w] = w == kWinVideoCapture ? new CaptureWindow(main) : new SecondaryWindow(w, main);
   SetBackend(&kQtBackend);
@@ -1040,6 +1078,21 @@ QWidget* Window(int window) {
   if (!g_qt || window < 0 || window >= kWinCount) return nullptr;
   return g_qt->windows[window].data();
 }
+
+void SetWindowPlace(int window, int x, int y) {
+  if (g_qt && window > kWinMain && window < kWinCount) g_qt->place[window] = QPoint(x, y);
+}
+
+namespace {
+QFontMetrics PanelFontMetrics() {
+  QFont f(kSansFont);
+  f.setPixelSize(11);
+  return QFontMetrics(f);
+}
+}  // namespace
+
+int PlaybackWindowWidth() { return 25 * PanelFontMetrics().averageCharWidth(); }
+int PlaybackWindowHeight() { return 8 * PanelFontMetrics().height() - 1; }
 
 void PresetFileDialogAnswer(const char* path) {
   if (g_qt) g_qt->presetFile = path ? path : "";

@@ -60,6 +60,9 @@ struct ConsoleHooks {
   int (*windowResized)(int window, int width, int height, int* restoreW, int* restoreH) = nullptr;
   // A secondary window was minimised (1) or restored (0).
   void (*windowMinimised)(int window, int minimised) = nullptr;
+  // A secondary window moved; a child window's place in the main client's
+  // coordinates, another's on the screen.
+  void (*windowMoved)(int window, int x, int y) = nullptr;
   // Around each modal wait for the operator: beginModal's result is handed
   // back to endModal.
   int (*beginModal)() = nullptr;
@@ -102,6 +105,14 @@ QMainWindow* MainWindow();
 QWidget* MainClient();
 // Any of the windows by plat::WindowId (the main window for kWinMain).
 QWidget* Window(int window);
+// Where a secondary window goes when it is shown from hidden (a child window
+// in the main client's coordinates): the windows table's place until the
+// console sets one it keeps (the Altitude window's stored place).
+void SetWindowPlace(int window, int x, int y);
+// The Playback window's client: 25 character widths by 8 character heights
+// less one pixel of the panels' font.
+int PlaybackWindowWidth();
+int PlaybackWindowHeight();
 
 // The next file dialog is answered with `path` without being shown (the
 // screenshot script opens its file this way). Empty: ask the operator.
