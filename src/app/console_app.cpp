@@ -501,9 +501,15 @@ void DrawDials(QPainter& p) {
   DrawDial(p, kDialColumns[kDialGain], {kDialGain, "Gain:", QString::number(s.Gain), "dB", headText});
   DrawDial(p, kDialColumns[kDialDisplayGain],
            {kDialDisplayGain, "Display:", QString::number(s.DisplayGain), "%", QColor(255, 255, 255)});
-  if (s.DisplayType != kModeProfile)
+  if (const char* mix = PanelMixLabel()) {
+    // Profile mode has no persistence: its place names how echoes and points mix.
+    p.setPen(QColor(255, 255, 255));
+    p.setFont(Font(plat::qt::kSansFont, 11, 1));
+    p.drawText(QRect(kDialColumns[kDialPersistence] - 40, kDialRow - 8, 80, 16), Qt::AlignCenter, mix);
+  } else {
     DrawDial(p, kDialColumns[kDialPersistence],
              {kDialPersistence, "Persistence:", QString::number(s.Persistence), "sec", QColor(255, 255, 255)});
+  }
 }
 
 // The entry box over the dial of the field being typed.

@@ -13,6 +13,7 @@
 #include "console/cycle_lock.h"
 #include "console/diagnostics.h"
 #include "console/external_control.h"
+#include "console/menu_ids.h"
 
 #include <cstring>
 
@@ -223,6 +224,18 @@ void ForgetPlayedSettings() {
 
 void ForceFrequencyRefresh() { g_perPing.refreshFrequencyKHz = -1; }
 
+// A head that derives its sector from the element spacing leaves the operator
+// no sector to choose; otherwise the six sector items are offered again,
+// except while beam output is on, when they keep the state they have.
+static void FollowSectorChoice() {
+  int enabled = 0;
+  if (!g_beamGeom.sectorFromSpacing) {
+    if (g_settings.DataOutputType == kOutputBeams) return;
+    enabled = 1;
+  }
+  for (int id = kCmdSectorFirst; id <= kCmdSectorLast; ++id) plat::EnableMenuItem(id, enabled);
+}
+
 int FrequencyAndHeadRefresh() {
   PerPingState& pp = g_perPing;
   const int frequency = FrequencyInUseKHz();
@@ -232,6 +245,7 @@ int FrequencyAndHeadRefresh() {
   HoldDecodedPing();
   SetupBeamGeometry();
   RestoreDecodedPing();
+  FollowSectorChoice();
   CentreProfile();
   ClearImage();
   // The beam slots still hold the old geometry's samples; the first picture

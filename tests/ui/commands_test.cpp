@@ -303,4 +303,30 @@ TEST_F(Commands, PersistenceDialogIsRefusedInProfileAndEndingItClearsThePicture)
   EXPECT_EQ(g_scan.CleanImageBuffer[300][500], 0);
 }
 
+TEST_F(Commands, SectorItemsAreGreyedForAHeadWhoseSpacingSetsTheSector) {
+  BuildTables();
+  auto sectorItems = [] {
+    std::set<int> states;
+    for (int id = 770; id <= 775; ++id) states.insert(plat::rec::LastMenuEnable(id));
+    return states;
+  };
+  const struct {
+    const char* legend;
+    int outputType, command;
+    std::set<int> expected;
+  } cases[] = {
+      {"spacing sets the sector", kOutputNone, 901, {0}},
+      {"sector chosen again", kOutputNone, 900, {1}},
+      {"spacing sets it under beam output", kOutputBeams, 906, {0}},
+      {"beam output leaves them as they are", kOutputBeams, 900, {0}},
+      {"point output offers them", kOutputPoints, 904, {1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.legend);
+    g_settings.DataOutputType = c.outputType;
+    EXPECT_EQ(RunCommand(c.command), 1);
+    EXPECT_EQ(sectorItems(), c.expected);
+  }
+}
+
 }  // namespace
