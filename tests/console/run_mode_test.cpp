@@ -107,6 +107,24 @@ TEST_F(RunMode, EachModeEnablesItsItemsAndGreysTheOthers) {
   EXPECT_EQ(cursors.back(), plat::kCursorArrow);
 }
 
+TEST_F(RunMode, HeadModeWithoutAReceiverClosesAnOpenTrackPlotter) {
+  CreateConsole(Ini("ComPortGPSEnable=0\nTrackPlotterWindow=1\n").c_str());
+  StartConsole("");
+  // At start-up the plotter has not been shown: its setting stands.
+  EXPECT_EQ(g_settings.TrackPlotterWindow, 1);
+  g_settings.RunMode = 1;
+  SetRunMode();
+  EXPECT_EQ(Enabled(kCmdTrackPlotter), 1);
+  g_settings.RunMode = 0;
+  SetRunMode();
+  EXPECT_EQ(plat::rec::Get().shown[plat::kWinTrackPlotter], 0);
+  EXPECT_EQ(g_settings.TrackPlotterWindow, 0);
+  const auto& checks = plat::rec::Get().menuChecks;
+  const auto last = std::find_if(checks.rbegin(), checks.rend(), [](const auto& c) { return c.first == kCmdTrackPlotter; });
+  ASSERT_NE(last, checks.rend());
+  EXPECT_EQ(last->second, 0);
+}
+
 TEST_F(RunMode, TheSwitchClosesOutputsUnlessAConversionRunOwnsThem) {
   const std::string file = Recording(2);
   CreateConsole(Ini("ProfilePointDetection=1\n").c_str());

@@ -53,6 +53,33 @@ TEST_F(Commands, IdentifiersAreUniqueAndMenuItemsSitInAPopup) {
   EXPECT_EQ(RunCommand(12345), 0);
 }
 
+TEST_F(Commands, GroupedItemsSitInTheirNamedSubmenus) {
+  const struct {
+    int id;
+    int popup;
+    const char* submenu;
+  } cases[] = {
+      {1, kPopupFile, "&Data From..."},       {2, kPopupFile, "&Data From..."},
+      {200, kPopupSetup, "&Xdcr Position"},   {210, kPopupSetup, "Units"},
+      {212, kPopupSetup, "Units"},            {220, kPopupSetup, "Automatic Filename &Type"},
+      {221, kPopupSetup, "Automatic Filename &Type"}, {208, kPopupSetup, nullptr},
+      {230, kPopupSetup, nullptr},            {570, kPopupProfileSetup, "&Grid Type"},
+      {510, kPopupOptions, "&Averaging"},     {762, kPopupOptions, "&Beams"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    const CommandRow* row = FindCommand(c.id);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->popup, c.popup);
+    if (c.submenu) {
+      ASSERT_NE(row->submenu, nullptr);
+      EXPECT_STREQ(row->submenu, c.submenu);
+    } else {
+      EXPECT_EQ(row->submenu, nullptr);
+    }
+  }
+}
+
 TEST_F(Commands, EveryRowDispatches) {
   BuildTables();
   for (const CommandRow* row : Rows()) {
