@@ -958,6 +958,9 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
     pq::Uninstall();
     return 0;
   }
+  // A command line that names no file (blanks, or too long to be one) is an
+  // ordinary start: the window the run would have hidden comes back.
+  if (line == kCmdInteractive && !options.commandLine.empty()) pq::MainWindow()->showNormal();
   s_loop = new QTimer;
   s_loop->setSingleShot(true);
   QObject::connect(s_loop, &QTimer::timeout, s_loop, Tick);

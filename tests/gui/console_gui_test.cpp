@@ -29,6 +29,7 @@
 
 #include "app/app_test_util.h"
 #include "app/console_app.h"
+#include "console/command_line.h"
 #include "console/cycle_lock.h"
 #include "console/diagnostics.h"
 #include "console/external_control.h"
@@ -460,6 +461,18 @@ TEST_F(ConsoleGui, ExitClosesTheWindowAndShutsTheConsoleDown) {
   EXPECT_FALSE(pq::MainWindow()->isVisible());
   const auto ini = ReadAll(Path("Orvale.INI"));
   EXPECT_NE(std::string(ini.begin(), ini.end()).find("Colors=5"), std::string::npos);
+}
+
+TEST_F(ConsoleGui, ACommandLineNamingNoFileStartsAnOrdinaryWindow) {
+  WriteLoopbackIni("RunMode=0\n");
+  ConsoleAppOptions o;
+  o.splash = 0;
+  o.quitOnClose = 0;
+  o.commandLine = "    ";
+  ASSERT_EQ(StartConsoleApp(o), 1);
+  EXPECT_EQ(g_commandLine.conversionRun, 0);
+  EXPECT_FALSE(pq::MainWindow()->isMinimized());
+  EXPECT_TRUE(pq::MainWindow()->isVisible());
 }
 
 TEST_F(ConsoleGui, AWarningBoxDoesNotHoldTheConsoleLock) {
