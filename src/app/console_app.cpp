@@ -978,9 +978,9 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   s_watch = new QTimer;
   QObject::connect(s_watch, &QTimer::timeout, s_watch, Watch);
   s_watch->start(kWatchMs);
-  // The settings may show the windows that were open at the last exit.
+  // The settings may show the windows that were open at the last exit (the
+  // Altitude window came with the Profile tables, if at all).
   if (g_settings.DiagnosticsWindow) plat::ShowWindow(plat::kWinDiagnostics, 1);
-  if (g_settings.AltitudeWindow) plat::ShowWindow(plat::kWinAltitude, 1);
   if (g_settings.TrackPlotterWindow && (g_settings.RunMode == 1 || g_settings.ComPortGPSEnable == 1)) {
     CycleLock lock;
     ShowTrackPlotter(1);

@@ -48,10 +48,7 @@ constexpr int kDisplayBeamTest = 4;
 
 double NowMs() { return plat::CounterMs(0, plat::CounterNow()); }
 
-void RebuildDisplayTables() {
-  BuildDisplayMode(plat::kWinMain);
-  g_perPing.tableRebuilds++;
-}
+void RebuildDisplayTables() { (void)BuildDisplayTables(); }
 
 // Between decoding and beamforming the element samples belong to the ping
 // being processed; a reset there (a played record's new range, a new head
@@ -234,6 +231,42 @@ static void FollowSectorChoice() {
     enabled = 1;
   }
   for (int id = kCmdSectorFirst; id <= kCmdSectorLast; ++id) plat::EnableMenuItem(id, enabled);
+}
+
+// The items each display mode allows, and the Altitude window, which belongs
+// to Profile mode. Only a change of mode touches them, so a rebuild for a new
+// range does not raise the window again.
+static void FollowBuiltMode() {
+  const int mode = g_scan.geom.mode;
+  if (mode < 0 || mode == g_perPing.menusBuiltMode) return;
+  const int wasProfile = g_perPing.menusBuiltMode == kModeProfile;
+  g_perPing.menusBuiltMode = mode;
+  const int profile = mode == kModeProfile;
+  plat::EnableMenuItem(kCmdRemoveBackground, mode == kModeSector);
+  for (const int id : {kCmdRollCorrection, kCmdProfileTilt, kCmdAltitudeWindow, kCmdGridCircular, kCmdGridRectangular})
+    plat::EnableMenuItem(id, profile);
+  if (profile && g_settings.AltitudeWindow) plat::ShowWindow(plat::kWinAltitude, 1);
+  if (!profile && wasProfile) {
+    g_remembered.previousAltitudeWindow = g_settings.AltitudeWindow;
+    plat::ShowWindow(plat::kWinAltitude, 0);
+  }
+}
+
+int BuildDisplayTables() {
+  const int built = BuildDisplayMode(plat::kWinMain);
+  g_perPing.tableRebuilds++;
+  FollowBuiltMode();
+  return built;
+}
+
+int ApplyRequestedDisplayMode() {
+  CycleLock lock;
+  if (g_settings.RunMode != 0 || g_scan.geom.mode < 0 || g_scan.geom.mode == g_settings.DisplayType) return 0;
+  g_remembered.previousDisplayType = g_settings.DisplayType;
+  UpdateProfileOffsetY();
+  const int built = BuildDisplayTables();
+  ClearAndShowPicture();
+  return built;
 }
 
 int FrequencyAndHeadRefresh() {

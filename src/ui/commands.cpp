@@ -289,7 +289,7 @@ static void SelectAveraging(int index) {
 // fan stays on screen; the tables are rebuilt around the new offset.
 static void FollowTiltChange() {
   UpdateProfileOffsetY();
-  BuildDisplayMode(plat::kWinMain);
+  BuildDisplayTables();
 }
 
 // File mode draws the new mode at once; Head mode leaves it to the
@@ -300,7 +300,7 @@ static void SelectDisplayMode(int mode) {
   g_remembered.previousDisplayType = mode;
   if (g_scan.geom.mode == mode) return;
   UpdateProfileOffsetY();
-  BuildDisplayMode(plat::kWinMain);
+  BuildDisplayTables();
   ClearAndRedrawImage();
 }
 

@@ -798,7 +798,7 @@ TEST_F(PlayedConsole, TrackPlotterShowsThePlayedTrackZoomsAndClosesLikeItsMenuIt
 }
 
 TEST_F(PlayedConsole, AltitudeWindowShowsTheAltitudeOfThePlayedPings) {
-  StartFile(400, "RealtimePlayback=0\nPlaybackDelay=0\nAltitudeWindow=1\nProfilePointDetection=1\n");
+  StartFile(400, "RealtimePlayback=0\nPlaybackDelay=0\nAltitudeWindow=1\nProfilePointDetection=1\nDisplayType=3\n");
   QWidget* window = pq::Window(plat::kWinAltitude);
   ASSERT_TRUE(QTest::qWaitFor([window] { return window->isVisible(); }, 2000));
   // The seabed of the survey is 12 m down: the text appears once the

@@ -267,6 +267,31 @@ TEST_F(Commands, DisplayModeIsBuiltAtOnceInFileModeOnlyWhenItChanges) {
   EXPECT_EQ(g_scan.builds, builds);
 }
 
+TEST_F(Commands, TheBuiltModeDecidesTheModeItemsAndTheAltitudeWindow) {
+  BuildTables();
+  g_settings.RunMode = 1;
+  g_settings.AltitudeWindow = 1;
+  const int profileItems[] = {660, 580, 590, 570, 571};
+  const struct {
+    const char* legend;
+    int command, sectorItem, profileItem, altitudeShown;
+  } cases[] = {
+      {"profile", 403, 0, 1, 1},
+      {"sector", 400, 1, 0, 0},
+      {"profile again", 403, 0, 1, 1},
+      {"linear", 401, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.legend);
+    EXPECT_EQ(RunCommand(c.command), 1);
+    EXPECT_EQ(plat::rec::LastMenuEnable(560), c.sectorItem);
+    for (const int id : profileItems) EXPECT_EQ(plat::rec::LastMenuEnable(id), c.profileItem) << id;
+    EXPECT_EQ(plat::rec::Get().shown[plat::kWinAltitude], c.altitudeShown);
+    // Leaving Profile mode hides the window but keeps the choice.
+    EXPECT_EQ(g_settings.AltitudeWindow, 1);
+  }
+}
+
 TEST_F(Commands, HeadConfigurationsSetFrequencyLimitsAndRebuild) {
   BuildTables();
   const struct {
