@@ -245,10 +245,18 @@ static void FollowBuiltMode() {
   plat::EnableMenuItem(kCmdRemoveBackground, mode == kModeSector);
   for (const int id : {kCmdRollCorrection, kCmdProfileTilt, kCmdAltitudeWindow, kCmdGridCircular, kCmdGridRectangular})
     plat::EnableMenuItem(id, profile);
-  if (profile && g_settings.AltitudeWindow) plat::ShowWindow(plat::kWinAltitude, 1);
+  // The window's setting follows its visibility; what it was in Profile mode
+  // is remembered for the return.
+  if (profile && g_remembered.previousAltitudeWindow) {
+    g_settings.AltitudeWindow = 1;
+    plat::ShowWindow(plat::kWinAltitude, 1);
+    plat::CheckMenuItem(kCmdAltitudeWindow, 1);
+  }
   if (!profile && wasProfile) {
     g_remembered.previousAltitudeWindow = g_settings.AltitudeWindow;
+    g_settings.AltitudeWindow = 0;
     plat::ShowWindow(plat::kWinAltitude, 0);
+    plat::CheckMenuItem(kCmdAltitudeWindow, 0);
   }
 }
 

@@ -84,9 +84,9 @@ void ForceFrequencyRefresh();
 // Builds the display tables for DisplayType (BuildDisplayMode), then gives
 // the menus what the mode built allows: "Remove Background" in Sector mode
 // only, roll correction, tilt, "Display Altitude" and the grid types in
-// Profile mode only. Entering Profile mode shows the Altitude window when
-// `AltitudeWindow` asks for it; leaving it hides the window and keeps the
-// setting. Every display-table build of the console goes through here.
+// Profile mode only. Leaving Profile mode closes the Altitude window and
+// remembers whether it was open; entering it shows the window again if it
+// was. Every display-table build of the console goes through here.
 int BuildDisplayTables();
 
 // Head mode, at a ping boundary (the acquisition loop, before it asks for

@@ -271,6 +271,7 @@ TEST_F(Commands, TheBuiltModeDecidesTheModeItemsAndTheAltitudeWindow) {
   BuildTables();
   g_settings.RunMode = 1;
   g_settings.AltitudeWindow = 1;
+  g_remembered.previousAltitudeWindow = 1;
   const int profileItems[] = {660, 580, 590, 570, 571};
   const struct {
     const char* legend;
@@ -280,6 +281,7 @@ TEST_F(Commands, TheBuiltModeDecidesTheModeItemsAndTheAltitudeWindow) {
       {"sector", 400, 1, 0, 0},
       {"profile again", 403, 0, 1, 1},
       {"linear", 401, 0, 0, 0},
+      {"beam test", 404, 0, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.legend);
@@ -287,9 +289,16 @@ TEST_F(Commands, TheBuiltModeDecidesTheModeItemsAndTheAltitudeWindow) {
     EXPECT_EQ(plat::rec::LastMenuEnable(560), c.sectorItem);
     for (const int id : profileItems) EXPECT_EQ(plat::rec::LastMenuEnable(id), c.profileItem) << id;
     EXPECT_EQ(plat::rec::Get().shown[plat::kWinAltitude], c.altitudeShown);
-    // Leaving Profile mode hides the window but keeps the choice.
-    EXPECT_EQ(g_settings.AltitudeWindow, 1);
+    EXPECT_EQ(g_settings.AltitudeWindow, c.altitudeShown);
+    EXPECT_EQ(MenuChecks()[590], c.altitudeShown);
   }
+  // Closed in Profile mode, it stays closed when Profile mode comes back.
+  EXPECT_EQ(RunCommand(403), 1);
+  EXPECT_EQ(RunCommand(590), 1);
+  EXPECT_EQ(RunCommand(400), 1);
+  EXPECT_EQ(RunCommand(403), 1);
+  EXPECT_EQ(plat::rec::Get().shown[plat::kWinAltitude], 0);
+  EXPECT_EQ(g_settings.AltitudeWindow, 0);
 }
 
 TEST_F(Commands, HeadConfigurationsSetFrequencyLimitsAndRebuild) {
