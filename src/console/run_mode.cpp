@@ -94,9 +94,9 @@ void SetHeadModeMenus() {
   plat::EnableMenuItem(kCmdTrackPlotter, gpsEnabled);
   if (!gpsEnabled) {
     // Without a receiver there is no track: an open plotter closes as its
-    // close box would, so its item and setting do not claim it is shown.
-    // At start-up it has not been shown yet and keeps its setting.
-    if (g_runMode.started && g_settings.TrackPlotterWindow) {
+    // close box would, so its greyed item and its setting do not claim it is
+    // shown (at start-up too, where it is then not shown at all).
+    if (g_settings.TrackPlotterWindow) {
       ShowTrackPlotter(0);
       plat::CheckMenuItem(kCmdTrackPlotter, 0);
     }

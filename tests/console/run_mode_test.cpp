@@ -16,6 +16,7 @@
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
+#include "imaging/track_plot.h"
 #include "platform/recording.h"
 #include "processing/outputs.h"
 #include "processing/xtf.h"
@@ -110,11 +111,13 @@ TEST_F(RunMode, EachModeEnablesItsItemsAndGreysTheOthers) {
 TEST_F(RunMode, HeadModeWithoutAReceiverClosesAnOpenTrackPlotter) {
   CreateConsole(Ini("ComPortGPSEnable=0\nTrackPlotterWindow=1\n").c_str());
   StartConsole("");
-  // At start-up the plotter has not been shown: its setting stands.
-  EXPECT_EQ(g_settings.TrackPlotterWindow, 1);
+  // Not even started in Head mode without a receiver.
+  EXPECT_EQ(g_settings.TrackPlotterWindow, 0);
   g_settings.RunMode = 1;
   SetRunMode();
   EXPECT_EQ(Enabled(kCmdTrackPlotter), 1);
+  ShowTrackPlotter(1);
+  EXPECT_EQ(plat::rec::Get().shown[plat::kWinTrackPlotter], 1);
   g_settings.RunMode = 0;
   SetRunMode();
   EXPECT_EQ(plat::rec::Get().shown[plat::kWinTrackPlotter], 0);
