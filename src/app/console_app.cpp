@@ -501,9 +501,15 @@ void DrawDials(QPainter& p) {
   DrawDial(p, kDialColumns[kDialGain], {kDialGain, "Gain:", QString::number(s.Gain), "dB", headText});
   DrawDial(p, kDialColumns[kDialDisplayGain],
            {kDialDisplayGain, "Display:", QString::number(s.DisplayGain), "%", QColor(255, 255, 255)});
-  if (s.DisplayType != kModeProfile)
+  if (const char* mix = PanelMixLabel()) {
+    // Profile mode has no persistence: its place names how echoes and points mix.
+    p.setPen(QColor(255, 255, 255));
+    p.setFont(Font(plat::qt::kSansFont, 11, 1));
+    p.drawText(QRect(kDialColumns[kDialPersistence] - 40, kDialRow - 8, 80, 16), Qt::AlignCenter, mix);
+  } else {
     DrawDial(p, kDialColumns[kDialPersistence],
              {kDialPersistence, "Persistence:", QString::number(s.Persistence), "sec", QColor(255, 255, 255)});
+  }
 }
 
 // The entry box over the dial of the field being typed.
@@ -974,6 +980,9 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
     pq::Uninstall();
     return 0;
   }
+  // A command line that names no file (blanks, or too long to be one) is an
+  // ordinary start: the window the run would have hidden comes back.
+  if (line == kCmdInteractive && !options.commandLine.empty()) pq::MainWindow()->showNormal();
   s_loop = new QTimer;
   s_loop->setSingleShot(true);
   QObject::connect(s_loop, &QTimer::timeout, s_loop, Tick);
@@ -991,9 +1000,9 @@ int StartConsoleApp(const ConsoleAppOptions& options) {
   s_watch = new QTimer;
   QObject::connect(s_watch, &QTimer::timeout, s_watch, Watch);
   s_watch->start(kWatchMs);
-  // The settings may show the windows that were open at the last exit.
+  // The settings may show the windows that were open at the last exit (the
+  // Altitude window came with the Profile tables, if at all).
   if (g_settings.DiagnosticsWindow) plat::ShowWindow(plat::kWinDiagnostics, 1);
-  if (g_settings.AltitudeWindow) plat::ShowWindow(plat::kWinAltitude, 1);
   if (g_settings.TrackPlotterWindow && (g_settings.RunMode == 1 || g_settings.ComPortGPSEnable == 1)) {
     CycleLock lock;
     ShowTrackPlotter(1);

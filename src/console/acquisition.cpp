@@ -282,7 +282,11 @@ int LoopStep() {
   {
     CycleLock lock;
     first = g_switch.packetIndex == 0;
-    if (first) TakeTimeStamp();
+    if (first) {
+      // The operator's display mode crosses here, between two pings.
+      (void)ApplyRequestedDisplayMode();
+      TakeTimeStamp();
+    }
   }
   if (first) {
     Start(a.requestTime);

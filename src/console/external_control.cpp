@@ -155,7 +155,7 @@ void RunFollowUps() {
   }
   if (f & kFollowDisplay) {
     UpdateProfileOffsetY();
-    BuildDisplayMode(plat::kWinMain);
+    BuildDisplayTables();
   }
   if (f & kFollowReset) ResetProcessingChain();
   if (f & kFollowRedraw) RedrawPicture();

@@ -13,6 +13,7 @@
 #include "console/cycle_lock.h"
 #include "console/diagnostics.h"
 #include "console/external_control.h"
+#include "console/menu_ids.h"
 
 #include <cstring>
 
@@ -47,10 +48,7 @@ constexpr int kDisplayBeamTest = 4;
 
 double NowMs() { return plat::CounterMs(0, plat::CounterNow()); }
 
-void RebuildDisplayTables() {
-  BuildDisplayMode(plat::kWinMain);
-  g_perPing.tableRebuilds++;
-}
+void RebuildDisplayTables() { (void)BuildDisplayTables(); }
 
 // Between decoding and beamforming the element samples belong to the ping
 // being processed; a reset there (a played record's new range, a new head
@@ -223,6 +221,62 @@ void ForgetPlayedSettings() {
 
 void ForceFrequencyRefresh() { g_perPing.refreshFrequencyKHz = -1; }
 
+// A head that derives its sector from the element spacing leaves the operator
+// no sector to choose; otherwise the six sector items are offered again,
+// except while beam output is on, when they keep the state they have.
+static void FollowSectorChoice() {
+  int enabled = 0;
+  if (!g_beamGeom.sectorFromSpacing) {
+    if (g_settings.DataOutputType == kOutputBeams) return;
+    enabled = 1;
+  }
+  for (int id = kCmdSectorFirst; id <= kCmdSectorLast; ++id) plat::EnableMenuItem(id, enabled);
+}
+
+// The items each display mode allows, and the Altitude window, which belongs
+// to Profile mode. Only a change of mode touches them, so a rebuild for a new
+// range does not raise the window again.
+static void FollowBuiltMode() {
+  const int mode = g_scan.geom.mode;
+  if (mode < 0 || mode == g_perPing.menusBuiltMode) return;
+  const int wasProfile = g_perPing.menusBuiltMode == kModeProfile;
+  g_perPing.menusBuiltMode = mode;
+  const int profile = mode == kModeProfile;
+  plat::EnableMenuItem(kCmdRemoveBackground, mode == kModeSector);
+  for (const int id : {kCmdRollCorrection, kCmdProfileTilt, kCmdAltitudeWindow, kCmdGridCircular, kCmdGridRectangular})
+    plat::EnableMenuItem(id, profile);
+  // The window's setting follows its visibility; what it was in Profile mode
+  // is remembered for the return.
+  if (profile && g_remembered.previousAltitudeWindow) {
+    g_settings.AltitudeWindow = 1;
+    plat::ShowWindow(plat::kWinAltitude, 1);
+    plat::CheckMenuItem(kCmdAltitudeWindow, 1);
+  }
+  if (!profile && wasProfile) {
+    g_remembered.previousAltitudeWindow = g_settings.AltitudeWindow;
+    g_settings.AltitudeWindow = 0;
+    plat::ShowWindow(plat::kWinAltitude, 0);
+    plat::CheckMenuItem(kCmdAltitudeWindow, 0);
+  }
+}
+
+int BuildDisplayTables() {
+  const int built = BuildDisplayMode(plat::kWinMain);
+  g_perPing.tableRebuilds++;
+  FollowBuiltMode();
+  return built;
+}
+
+int ApplyRequestedDisplayMode() {
+  CycleLock lock;
+  if (g_settings.RunMode != 0 || g_scan.geom.mode < 0 || g_scan.geom.mode == g_settings.DisplayType) return 0;
+  g_remembered.previousDisplayType = g_settings.DisplayType;
+  UpdateProfileOffsetY();
+  const int built = BuildDisplayTables();
+  ClearAndShowPicture();
+  return built;
+}
+
 int FrequencyAndHeadRefresh() {
   PerPingState& pp = g_perPing;
   const int frequency = FrequencyInUseKHz();
@@ -232,6 +286,7 @@ int FrequencyAndHeadRefresh() {
   HoldDecodedPing();
   SetupBeamGeometry();
   RestoreDecodedPing();
+  FollowSectorChoice();
   CentreProfile();
   ClearImage();
   // The beam slots still hold the old geometry's samples; the first picture

@@ -29,6 +29,7 @@ struct PerPingState {
   int pauseOnReject = 1;          // a rejected record pauses 50 ms (the console, not a batch tool)
   int pipelineReady = 0;          // InitPipeline has run
   int historyResetsSeen = 0;      // the beamformer's clear count detection has followed
+  int menusBuiltMode = -1;        // display mode the menus and the Altitude window last followed
 
   // ---- counters (tests and the converter's summary)
   int pingsDecoded = 0;
@@ -79,6 +80,19 @@ void ForgetPlayedSettings();
 // the beam-sample slots are cleared with them. Returns 1 when it rebuilt.
 int FrequencyAndHeadRefresh();
 void ForceFrequencyRefresh();
+
+// Builds the display tables for DisplayType (BuildDisplayMode), then gives
+// the menus what the mode built allows: "Remove Background" in Sector mode
+// only, roll correction, tilt, "Display Altitude" and the grid types in
+// Profile mode only. Leaving Profile mode closes the Altitude window and
+// remembers whether it was open; entering it shows the window again if it
+// was. Every display-table build of the console goes through here.
+int BuildDisplayTables();
+
+// Head mode, at a ping boundary (the acquisition loop, before it asks for
+// packet 0): a display mode chosen since the last ping is built now.
+// Returns 1 when it built.
+int ApplyRequestedDisplayMode();
 
 // Runs the per-ping processing on the record in g_pingRecord. Returns 1 when
 // the ping was decoded and processed, 0 when the decoder rejected it.

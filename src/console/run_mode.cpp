@@ -92,7 +92,16 @@ void SetHeadModeMenus() {
   plat::EnableMenuItem(kCmdTimeLocal, 0);
   const int gpsEnabled = g_settings.ComPortGPSEnable == 1;
   plat::EnableMenuItem(kCmdTrackPlotter, gpsEnabled);
-  if (!gpsEnabled) plat::ShowWindow(plat::kWinTrackPlotter, 0);
+  if (!gpsEnabled) {
+    // Without a receiver there is no track: an open plotter closes as its
+    // close box would, so its greyed item and its setting do not claim it is
+    // shown (at start-up too, where it is then not shown at all).
+    if (g_settings.TrackPlotterWindow) {
+      ShowTrackPlotter(0);
+      plat::CheckMenuItem(kCmdTrackPlotter, 0);
+    }
+    plat::ShowWindow(plat::kWinTrackPlotter, 0);
+  }
   plat::SetWindowTitle(plat::kWinMain, kProductTitle);
 }
 

@@ -63,6 +63,8 @@ constexpr const char* kBeamwidth = "Beamwidth";
 constexpr const char* kBeams = "&Beams";
 constexpr const char* kAveraging = "&Averaging";
 constexpr const char* kGridType = "&Grid Type";
+constexpr const char* kUnits = "Units";
+constexpr const char* kFilenameType = "Automatic Filename &Type";
 
 constexpr int kNone = 0;
 
@@ -94,14 +96,14 @@ const CommandRow kCommands[] = {
     {205, "&IP Address...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
     {200, "&Up", kPopupSetup, kXdcrPosition, kGroupXdcr, kAnyMode, kCheckEquals, &S::Xdcr, 1},
     {201, "&Down", kPopupSetup, kXdcrPosition, kGroupXdcr, kAnyMode, kCheckEquals, &S::Xdcr, 0},
-    {210, "&Meters", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 0},
-    {211, "&Feet", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 1},
-    {212, "&Yards", kPopupSetup, nullptr, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 2},
+    {210, "&Meters", kPopupSetup, kUnits, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 0},
+    {211, "&Feet", kPopupSetup, kUnits, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 1},
+    {212, "&Yards", kPopupSetup, kUnits, kGroupUnits, kAnyMode, kCheckEquals, &S::Units, 2},
     {230, "&UTC", kPopupSetup, nullptr, kGroupTimeDisplay, kAnyMode, kCheckEquals, &S::DisplayLocalTime, 0},
     {231, "&Local", kPopupSetup, nullptr, kGroupTimeDisplay, kAnyMode, kCheckEquals, &S::DisplayLocalTime, 1},
     {208, "&Automatic Filenames (.K41)", kPopupSetup, nullptr, kNoGroup, kAnyMode, kCheckOn, &S::AutoFilename, 0},
-    {220, "Date-&Number (ddmmmyyyy-nnnn.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 0},
-    {221, "Date-&Time (ddmmmyyyy-hhmmss.K41)", kPopupSetup, nullptr, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 1},
+    {220, "Date-&Number (ddmmmyyyy-nnnn.K41)", kPopupSetup, kFilenameType, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 0},
+    {221, "Date-&Time (ddmmmyyyy-hhmmss.K41)", kPopupSetup, kFilenameType, kGroupFileNameType, kAnyMode, kCheckEquals, &S::AutoFilenameType, 1},
     {20, "Set &Maximum Filesize...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
     {820, "&Sound Velocity...", kPopupSetup, nullptr, kNoGroup, kAnyMode, kNoCheck, nullptr, 0},
     // ---- "&Options"
@@ -287,7 +289,7 @@ static void SelectAveraging(int index) {
 // fan stays on screen; the tables are rebuilt around the new offset.
 static void FollowTiltChange() {
   UpdateProfileOffsetY();
-  BuildDisplayMode(plat::kWinMain);
+  BuildDisplayTables();
 }
 
 // File mode draws the new mode at once; Head mode leaves it to the
@@ -298,7 +300,7 @@ static void SelectDisplayMode(int mode) {
   g_remembered.previousDisplayType = mode;
   if (g_scan.geom.mode == mode) return;
   UpdateProfileOffsetY();
-  BuildDisplayMode(plat::kWinMain);
+  BuildDisplayTables();
   ClearAndRedrawImage();
 }
 

@@ -160,3 +160,10 @@ int DialRepeat(int x, int y) {
 }
 
 void DialRelease() { g_dialPress = DialPressState{}; }
+
+const char* PanelMixLabel() {
+  static const char* const kMixLabels[] = {"High Mix", "Med Mix", "Low Mix", "Points Only"};
+  if (g_settings.DisplayType != kModeProfile) return nullptr;
+  const int choice = g_settings.ProfileDisplayType;
+  return kMixLabels[choice >= 0 && choice <= 3 ? choice : 0];
+}

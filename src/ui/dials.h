@@ -36,3 +36,8 @@ int DialPress(int x, int y);
 // press has ended (no press, or the cursor left the field), 1 otherwise.
 int DialRepeat(int x, int y);
 void DialRelease();
+
+// The Profile display choice the panel shows where the persistence dial
+// stands in the other modes ("High Mix" ... "Points Only"); nullptr outside
+// Profile mode.
+const char* PanelMixLabel();

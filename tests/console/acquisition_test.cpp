@@ -25,6 +25,7 @@
 #include "console/run_mode.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
+#include "imaging/scan_convert.h"
 #include "headsim.h"
 #include "nav/sound_velocity.h"
 #include "platform/net.h"
@@ -190,6 +191,23 @@ TEST_F(Acquisition, StopGivesUpTheConsoleLockSoAPingWaitingForItCanFinish) {
   StopAcquisition();
   EXPECT_LT(MsSince(t0), 1000.0);
   EXPECT_EQ(1, CycleLockHeld());
+}
+
+TEST_F(Acquisition, ADisplayModeChosenInHeadModeIsBuiltBetweenTwoPings) {
+  testutil::SimHead head;
+  Connect(head.Start());
+  ASSERT_TRUE(WaitFor([] { return Processed() >= 1; }, 5000));
+  {
+    CycleLock lock;
+    ASSERT_EQ(g_scan.geom.mode, kModeSector);
+    EXPECT_EQ(RunCommand(401), 1);
+    // The command only records the choice; the ping in progress keeps its tables.
+    EXPECT_EQ(g_scan.geom.mode, kModeSector);
+  }
+  const long before = Processed();
+  ASSERT_TRUE(WaitFor([] { return g_scan.geom.mode == kModeLinear; }, 5000));
+  EXPECT_EQ(g_remembered.previousDisplayType, kModeLinear);
+  EXPECT_TRUE(WaitFor([&] { return Processed() > before + 1; }, 5000)) << "pings go on in the new mode";
 }
 
 TEST_F(Acquisition, FileModeNeverConnectsAndTheSwitchToItStopsTheThread) {

@@ -16,6 +16,7 @@
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
+#include "imaging/track_plot.h"
 #include "platform/recording.h"
 #include "processing/outputs.h"
 #include "processing/xtf.h"
@@ -105,6 +106,26 @@ TEST_F(RunMode, EachModeEnablesItsItemsAndGreysTheOthers) {
   const auto& cursors = plat::rec::Get().cursors;
   ASSERT_FALSE(cursors.empty());
   EXPECT_EQ(cursors.back(), plat::kCursorArrow);
+}
+
+TEST_F(RunMode, HeadModeWithoutAReceiverClosesAnOpenTrackPlotter) {
+  CreateConsole(Ini("ComPortGPSEnable=0\nTrackPlotterWindow=1\n").c_str());
+  StartConsole("");
+  // Not even started in Head mode without a receiver.
+  EXPECT_EQ(g_settings.TrackPlotterWindow, 0);
+  g_settings.RunMode = 1;
+  SetRunMode();
+  EXPECT_EQ(Enabled(kCmdTrackPlotter), 1);
+  ShowTrackPlotter(1);
+  EXPECT_EQ(plat::rec::Get().shown[plat::kWinTrackPlotter], 1);
+  g_settings.RunMode = 0;
+  SetRunMode();
+  EXPECT_EQ(plat::rec::Get().shown[plat::kWinTrackPlotter], 0);
+  EXPECT_EQ(g_settings.TrackPlotterWindow, 0);
+  const auto& checks = plat::rec::Get().menuChecks;
+  const auto last = std::find_if(checks.rbegin(), checks.rend(), [](const auto& c) { return c.first == kCmdTrackPlotter; });
+  ASSERT_NE(last, checks.rend());
+  EXPECT_EQ(last->second, 0);
 }
 
 TEST_F(RunMode, TheSwitchClosesOutputsUnlessAConversionRunOwnsThem) {

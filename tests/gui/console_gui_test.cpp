@@ -29,6 +29,7 @@
 
 #include "app/app_test_util.h"
 #include "app/console_app.h"
+#include "console/command_line.h"
 #include "console/cycle_lock.h"
 #include "console/diagnostics.h"
 #include "console/external_control.h"
@@ -462,6 +463,18 @@ TEST_F(ConsoleGui, ExitClosesTheWindowAndShutsTheConsoleDown) {
   EXPECT_NE(std::string(ini.begin(), ini.end()).find("Colors=5"), std::string::npos);
 }
 
+TEST_F(ConsoleGui, ACommandLineNamingNoFileStartsAnOrdinaryWindow) {
+  WriteLoopbackIni("RunMode=0\n");
+  ConsoleAppOptions o;
+  o.splash = 0;
+  o.quitOnClose = 0;
+  o.commandLine = "    ";
+  ASSERT_EQ(StartConsoleApp(o), 1);
+  EXPECT_EQ(g_commandLine.conversionRun, 0);
+  EXPECT_FALSE(pq::MainWindow()->isMinimized());
+  EXPECT_TRUE(pq::MainWindow()->isVisible());
+}
+
 TEST_F(ConsoleGui, AWarningBoxDoesNotHoldTheConsoleLock) {
   StartHead();
   QWidget* client = pq::MainClient();
@@ -873,7 +886,7 @@ TEST_F(PlayedConsole, TrackPlotterShowsThePlayedTrackZoomsAndClosesLikeItsMenuIt
 }
 
 TEST_F(PlayedConsole, AltitudeWindowShowsTheAltitudeOfThePlayedPings) {
-  StartFile(400, "RealtimePlayback=0\nPlaybackDelay=0\nAltitudeWindow=1\nProfilePointDetection=1\n");
+  StartFile(400, "RealtimePlayback=0\nPlaybackDelay=0\nAltitudeWindow=1\nProfilePointDetection=1\nDisplayType=3\n");
   QWidget* window = pq::Window(plat::kWinAltitude);
   ASSERT_TRUE(QTest::qWaitFor([window] { return window->isVisible(); }, 2000));
   // The seabed of the survey is 12 m down: the text appears once the

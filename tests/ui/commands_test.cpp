@@ -53,6 +53,33 @@ TEST_F(Commands, IdentifiersAreUniqueAndMenuItemsSitInAPopup) {
   EXPECT_EQ(RunCommand(12345), 0);
 }
 
+TEST_F(Commands, GroupedItemsSitInTheirNamedSubmenus) {
+  const struct {
+    int id;
+    int popup;
+    const char* submenu;
+  } cases[] = {
+      {1, kPopupFile, "&Data From..."},       {2, kPopupFile, "&Data From..."},
+      {200, kPopupSetup, "&Xdcr Position"},   {210, kPopupSetup, "Units"},
+      {212, kPopupSetup, "Units"},            {220, kPopupSetup, "Automatic Filename &Type"},
+      {221, kPopupSetup, "Automatic Filename &Type"}, {208, kPopupSetup, nullptr},
+      {230, kPopupSetup, nullptr},            {570, kPopupProfileSetup, "&Grid Type"},
+      {510, kPopupOptions, "&Averaging"},     {762, kPopupOptions, "&Beams"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    const CommandRow* row = FindCommand(c.id);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->popup, c.popup);
+    if (c.submenu) {
+      ASSERT_NE(row->submenu, nullptr);
+      EXPECT_STREQ(row->submenu, c.submenu);
+    } else {
+      EXPECT_EQ(row->submenu, nullptr);
+    }
+  }
+}
+
 TEST_F(Commands, EveryRowDispatches) {
   BuildTables();
   for (const CommandRow* row : Rows()) {
@@ -240,6 +267,40 @@ TEST_F(Commands, DisplayModeIsBuiltAtOnceInFileModeOnlyWhenItChanges) {
   EXPECT_EQ(g_scan.builds, builds);
 }
 
+TEST_F(Commands, TheBuiltModeDecidesTheModeItemsAndTheAltitudeWindow) {
+  BuildTables();
+  g_settings.RunMode = 1;
+  g_settings.AltitudeWindow = 1;
+  g_remembered.previousAltitudeWindow = 1;
+  const int profileItems[] = {660, 580, 590, 570, 571};
+  const struct {
+    const char* legend;
+    int command, sectorItem, profileItem, altitudeShown;
+  } cases[] = {
+      {"profile", 403, 0, 1, 1},
+      {"sector", 400, 1, 0, 0},
+      {"profile again", 403, 0, 1, 1},
+      {"linear", 401, 0, 0, 0},
+      {"beam test", 404, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.legend);
+    EXPECT_EQ(RunCommand(c.command), 1);
+    EXPECT_EQ(plat::rec::LastMenuEnable(560), c.sectorItem);
+    for (const int id : profileItems) EXPECT_EQ(plat::rec::LastMenuEnable(id), c.profileItem) << id;
+    EXPECT_EQ(plat::rec::Get().shown[plat::kWinAltitude], c.altitudeShown);
+    EXPECT_EQ(g_settings.AltitudeWindow, c.altitudeShown);
+    EXPECT_EQ(MenuChecks()[590], c.altitudeShown);
+  }
+  // Closed in Profile mode, it stays closed when Profile mode comes back.
+  EXPECT_EQ(RunCommand(403), 1);
+  EXPECT_EQ(RunCommand(590), 1);
+  EXPECT_EQ(RunCommand(400), 1);
+  EXPECT_EQ(RunCommand(403), 1);
+  EXPECT_EQ(plat::rec::Get().shown[plat::kWinAltitude], 0);
+  EXPECT_EQ(g_settings.AltitudeWindow, 0);
+}
+
 TEST_F(Commands, HeadConfigurationsSetFrequencyLimitsAndRebuild) {
   BuildTables();
   const struct {
@@ -301,6 +362,32 @@ TEST_F(Commands, PersistenceDialogIsRefusedInProfileAndEndingItClearsThePicture)
   EXPECT_EQ(RunCommand(565), 1);
   EXPECT_EQ(g_settings.Persistence, 0);
   EXPECT_EQ(g_scan.CleanImageBuffer[300][500], 0);
+}
+
+TEST_F(Commands, SectorItemsAreGreyedForAHeadWhoseSpacingSetsTheSector) {
+  BuildTables();
+  auto sectorItems = [] {
+    std::set<int> states;
+    for (int id = 770; id <= 775; ++id) states.insert(plat::rec::LastMenuEnable(id));
+    return states;
+  };
+  const struct {
+    const char* legend;
+    int outputType, command;
+    std::set<int> expected;
+  } cases[] = {
+      {"spacing sets the sector", kOutputNone, 901, {0}},
+      {"sector chosen again", kOutputNone, 900, {1}},
+      {"spacing sets it under beam output", kOutputBeams, 906, {0}},
+      {"beam output leaves them as they are", kOutputBeams, 900, {0}},
+      {"point output offers them", kOutputPoints, 904, {1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.legend);
+    g_settings.DataOutputType = c.outputType;
+    EXPECT_EQ(RunCommand(c.command), 1);
+    EXPECT_EQ(sectorItems(), c.expected);
+  }
 }
 
 }  // namespace

@@ -177,4 +177,28 @@ TEST_F(Dials, GainAndPersistenceAreClampedAndRangeStepsByCode) {
   EXPECT_EQ(g_settings.Range, range + 1);
 }
 
+TEST_F(Dials, ProfileModeShowsTheMixChoiceWhereThePersistenceDialStands) {
+  const struct {
+    const char* legend;
+    int mode, choice;
+    const char* expected;
+  } cases[] = {
+      {"high", kModeProfile, 0, "High Mix"},   {"medium", kModeProfile, 1, "Med Mix"},
+      {"low", kModeProfile, 2, "Low Mix"},     {"points", kModeProfile, 3, "Points Only"},
+      {"sector", kModeSector, 3, nullptr},     {"beam test", kModeBeamTest, 1, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.legend);
+    g_settings.DisplayType = c.mode;
+    g_settings.ProfileDisplayType = c.choice;
+    const char* label = PanelMixLabel();
+    if (c.expected) {
+      ASSERT_NE(label, nullptr);
+      EXPECT_STREQ(label, c.expected);
+    } else {
+      EXPECT_EQ(label, nullptr);
+    }
+  }
+}
+
 }  // namespace
