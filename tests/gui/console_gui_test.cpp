@@ -747,7 +747,7 @@ TEST_F(ConsoleGui, DiagnosticsWindowUsesThePanelColoursOfThePalette) {
 // the operator moves it to; the Track Plotter rests in the lower right corner
 // of the main client.
 TEST_F(PlayedConsole, AltitudeAndTrackPlotterWindowsTakeTheirPlaces) {
-  StartFile(100, "RealtimePlayback=0\nPlaybackDelay=0\nAltitudeWindow=1\nAltitudeWindowX=300\n"
+  StartFile(100, "DisplayType=3\nRealtimePlayback=0\nPlaybackDelay=0\nAltitudeWindow=1\nAltitudeWindowX=300\n"
                  "AltitudeWindowY=120\nTrackPlotterWindow=1\n");
   QWidget* client = pq::MainClient();
   QWidget* altitude = pq::Window(plat::kWinAltitude);
