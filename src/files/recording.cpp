@@ -120,7 +120,7 @@ void FormatKilobytes(int64_t bytes, char* out, size_t size) {
   const int64_t kb = bytes > 0 ? bytes / 1024 : 0;
   char digits[24];
   const int n = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(kb));
-  char grouped[40];
+  char grouped[28];  // 19 digits and 6 commas at most
   int g = 0;
   for (int i = 0; i < n; ++i) {
     if (i > 0 && (n - i) % 3 == 0) grouped[g++] = ',';

@@ -82,7 +82,7 @@ TEST(Utm, WideExceptionZonesStayExactFarFromTheirMeridian) {
   const double points[][2] = {{56.0, 3.0}, {63.9, 3.0}, {72.0, 9.0}, {72.0, 20.99}, {72.0, 33.0}, {72.0, 41.99}};
   double worst = 0.0;
   for (const auto& pt : points) {
-    double n, e, rn, re;
+    double n = 0, e = 0, rn = 0, re = 0;
     int zone;
     LatLonToUtm(pt[0], pt[1], &n, &e, &zone);
     ASSERT_EQ(1, Cs2cs(pt[0], pt[1], zone, &rn, &re));
