@@ -22,6 +22,7 @@
 
 #include "platform/frame_handoff.h"
 #include "platform/platform.h"
+#include "platform/small_font.h"
 #include "settings/settings.h"
 
 TrackPlotState g_trackPlot;
@@ -96,42 +97,20 @@ void Line(double x0, double y0, double x1, double y1, int width, uint8_t c) {
   }
 }
 
-// 5 x 7 glyphs, one byte per row, bit 4 the leftmost column.
-struct Glyph {
-  char ch;
-  uint8_t rows[7];
-};
-constexpr Glyph kFont[] = {
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}}, {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}}, {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}}, {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}}, {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}}, {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}}, {'/', {0x01, 0x01, 0x02, 0x04, 0x08, 0x10, 0x10}},
-    {'D', {0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C}}, {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}}, {' ', {0, 0, 0, 0, 0, 0, 0}},
-};
-
-const Glyph* GlyphOf(char ch) {
-  for (const Glyph& g : kFont)
-    if (g.ch == ch) return &g;
-  return nullptr;
-}
-
 }  // namespace
 
 int DrawTrackText(uint8_t* pixels, int width, int height, int x, int y, const char* text, uint8_t colour) {
   const int start = x;
   for (const char* p = text; *p; ++p) {
-    const Glyph* g = GlyphOf(*p);
-    if (g == nullptr) continue;
-    for (int r = 0; r < 7; ++r)
-      for (int c = 0; c < 5; ++c) {
+    const uint8_t* rows = plat::SmallGlyphRows(*p);
+    if (rows == nullptr) continue;
+    for (int r = 0; r < plat::kSmallGlyphHeight; ++r)
+      for (int c = 0; c < plat::kSmallGlyphWidth; ++c) {
         const int px = x + c, py = y + r;
-        if ((g->rows[r] >> (4 - c)) & 1 && px >= 0 && px < width && py >= 0 && py < height)
+        if ((rows[r] >> (4 - c)) & 1 && px >= 0 && px < width && py >= 0 && py < height)
           pixels[py * width + px] = colour;
       }
-    x += 6;
+    x += plat::kSmallGlyphAdvance;
   }
   return x - start;
 }

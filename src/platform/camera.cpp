@@ -28,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/small_font.h"
+
 namespace plat {
 
 CameraState g_camera;
@@ -99,27 +101,6 @@ void ForgetFrames() {
 
 // ============================================================ test camera
 
-// A 5 x 7 font for the characters the test camera writes; each row is five
-// bits, the leftmost pixel in bit 4.
-struct Glyph {
-  char c;
-  uint8_t rows[7];
-};
-constexpr Glyph kFont[] = {
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}}, {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}}, {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}}, {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}}, {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}}, {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-    {':', {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}}, {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}},
-    {'#', {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}}, {' ', {0, 0, 0, 0, 0, 0, 0}},
-};
-
-const uint8_t* GlyphRows(char c) {
-  for (const Glyph& g : kFont)
-    if (g.c == c) return g.rows;
-  return kFont[13].rows;
-}
 
 // Drawing in picture coordinates (row 0 at the top) into bottom-up rows.
 struct Canvas {
@@ -137,10 +118,11 @@ struct Canvas {
       for (int x = x0; x < x0 + w; ++x) Put(x, y, r, g, b);
   }
   void Text(int x, int y, int scale, const char* text) const {
-    for (; *text; ++text, x += 6 * scale) {
-      const uint8_t* glyph = GlyphRows(*text);
-      for (int gy = 0; gy < 7; ++gy)
-        for (int gx = 0; gx < 5; ++gx)
+    for (; *text; ++text, x += kSmallGlyphAdvance * scale) {
+      const uint8_t* glyph = SmallGlyphRows(*text);
+      if (glyph == nullptr) continue;  // a blank
+      for (int gy = 0; gy < kSmallGlyphHeight; ++gy)
+        for (int gx = 0; gx < kSmallGlyphWidth; ++gx)
           if (glyph[gy] & (0x10 >> gx)) Fill(x + gx * scale, y + gy * scale, scale, scale, 255, 255, 255);
     }
   }
