@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/console_app.h"
+#include "console/run_mode.h"
 
 namespace {
 
@@ -82,6 +83,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Orvale");
   QApplication::setQuitOnLastWindowClosed(false);
+  // Every module from its reset state, as orvale-live and the tests start.
+  ResetConsole();
   if (!StartConsoleApp(options)) return 0;  // an unusable command-line file: close silently
   const int status = QApplication::exec();
   StopConsoleApp();
