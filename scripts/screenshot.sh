@@ -35,9 +35,9 @@ pings=80
 if [ $windows = 1 ]; then
   printf 'DiagnosticsWindow=1\nAltitudeWindow=0\n' >>"$work/Orvale.INI"
   # Sidescan, Echo Sounder and Intensity; enough pings to fill a good part of them.
-  extra=(--command 621 --command 622 --command 623 --screenshot-records 160)
-  # Track Plotter, from the settings: it plots the survey's GPS track.
-  printf 'TrackPlotterWindow=1\n' >>"$work/Orvale.INI"
+  # Then the Track Plotter (the survey's GPS track), last so that it stays on
+  # top of the Intensity window that shares its corner.
+  extra=(--command 621 --command 622 --command 623 --command 620 --screenshot-records 160)
   pings=200
 fi
 "$build/orvale-k41gen" -o "$work/survey.K41" --pings $pings --depth 17 --slope 4 --speckle \
