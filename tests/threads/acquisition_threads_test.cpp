@@ -36,22 +36,24 @@ bool WaitForPings(long n, int ms) {
   return true;
 }
 
+// A console in Head mode against the simulated head on loopback.
+void StartHeadConsole(int port) {
+  CycleLock lock;
+  std::snprintf(g_settings.IPAddress_Sonar1, sizeof g_settings.IPAddress_Sonar1, "127.0.0.1");
+  std::snprintf(g_settings.IPAddress_Output1, sizeof g_settings.IPAddress_Output1, "127.0.0.1");
+  g_settings.RemotePort_Output1 = 9;
+  g_settings.RemotePort_Sonar1 = port;
+  g_settings.StepSize = 2;
+  g_settings.RunMode = 0;
+  g_acquisition.timing.startDelayMs = 0;
+  StartConsole("");
+}
+
 TEST(AcquisitionThreads, PingsFlowWhileTheOperatorsCommandsRunBesideThem) {
   setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
   testutil::ResetAllModules();
   testutil::SimHead head(10.0);
-  const int port = head.Start();
-  {
-    CycleLock lock;
-    std::snprintf(g_settings.IPAddress_Sonar1, sizeof g_settings.IPAddress_Sonar1, "127.0.0.1");
-    std::snprintf(g_settings.IPAddress_Output1, sizeof g_settings.IPAddress_Output1, "127.0.0.1");
-    g_settings.RemotePort_Output1 = 9;
-    g_settings.RemotePort_Sonar1 = port;
-    g_settings.StepSize = 2;
-    g_settings.RunMode = 0;
-    g_acquisition.timing.startDelayMs = 0;
-    StartConsole("");
-  }
+  StartHeadConsole(head.Start());
   ASSERT_TRUE(WaitForPings(3, 20000));
 
   // Colour tables, grid, beams (new tables), averaging, between the pings.
@@ -99,18 +101,7 @@ TEST(AcquisitionThreads, RangeStepUnderTheLockWaitsForThePingNotForTheTimeOut) {
   setenv("ORVALE_LOOPBACK_ONLY", "1", 1);
   testutil::ResetAllModules();
   testutil::SimHead head(10.0);
-  const int port = head.Start();
-  {
-    CycleLock lock;
-    std::snprintf(g_settings.IPAddress_Sonar1, sizeof g_settings.IPAddress_Sonar1, "127.0.0.1");
-    std::snprintf(g_settings.IPAddress_Output1, sizeof g_settings.IPAddress_Output1, "127.0.0.1");
-    g_settings.RemotePort_Output1 = 9;
-    g_settings.RemotePort_Sonar1 = port;
-    g_settings.StepSize = 2;
-    g_settings.RunMode = 0;
-    g_acquisition.timing.startDelayMs = 0;
-    StartConsole("");
-  }
+  StartHeadConsole(head.Start());
   ASSERT_TRUE(WaitForPings(3, 20000));
   int range0;
   {
