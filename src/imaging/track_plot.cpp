@@ -335,9 +335,7 @@ void ClearTrackPlotter() {
 }
 
 int LoadSwathCoverage(const char* directory) {
-  std::string path = directory && directory[0] ? directory : ".";
-  if (path.back() != '/') path += '/';
-  path += kCoverageLogName;
+  const std::string path = CoverageLogPath(directory);
   plat::ProgressBegin("", "Loading Swath Coverage LOG File ...");
   const int lines = LoadCoverageLog(path.c_str(), plat::ProgressSet);
   plat::ProgressEnd();

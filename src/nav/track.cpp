@@ -374,20 +374,16 @@ int TrackNeedsRecentre(double x, double y) {
 
 // ============================================================ [SECTION] Log
 
-namespace {
-
-std::string LogPath(const char* directory) {
+std::string CoverageLogPath(const char* directory) {
   std::string p = directory && directory[0] ? directory : ".";
   if (p.back() != '/') p += '/';
   return p + kCoverageLogName;
 }
 
-}  // namespace
-
 int OpenCoverageLog(const char* directory) {
   TrackLock lock;
   if (g_track.coverageLog) return 1;
-  const std::string path = LogPath(directory);
+  const std::string path = CoverageLogPath(directory);
   FILE* f = std::fopen(path.c_str(), "a+b");
   if (f == nullptr) return 0;
   std::fseek(f, 0, SEEK_END);
@@ -404,7 +400,7 @@ int CloseCoverageLog(const char* directory) {
   const long size = std::ftell(f);
   std::fclose(f);
   g_track.coverageLog = nullptr;
-  if (size == 0) return std::remove(LogPath(directory).c_str()) == 0;
+  if (size == 0) return std::remove(CoverageLogPath(directory).c_str()) == 0;
   return 0;
 }
 

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "nav/nav_state.h"
 
@@ -169,3 +170,5 @@ int FormatCoverageLine(const TrackPoint& p, char* out, int size);
 // fix and both edges). Returns the number of lines taken; a damaged line is
 // skipped. `progress` (may be null) hears the percentage read as it changes.
 int LoadCoverageLog(const char* path, void (*progress)(int percent) = nullptr);
+// The coverage log's path in a directory (empty or null: the working one).
+std::string CoverageLogPath(const char* directory);
