@@ -7,11 +7,11 @@
 # published and painted per window.
 #
 # usage: scripts/speed.sh [BUILD_DIR] [SECONDS] [offscreen|xvfb]
-#   BUILD_DIR defaults to build-rel (configure it with -DCMAKE_BUILD_TYPE=Release)
+#   BUILD_DIR defaults to build-release, the Release build ./run.sh makes
 #   HEADSIM_ARGS=--fast: the simulator answers at once, so the console alone sets the pace
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-build-rel}"
+build="${1:-build-release}"
 seconds="${2:-20}"
 screen="${3:-offscreen}"
 case "$build" in /*) bin="$build" ;; *) bin="$root/$build" ;; esac

@@ -204,18 +204,23 @@ TEST_F(Diagnostics, NewVelocityAlternatesItsMarkThenGoesStale) {
 
 // ---------------------------------------------------------------- the cycle
 
-TEST_F(Diagnostics, PlayedPingsUpdateTheShownWaterfallsAndTheRows) {
+// A generated survey at 12 m opened for playback in File mode, with the
+// Diagnostics window shown.
+void OpenPlayedSurvey(const std::string& path, int pings) {
   SceneParams scene;
   scene.rangeStep = 5;
   scene.depthM = 12.0;
   SurveyParams survey;
-  survey.pingCount = 9;
-  const std::string path = Path("survey.K41");
-  ASSERT_EQ(9, WriteSceneFile(path.c_str(), scene, survey));
+  survey.pingCount = pings;
+  ASSERT_EQ(pings, WriteSceneFile(path.c_str(), scene, survey));
   g_settings.RunMode = 1;
   SaveLiveHeadCopies();
   g_settings.DiagnosticsWindow = 1;
   ASSERT_EQ(1, OpenPlaybackFile(path.c_str()));
+}
+
+TEST_F(Diagnostics, PlayedPingsUpdateTheShownWaterfallsAndTheRows) {
+  ASSERT_NO_FATAL_FAILURE(OpenPlayedSurvey(Path("survey.K41"), 9));
   InitPipeline();  // its colour selection republishes every shown picture
   ASSERT_EQ(1, RunCommand(621));  // Sidescan
   ASSERT_EQ(1, RunCommand(622));  // Echo Sounder; Intensity stays hidden
@@ -249,18 +254,8 @@ TEST_F(Diagnostics, PlayedPingsUpdateTheShownWaterfallsAndTheRows) {
 }
 
 TEST_F(Diagnostics, ShownWindowsAllocateNothingPerPing) {
-  SceneParams scene;
-  scene.rangeStep = 5;
-  scene.depthM = 12.0;
-  SurveyParams survey;
-  survey.pingCount = 12;
-  const std::string path = Path("alloc.K41");
-  ASSERT_EQ(12, WriteSceneFile(path.c_str(), scene, survey));
-  g_settings.RunMode = 1;
-  SaveLiveHeadCopies();
-  g_settings.DiagnosticsWindow = 1;
   g_settings.ProfilePointIntensityOutput = 0;  // the Intensity window computes its own
-  ASSERT_EQ(1, OpenPlaybackFile(path.c_str()));
+  ASSERT_NO_FATAL_FAILURE(OpenPlayedSurvey(Path("alloc.K41"), 12));
   for (int id : {621, 622, 623}) ASSERT_EQ(1, RunCommand(id));
   for (int i = 0; i < 6; ++i) PlaybackStep();  // past the Sidescan's skipped pings
   alloc_counter::Start();
