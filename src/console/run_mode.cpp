@@ -7,6 +7,7 @@
 #include "console/run_mode.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "console/acquisition.h"
 #include "console/command_line.h"
@@ -35,6 +36,7 @@
 #include "nav/track.h"
 #include "platform/net.h"
 #include "platform/platform.h"
+#include "platform/work_split.h"
 #include "processing/beamform.h"
 #include "processing/outputs.h"
 #include "processing/profile_detect.h"
@@ -119,6 +121,13 @@ void UpdateVideoMenus() {
   plat::EnableMenuItem(kCmdOpenVideoWindow, 1);
 }
 
+// The ping's work is split over two threads unless ORVALE_PING_THREADS=1
+// asks for one (for comparisons; the results are the same either way).
+void StartPingHelper() {
+  const char* env = std::getenv("ORVALE_PING_THREADS");
+  plat::StartWorkSplit(env != nullptr && std::atoi(env) == 1 ? 1 : 2);
+}
+
 void ResetRunState() {
   ResetRunCounters();
   ForgetPlayedSettings();
@@ -157,6 +166,8 @@ void ResetConsole() {
   ResetDiagnostics();
   ResetCommandLine();
   StopAcquisition();
+  // After the acquisition thread: no ping may be splitting work.
+  plat::StopWorkSplit();
   // After the acquisition thread: no ping may be taking a frame.
   ResetVideo();
   ResetScreenCapture();
@@ -184,6 +195,7 @@ int StartConsole(const char* commandLine) {
   // Weight table, perspective constants, beam slots, palette, centred
   // profile, the first tables, and the picture cleared and shown.
   InitPipeline();
+  StartPingHelper();
   ResetRunCounters();
   ClearAndShowPicture();
   PrepareVideoPlaybackWindow();
@@ -286,6 +298,7 @@ int ShutdownConsole() {
     ClosePlaybackFile();
   }
   CloseOutputFiles();
+  plat::StopWorkSplit();
   const int saved = g_settingsFile.path[0] ? SaveSettings(g_settingsFile.path) : 0;
   CloseVideoWindow();
   CloseVideoPlaybackWindow();
