@@ -256,7 +256,10 @@ int ProfileSave(const ProfileFile& f, const char* path) {
   if (!path || !*path || !f.writable) return 0;
   std::string data;
   ProfileSerialize(f, data);
-  const std::string tmp = std::string(path) + ".new";
+  // The temporary name carries the process id: two programs saving the same
+  // file at once (a batch conversion's processes) must not write into one
+  // temporary file, or the rename could install a mixture of both.
+  const std::string tmp = std::string(path) + ".new." + std::to_string(static_cast<long>(::getpid()));
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return 0;
   int ok = WriteAll(fd, data);
