@@ -4,7 +4,9 @@
 # quarter-degree steps) and paints, once with the main window alone and once
 # with the Diagnostics, Sidescan, Echo Sounder and Intensity windows open.
 # Prints what the simulator served and what the console received, processed,
-# published and painted per window.
+# published and painted per window, the share of the run the ping cycle was
+# busy (mean cycle x pings processed / run time) and the CPU the whole
+# program used (user + system, as a share of one core).
 #
 # usage: scripts/speed.sh [BUILD_DIR] [SECONDS] [offscreen|xvfb]
 #   BUILD_DIR defaults to build-release, the Release build ./run.sh makes
@@ -54,9 +56,9 @@ INI
   (
     cd "$work"
     if [ "$screen" = xvfb ]; then
-      xvfb-run -a -s "-screen 0 1600x1000x24" "$bin/orvale" --no-splash --run-seconds "$seconds" --stats "${commands[@]}"
+      xvfb-run -a -s "-screen 0 1600x1000x24" /usr/bin/time -f "process cpu: user %U s, system %S s, %P of one core" "$bin/orvale" --no-splash --run-seconds "$seconds" --stats "${commands[@]}"
     else
-      QT_QPA_PLATFORM=offscreen "$bin/orvale" --no-splash --run-seconds "$seconds" --stats "${commands[@]}"
+      QT_QPA_PLATFORM=offscreen /usr/bin/time -f "process cpu: user %U s, system %S s, %P of one core" "$bin/orvale" --no-splash --run-seconds "$seconds" --stats "${commands[@]}"
     fi
   ) > "$work/orvale.log" 2>&1 || true
   kill -TERM "$sim" 2>/dev/null || true
@@ -64,6 +66,9 @@ INI
   echo "== $label ($seconds s, $screen, $work)"
   grep -h 'served\|pings' "$work/headsim.log" | sed 's/^/   /' || true
   sed 's/^/   /' "$work/orvale.log"
+  awk '/^run seconds:/ {t = $3} /^pings processed:/ {n = $3} /^cycle ms mean:/ {m = $4 + 0}
+       END { if (t > 0) printf "   ping cycle busy: %.1f %% of the run (%.2f ms x %d pings in %.2f s)\n", 100 * m * n / (1000 * t), m, n, t }' \
+    "$work/orvale.log"
 }
 
 run "main window alone" 0
