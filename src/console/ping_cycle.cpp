@@ -84,15 +84,17 @@ void TakePlayedSettings() {
   const double tilt = g_settings.ProfileTiltAngle;
   const int type = g_playback.dataType;
   int reset = 0;
+  int rebuilt = 0;
   // The grid follows the played range offset at once; the pixel map must too.
   if (frequency != pp.lastFrequencyKHz || g_switch.rangeOffset != pp.refreshRangeOffset) {
     pp.lastFrequencyKHz = frequency;
-    FrequencyAndHeadRefresh();
+    // The refresh builds the tables for the range already taken over.
+    rebuilt = FrequencyAndHeadRefresh();
     reset = 1;
   }
   if (range != pp.lastRange) {
     pp.lastRange = range;
-    RebuildDisplayTables();
+    if (!rebuilt) RebuildDisplayTables();
     reset = 1;
   }
   if (tilt != pp.lastTiltDeg) {

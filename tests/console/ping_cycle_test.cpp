@@ -40,9 +40,10 @@ using testutil::ReadAll;
 class PerPing : public testutil::ChainTest {
  protected:
   PerPing() : ChainTest("orvale_ping") {}
-  std::vector<uint8_t> Survey(int pings, int rangeStep, double depthM, double tiltDeg = 0.0) {
+  std::vector<uint8_t> Survey(int pings, int rangeStep, double depthM, double tiltDeg = 0.0, int kHz = 260) {
     SceneParams scene;
     scene.rangeStep = rangeStep;
+    scene.frequencyKHz = kHz;
     scene.depthM = depthM;
     SurveyParams survey;
     survey.pingCount = pings;
@@ -63,6 +64,25 @@ class PerPing : public testutil::ChainTest {
     SaveLiveHeadCopies();
   }
 };
+
+TEST_F(PerPing, APlayedRecordWithNewFrequencyAndRangeBuildsTheTablesOnce) {
+  std::vector<uint8_t> bytes = Survey(2, 5, 12.0);
+  const std::vector<uint8_t> second = Survey(2, 4, 8.0, 0.0, 330);
+  bytes.insert(bytes.end(), second.begin(), second.end());
+  const std::string path = WriteBytes("freq.K41", bytes);
+  EnterFileMode();
+  ASSERT_EQ(OpenPlaybackFile(path.c_str()), 1);
+  g_player.skipNext = 0;
+  PlaybackStep();
+  PlaybackStep();
+  const int rebuilds = g_perPing.tableRebuilds;
+  const int refreshes = g_perPing.frequencyRefreshes;
+  ASSERT_EQ(PlaybackStep(), kStepRecord);
+  EXPECT_EQ(g_settings.Range, 4);
+  EXPECT_EQ(g_perPing.frequencyRefreshes, refreshes + 1);
+  EXPECT_EQ(g_perPing.tableRebuilds, rebuilds + 1);
+  EXPECT_EQ(g_perPing.pingsProcessed, 3);
+}
 
 TEST_F(PerPing, PlayedRangeAndTiltChangesRebuildAndResetButKeepTheOperatorsCopies) {
   std::vector<uint8_t> bytes = Survey(3, 5, 12.0);             // 30 m
