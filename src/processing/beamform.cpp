@@ -34,6 +34,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "files/sonar_file.h"
@@ -735,52 +736,99 @@ ORVALE_KERNEL float SharpenS(float rho, float c1, float kf, double kd) {
   return v < 0.0f ? 0.0f : v;
 }
 
-// c₁ = Re(A B*) g, ρ = c₁² / (c₁² + c₂² + 1) and the sharpened output of
-// two vectors of samples from s, from the half-aperture sums A (elements
-// 0..7) and B (8..15), each as (r0, i0, r1, i1). c₁ and ρ stay in registers
-// and go straight into the sharpening curve; only the result is stored.
-template <typename V, int Mode>
-ORVALE_KERNEL void SharpenStep(const V (&A)[4], const V (&B)[4], float gain, float kf, double kd, float* out, int s) {
-  constexpr int L = Lanes<V>;
-  const V c10 = (A[0] * B[0] + A[1] * B[1]) * gain;
+// c₁ = Re(A B*) g and ρ = c₁² / (c₁² + c₂² + 1) of two vectors of samples,
+// from the half-aperture sums A (elements 0..7) and B (8..15), each as
+// (r0, i0, r1, i1).
+template <typename V>
+ORVALE_KERNEL void Coherence(const V (&A)[4], const V (&B)[4], float gain, V& c10, V& c11, V& rho0, V& rho1) {
+  c10 = (A[0] * B[0] + A[1] * B[1]) * gain;
   const V c20 = (A[1] * B[0] - A[0] * B[1]) * gain;
-  const V c11 = (A[2] * B[2] + A[3] * B[3]) * gain;
+  c11 = (A[2] * B[2] + A[3] * B[3]) * gain;
   const V c21 = (A[3] * B[2] - A[2] * B[3]) * gain;
   const V q0 = c10 * c10, q1 = c11 * c11;
-  const V rho0 = q0 / (q0 + c20 * c20 + 1.0f);
-  const V rho1 = q1 / (q1 + c21 * c21 + 1.0f);
-  V o0, o1;
-  SharpenV<Mode>(rho0, c10, kf, kd, o0);
-  SharpenV<Mode>(rho1, c11, kf, kd, o1);
-  StoreV(&out[s], o0);
-  StoreV(&out[s + L], o1);
+  rho0 = q0 / (q0 + c20 * c20 + 1.0f);
+  rho1 = q1 / (q1 + c21 * c21 + 1.0f);
+}
+
+// The sharpened output of two vectors of samples at out[s]. The Wide and
+// Normal curves run in float right here; the Narrow curve's sixteen double
+// terms are a long chain per vector, so with Block (see kBlockCurve) its c₁
+// and ρ go to a block buffer in the first-level cache (at index s - base)
+// and the curve runs over the whole block afterwards with many chains side
+// by side.
+template <typename V, int Mode, bool Block>
+ORVALE_KERNEL void SharpenStep(const V (&A)[4], const V (&B)[4], float gain, float kf, double kd, float* out, int s,
+                               float* c1Block, float* rhoBlock, int base) {
+  constexpr int L = Lanes<V>;
+  V c10, c11, rho0, rho1;
+  Coherence(A, B, gain, c10, c11, rho0, rho1);
+  if constexpr (Block) {
+    StoreV(&c1Block[s - base], c10);
+    StoreV(&c1Block[s - base + L], c11);
+    StoreV(&rhoBlock[s - base], rho0);
+    StoreV(&rhoBlock[s - base + L], rho1);
+  } else {
+    V o0, o1;
+    SharpenV<Mode>(rho0, c10, kf, kd, o0);
+    SharpenV<Mode>(rho1, c11, kf, kd, o1);
+    StoreV(&out[s], o0);
+    StoreV(&out[s + L], o1);
+  }
+}
+
+// The Narrow curve over a block: out[s0 + i] from c1Block[i], rhoBlock[i].
+// Every lane computes what the scalar code computes, so the grouping does
+// not matter.
+template <typename V>
+ORVALE_KERNEL void SharpenBlockP15(const float* c1Block, const float* rhoBlock, double kd, float* out, int count) {
+  constexpr int L = Lanes<V>;
+  int i = 0;
+  for (; i + 4 * L <= count; i += 4 * L) {
+    V c[4], r[4], o[4];
+    for (int k = 0; k < 4; ++k) {
+      LoadV(c[k], &c1Block[i + k * L]);
+      LoadV(r[k], &rhoBlock[i + k * L]);
+    }
+    for (int k = 0; k < 4; ++k) SharpenV<2>(r[k], c[k], 0.0f, kd, o[k]);
+    for (int k = 0; k < 4; ++k) StoreV(&out[i + k * L], o[k]);
+  }
+  for (; i + L <= count; i += L) {
+    V c, r, o;
+    LoadV(c, &c1Block[i]);
+    LoadV(r, &rhoBlock[i]);
+    SharpenV<2>(r, c, 0.0f, kd, o);
+    StoreV(&out[i], o);
+  }
+  for (; i < count; ++i) out[i] = SharpenS<2>(rhoBlock[i], c1Block[i], 0.0f, kd);
 }
 
 // Split-aperture sum and sharpening of one beam over two vectors of samples.
-template <typename V, int Mode>
+template <typename V, int Mode, bool Block>
 ORVALE_KERNEL void FormStep(const float* srcI, const float* srcQ, const float* wc, const float* ws, float gain,
-                            float kf, double kd, float* out, int s) {
+                            float kf, double kd, float* out, int s, float* c1Block, float* rhoBlock, int base) {
   V A[4], B[4];
   HalfApertureSum<V>(srcI, srcQ, wc, ws, 0, s, A[0], A[1], A[2], A[3]);
   HalfApertureSum<V>(srcI, srcQ, wc, ws, 8, s, B[0], B[1], B[2], B[3]);
-  SharpenStep<V, Mode>(A, B, gain, kf, kd, out, s);
+  SharpenStep<V, Mode, Block>(A, B, gain, kf, kd, out, s, c1Block, rhoBlock, base);
 }
 
 // The same for a beam and its mirror, sharing the sums.
-template <typename V, int Mode>
+template <typename V, int Mode, bool Block>
 ORVALE_KERNEL void FormPairStep(const float* srcI, const float* srcQ, const float* wc, const float* ws, float gainB,
-                                float gainM, float kf, double kd, float* outB, float* outM, int s) {
+                                float gainM, float kf, double kd, float* outB, float* outM, int s, float* c1B,
+                                float* rhoB, float* c1M, float* rhoM, int base) {
   V ab[4], am[4], bb[4], bm[4];
   HalfAperturePair<V>(srcI, srcQ, wc, ws, 0, s, ab, am);
   HalfAperturePair<V>(srcI, srcQ, wc, ws, 8, s, bb, bm);
-  SharpenStep<V, Mode>(ab, bb, gainB, kf, kd, outB, s);
-  SharpenStep<V, Mode>(am, bm, gainM, kf, kd, outM, s);
+  SharpenStep<V, Mode, Block>(ab, bb, gainB, kf, kd, outB, s, c1B, rhoB, base);
+  SharpenStep<V, Mode, Block>(am, bm, gainM, kf, kd, outM, s, c1M, rhoM, base);
 }
 
 // The scalar tail of a span, summed in the order it has always had.
-template <int Mode>
+template <int Mode, bool Block>
 ORVALE_KERNEL void FormTail(const float* srcI, const float* srcQ, const float* wc, const float* ws, float gain,
-                            float kf, double kd, float* out, int s, int s1) {
+                            float kf, double kd, float* out, int s, int s1, float* c1Block, float* rhoBlock,
+                            int base) {
   for (; s <= s1; ++s) {
     float ar = 0, ai = 0, br = 0, bi = 0;
     for (int e = 0; e < 8; ++e) {
@@ -797,27 +845,46 @@ ORVALE_KERNEL void FormTail(const float* srcI, const float* srcQ, const float* w
     }
     const float c1 = (ar * br + ai * bi) * gain;
     const float c2 = (ai * br - ar * bi) * gain;
-    out[s] = SharpenS<Mode>(c1 * c1 / (c1 * c1 + c2 * c2 + 1.0f), c1, kf, kd);
+    const float rho = c1 * c1 / (c1 * c1 + c2 * c2 + 1.0f);
+    if constexpr (Block) {
+      c1Block[s - base] = c1;
+      rhoBlock[s - base] = rho;
+    } else {
+      out[s] = SharpenS<Mode>(rho, c1, kf, kd);
+    }
   }
 }
 
-// One beam over samples s0..s1 (inclusive), two vectors per step. The widest
-// build ends with one step of the AVX2 width, so the samples left to the
-// scalar tail (which sums in another order) are the same in both fast builds
-// and they agree bit for bit.
+// Spans are at most one sample block long; two vectors of slack.
+static constexpr int kSharpenBlock = 128 + 32;
+
+// Whether the Narrow curve runs over the block afterwards (measured: it pays
+// with the 32 wide registers of AVX-512 and in the baseline build, not with
+// AVX2's 16, where the fused form keeps more in registers).
+template <typename V, int Mode>
+constexpr bool kBlockCurve = Mode == 2 && !std::is_same_v<V, v8f>;
+
+// One beam over samples s0..s1 (inclusive, at most kSampleBlock), two
+// vectors per step. The widest build ends with one step of the AVX2 width,
+// so the samples left to the scalar tail (which sums in another order) are
+// the same in both fast builds and they agree bit for bit.
 template <typename V, int Mode>
 ORVALE_KERNEL void FormSpanModeK(const float* srcI, const float* srcQ, const float* wc, const float* ws, float gain,
                                  float kf, double kd, float* out, int s0, int s1) {
   constexpr int L = Lanes<V>;
+  alignas(64) float c1Block[kSharpenBlock], rhoBlock[kSharpenBlock];
   int s = s0;
-  for (; s + 2 * L <= s1 + 1; s += 2 * L) FormStep<V, Mode>(srcI, srcQ, wc, ws, gain, kf, kd, out, s);
+  constexpr bool B = kBlockCurve<V, Mode>;
+  for (; s + 2 * L <= s1 + 1; s += 2 * L)
+    FormStep<V, Mode, B>(srcI, srcQ, wc, ws, gain, kf, kd, out, s, c1Block, rhoBlock, s0);
   if constexpr (L == 16) {
     if (s + 16 <= s1 + 1) {
-      FormStep<v8f, Mode>(srcI, srcQ, wc, ws, gain, kf, kd, out, s);
+      FormStep<v8f, Mode, B>(srcI, srcQ, wc, ws, gain, kf, kd, out, s, c1Block, rhoBlock, s0);
       s += 16;
     }
   }
-  FormTail<Mode>(srcI, srcQ, wc, ws, gain, kf, kd, out, s, s1);
+  FormTail<Mode, B>(srcI, srcQ, wc, ws, gain, kf, kd, out, s, s1, c1Block, rhoBlock, s0);
+  if constexpr (B) SharpenBlockP15<V>(c1Block, rhoBlock, kd, out + s0, s1 - s0 + 1);
 }
 
 // A beam and its mirror over samples s0..s1; the scalar tail forms each
@@ -827,17 +894,24 @@ ORVALE_KERNEL void FormPairSpanModeK(const float* srcI, const float* srcQ, const
                                      const float* wcM, const float* wsM, float gainB, float gainM, float kf,
                                      double kd, float* outB, float* outM, int s0, int s1) {
   constexpr int L = Lanes<V>;
+  alignas(64) float c1B[kSharpenBlock], rhoB[kSharpenBlock], c1M[kSharpenBlock], rhoM[kSharpenBlock];
   int s = s0;
+  constexpr bool B = kBlockCurve<V, Mode>;
   for (; s + 2 * L <= s1 + 1; s += 2 * L)
-    FormPairStep<V, Mode>(srcI, srcQ, wc, ws, gainB, gainM, kf, kd, outB, outM, s);
+    FormPairStep<V, Mode, B>(srcI, srcQ, wc, ws, gainB, gainM, kf, kd, outB, outM, s, c1B, rhoB, c1M, rhoM, s0);
   if constexpr (L == 16) {
     if (s + 16 <= s1 + 1) {
-      FormPairStep<v8f, Mode>(srcI, srcQ, wc, ws, gainB, gainM, kf, kd, outB, outM, s);
+      FormPairStep<v8f, Mode, B>(srcI, srcQ, wc, ws, gainB, gainM, kf, kd, outB, outM, s, c1B, rhoB, c1M, rhoM,
+                                 s0);
       s += 16;
     }
   }
-  FormTail<Mode>(srcI, srcQ, wc, ws, gainB, kf, kd, outB, s, s1);
-  FormTail<Mode>(srcI, srcQ, wcM, wsM, gainM, kf, kd, outM, s, s1);
+  FormTail<Mode, B>(srcI, srcQ, wc, ws, gainB, kf, kd, outB, s, s1, c1B, rhoB, s0);
+  FormTail<Mode, B>(srcI, srcQ, wcM, wsM, gainM, kf, kd, outM, s, s1, c1M, rhoM, s0);
+  if constexpr (B) {
+    SharpenBlockP15<V>(c1B, rhoB, kd, outB + s0, s1 - s0 + 1);
+    SharpenBlockP15<V>(c1M, rhoM, kd, outM + s0, s1 - s0 + 1);
+  }
 }
 
 // Lane masks of comparisons: whether any lane is set, and one bit per lane.
@@ -1137,14 +1211,19 @@ ORVALE_KERNEL void CleanAverageRowK(float* value, const float* const* minus, int
   target static void FormSpan##suffix ORVALE_FORM_SPAN_PARAMS { FormSpanK<V> ORVALE_FORM_SPAN_ARGS; } \
   target static void FormPairSpan##suffix ORVALE_FORM_PAIR_PARAMS { FormPairSpanK<V> ORVALE_FORM_PAIR_ARGS; } \
   target static void SmoothRow##suffix ORVALE_SMOOTH_PARAMS { SmoothRowK ORVALE_SMOOTH_ARGS; }        \
-  target static void CleanAverageRow##suffix ORVALE_CLEAN_PARAMS { CleanAverageRowK ORVALE_CLEAN_ARGS; } \
-  static const BeamKernels k##suffix##Kernels = {FormSpan##suffix, FormPairSpan##suffix, SmoothRow##suffix, \
-                                                 CleanAverageRow##suffix};
+  target static void CleanAverageRow##suffix ORVALE_CLEAN_PARAMS { CleanAverageRowK ORVALE_CLEAN_ARGS; }
 
 ORVALE_KERNEL_SET(Base, , v4f)
+static const BeamKernels kBaseKernels = {FormSpanBase, FormPairSpanBase, SmoothRowBase, CleanAverageRowBase};
 #ifdef ORVALE_FAST_KERNELS
 ORVALE_KERNEL_SET(Avx2, ORVALE_AVX2_TARGET, v8f)
 ORVALE_KERNEL_SET(Avx512, ORVALE_AVX512_TARGET, v16f)
+#ifndef ORVALE_AVX2_PAIR
+#define ORVALE_AVX2_PAIR FormPairSpanAvx2
+#endif
+static const BeamKernels kAvx2Kernels = {FormSpanAvx2, ORVALE_AVX2_PAIR, SmoothRowAvx2, CleanAverageRowAvx2};
+static const BeamKernels kAvx512Kernels = {FormSpanAvx512, FormPairSpanAvx512, SmoothRowAvx512,
+                                           CleanAverageRowAvx512};
 #endif
 
 static int s_forcedTier = -1;  // set by BeamformForceKernelTier (tests, benchmarks) on the ping's thread
@@ -1354,7 +1433,7 @@ static void FormBeamsPart(void* ctx, int part, int parts) {
           const float* srcI = nadir ? &s_formNadirI[0][kFormOffset] : &s_formI[0][kFormOffset];
           const float* srcQ = nadir ? &s_formNadirQ[0][kFormOffset] : &s_formQ[0][kFormOffset];
           const int m = N - 1 - b;
-          if (s_mirrorWeights[b] && m != b && m % stride == 0 && (m > j.nadirLo && m <= j.nadirHi) == nadir &&
+          if (k.formPairSpan != nullptr && s_mirrorWeights[b] && m != b && m % stride == 0 && (m > j.nadirLo && m <= j.nadirHi) == nadir &&
               InPart(r, m)) {
             if (m > b)
               k.formPairSpan(srcI, srcQ, s_weightedCos[b], s_weightedSin[b], s_weightedCos[m], s_weightedSin[m],
