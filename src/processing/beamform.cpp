@@ -74,6 +74,10 @@ struct BeamKernels {
   void (*cleanAverageRow)(float*, const float* const*, int, int, float*, float*, int, int, int, float);
 };
 static const BeamKernels& Kernels();
+// Test and benchmark controls, written on the ping's thread between pings;
+// back to the defaults on ResetBeamform.
+static int s_forcedTier = -1;      // BeamformForceKernelTier: -1 the processor's choice
+static int s_shareMirrorSums = 1;  // BeamformShareMirrorSums
 
 //-----------------------------------------------------------------------------
 // [SECTION] State and buffers
@@ -207,6 +211,8 @@ void ResetBeamform() {
   std::memset(s_slotFilled, 0, sizeof s_slotFilled);
   s_ringBeams = 0;
   s_ringSamples = 0;
+  s_forcedTier = -1;
+  s_shareMirrorSums = 1;
 }
 
 //-----------------------------------------------------------------------------
@@ -1226,7 +1232,8 @@ static const BeamKernels kAvx512Kernels = {FormSpanAvx512, FormPairSpanAvx512, S
                                            CleanAverageRowAvx512};
 #endif
 
-static int s_forcedTier = -1;  // set by BeamformForceKernelTier (tests, benchmarks) on the ping's thread
+
+void BeamformShareMirrorSums(int on) { s_shareMirrorSums = on ? 1 : 0; }
 
 static int BestKernelTier() {
 #ifdef ORVALE_FAST_KERNELS
@@ -1289,6 +1296,7 @@ static const BeamKernels& Kernels() {
 // split, read-only while the split runs.
 struct PingJob {
   const BeamKernels* kernels;
+  int shareMirrorSums;
   int n, N;
   // Formed beams
   int mode;
@@ -1379,6 +1387,7 @@ static void FindStaleRanges(PingJob& j) {
 static void PrepareFormBeams(PingJob& j, int n) {
   const BeamGeometry& g = g_beamGeom;
   j.kernels = &Kernels();
+  j.shareMirrorSums = s_shareMirrorSums;
   j.n = n;
   j.N = g.beams;
   j.mode = g_settings.ProcessingMode;
@@ -1433,7 +1442,7 @@ static void FormBeamsPart(void* ctx, int part, int parts) {
           const float* srcI = nadir ? &s_formNadirI[0][kFormOffset] : &s_formI[0][kFormOffset];
           const float* srcQ = nadir ? &s_formNadirQ[0][kFormOffset] : &s_formQ[0][kFormOffset];
           const int m = N - 1 - b;
-          if (k.formPairSpan != nullptr && s_mirrorWeights[b] && m != b && m % stride == 0 && (m > j.nadirLo && m <= j.nadirHi) == nadir &&
+          if (j.shareMirrorSums && s_mirrorWeights[b] && m != b && m % stride == 0 && (m > j.nadirLo && m <= j.nadirHi) == nadir &&
               InPart(r, m)) {
             if (m > b)
               k.formPairSpan(srcI, srcQ, s_weightedCos[b], s_weightedSin[b], s_weightedCos[m], s_weightedSin[m],

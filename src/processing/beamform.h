@@ -113,7 +113,8 @@ void AdjustSidescanAngle(float deltaDeg);
 // returns the tier in use afterwards. BeamformFastKernels: 1 unless the
 // baseline tier is in use. BeamformForceBaselineKernels(1) forces the
 // baseline, (0) returns to the processor's choice; returns
-// BeamformFastKernels() afterwards. Call between pings, from the ping's thread.
+// BeamformFastKernels() afterwards. Call between pings, from the ping's
+// thread; ResetBeamform returns to the processor's choice.
 constexpr int kBeamformTierBaseline = 0;
 constexpr int kBeamformTierAvx2 = 1;
 constexpr int kBeamformTierAvx512 = 2;
@@ -121,6 +122,12 @@ int BeamformKernelTier();
 int BeamformForceKernelTier(int tier);
 int BeamformFastKernels();
 int BeamformForceBaselineKernels(int on);
+// A beam and its mirror about the fan centre whose weights mirror each other
+// exactly (every beam without roll) are formed together from shared sums,
+// with the same result bit for bit. BeamformShareMirrorSums(0) forms every
+// beam on its own (tests compare the two), (1) and ResetBeamform restore
+// the default.
+void BeamformShareMirrorSums(int on);
 
 // ---------------------------------------------------------------- helpers
 // BeamSpacingFactor for a beam spacing Δθ (radians), `previous` when Δθ is
