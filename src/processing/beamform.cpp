@@ -60,6 +60,14 @@
 #endif
 #define ORVALE_KERNEL static inline __attribute__((always_inline))
 
+typedef float v2f __attribute__((vector_size(8)));
+typedef float v4f __attribute__((vector_size(16)));   // baseline build (SSE2)
+typedef float v8f __attribute__((vector_size(32)));   // AVX2 build
+typedef float v16f __attribute__((vector_size(64)));  // AVX-512 build
+typedef double v2d __attribute__((vector_size(16)));
+typedef double v4d __attribute__((vector_size(32)));
+typedef double v8d __attribute__((vector_size(64)));
+
 struct BeamKernels {
   // Beam sum, sharpening and (when `limit`) the rise limit of one beam over
   // samples s0..s1 into `out`.
@@ -469,8 +477,36 @@ static void DemodulateTransposed(int steps, int k0, int k1) {
   }
 }
 
+// Four rows of four floats in, their four columns out: the element-major
+// and sample-major copies of the rows move through this, four by four.
+ORVALE_KERNEL void Transpose4(v4f (&r)[4]) {
+  const v4f t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
+  const v4f t1 = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
+  const v4f t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5);
+  const v4f t3 = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
+  r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+  r[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+  r[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+  r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+// Elements e..e+3 at samples s..s+3 of a sample-major array, as four rows
+// (one per element).
+ORVALE_KERNEL void LoadElementTile(const float (*t)[kElements], int s, int e, v4f (&r)[4]) {
+  for (int k = 0; k < 4; ++k) __builtin_memcpy(&r[k], &t[s + k][e], sizeof r[k]);
+  Transpose4(r);
+}
+
 static void TransposeIn(int count) {
-  for (int s = 0; s < count; ++s)
+  int s = 0;
+  for (; s + 4 <= count; s += 4)
+    for (int e = 0; e < kElements; e += 4) {
+      v4f r[4];
+      for (int k = 0; k < 4; ++k) __builtin_memcpy(&r[k], &g_elementSamples[e + k][s], sizeof r[k]);
+      Transpose4(r);
+      for (int k = 0; k < 4; ++k) __builtin_memcpy(&s_xt[s + k][e], &r[k], sizeof r[k]);
+    }
+  for (; s < count; ++s)
     for (int e = 0; e < kElements; ++e) s_xt[s][e] = g_elementSamples[e][s];
 }
 
@@ -501,8 +537,26 @@ static void PrefilterAndDemodulate(int n) {
   TransposeIn(steps);
   DemodulateTransposed(steps, 1, 3);
   CompressTransposed(n);
+  const int n4 = n & ~3;
+  for (int s = 0; s < n4; s += 4)
+    for (int e = 0; e < kElements; e += 4) {
+      v4f I[4], Q[4], V[4];
+      LoadElementTile(s_it, s, e, I);
+      LoadElementTile(s_qt, s, e, Q);
+      LoadElementTile(s_vt, s, e, V);
+      for (int k = 0; k < 4; ++k) {
+        const v4f nI = 0.2f * I[k], nQ = 0.2f * Q[k];
+        __builtin_memcpy(&g_firstPassI[e + k][s], &I[k], sizeof I[k]);
+        __builtin_memcpy(&g_firstPassQ[e + k][s], &Q[k], sizeof Q[k]);
+        __builtin_memcpy(&g_nadirI[e + k][s], &nI, sizeof nI);
+        __builtin_memcpy(&g_nadirQ[e + k][s], &nQ, sizeof nQ);
+        __builtin_memcpy(&s_formNadirI[e + k][kFormOffset + s], &nI, sizeof nI);
+        __builtin_memcpy(&s_formNadirQ[e + k][kFormOffset + s], &nQ, sizeof nQ);
+        __builtin_memcpy(&g_elementSamples[e + k][s], &V[k], sizeof V[k]);
+      }
+    }
   for (int e = 0; e < kElements; ++e) {
-    for (int s = 0; s < n; ++s) {
+    for (int s = n4; s < n; ++s) {
       const float i1 = s_it[s][e];
       const float q1 = s_qt[s][e];
       g_firstPassI[e][s] = i1;
@@ -518,8 +572,20 @@ static void PrefilterAndDemodulate(int n) {
   for (int s = n; s < steps; ++s)
     for (int e = 0; e < kElements; ++e) s_xt[s][e] = g_elementSamples[e][s];
   DemodulateTransposed(steps, 0, 3);
+  for (int s = 0; s < n4; s += 4)
+    for (int e = 0; e < kElements; e += 4) {
+      v4f I[4], Q[4];
+      LoadElementTile(s_it, s, e, I);
+      LoadElementTile(s_qt, s, e, Q);
+      for (int k = 0; k < 4; ++k) {
+        __builtin_memcpy(&g_elementI[e + k][s], &I[k], sizeof I[k]);
+        __builtin_memcpy(&g_elementQ[e + k][s], &Q[k], sizeof Q[k]);
+        __builtin_memcpy(&s_formI[e + k][kFormOffset + s], &I[k], sizeof I[k]);
+        __builtin_memcpy(&s_formQ[e + k][kFormOffset + s], &Q[k], sizeof Q[k]);
+      }
+    }
   for (int e = 0; e < kElements; ++e) {
-    for (int s = 0; s < n; ++s) {
+    for (int s = n4; s < n; ++s) {
       g_elementI[e][s] = s_it[s][e];
       g_elementQ[e][s] = s_qt[s][e];
       s_formI[e][kFormOffset + s] = s_it[s][e];
@@ -561,13 +627,6 @@ double SharpenP15(double r) {
   return v;
 }
 
-typedef float v2f __attribute__((vector_size(8)));
-typedef float v4f __attribute__((vector_size(16)));   // baseline build (SSE2)
-typedef float v8f __attribute__((vector_size(32)));   // AVX2 build
-typedef float v16f __attribute__((vector_size(64)));  // AVX-512 build
-typedef double v2d __attribute__((vector_size(16)));
-typedef double v4d __attribute__((vector_size(32)));
-typedef double v8d __attribute__((vector_size(64)));
 
 // Half-width float vector and the double vector of the same lane count, for
 // the sharpening curve that runs in double.
