@@ -14,12 +14,17 @@
 // that detection writes.
 //
 // Cost: the beam sum (N x 16 complex multiply-adds per sample) dominates. It
-// runs on sample-major vectors of 16 samples with the element window folded
-// into the per-beam phasors, and, with the other per-sample loops, is
-// compiled twice (AVX2 with FMA, and baseline) with the choice made once
-// from the processor, so the shipped binary needs no particular CPU. The
-// two builds may differ in the last float bits (fused multiply-add) after
-// the element compression, which both share.
+// runs on sample-major vectors with the element window folded into the
+// per-beam phasors, a beam and its mirror sharing their sums, and the
+// sharpening and rise limit fused into the same pass. With the other
+// per-sample loops it is compiled three times (baseline, AVX2 with FMA,
+// AVX-512) with the choice made once from the processor, so the shipped
+// binary needs no particular CPU. The fast builds may differ from the
+// baseline in the last float bits (fused multiply-add) after the element
+// compression, which all share; the two fast builds agree bit for bit.
+// The formed beams, the smoothed copy and the clean-up with the averaging
+// are split over the ping's helper thread when it runs (platform/
+// work_split), with the same result to the bit.
 //
 // Sections:
 //   [SECTION] State and buffers
