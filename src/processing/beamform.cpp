@@ -37,6 +37,7 @@
 //   [SECTION] Sidescan line and nadir trace
 #include "processing/beamform.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
@@ -1359,6 +1360,10 @@ static const BeamKernels& Kernels() {
 // What the splits of one ping read. Written by the ping's thread before each
 // split, read-only while the split runs.
 struct PingJob {
+  // Next chunk to take (0 before each split), on a cache line of its own:
+  // both threads write it, and everything else here is only read.
+  alignas(64) std::atomic<int> nextChunk;
+  alignas(64) int chunks;  // chunks of the current split
   const BeamKernels* kernels;
   int shareMirrorSums;
   int n, N;
@@ -1379,39 +1384,49 @@ struct PingJob {
 };
 static PingJob s_job;
 
-// Beams of one part, as up to two ranges [from, to). Boundaries fall on
+// The splits hand out their rows in small chunks that both threads take in
+// turn from a shared counter: a helper that is descheduled (the cores are
+// shared with the user interface and other programs) then holds the ping
+// up by one chunk at most, not by half of it.
+//
+// A chunk of formed beams is up to two ranges [from, to). Boundaries fall on
 // multiples of four, so a beam formed at a stride of 2 or 4 in Narrow Mixed
-// and the neighbours that copy it stay in one part. When the fan's beam
-// count is a multiple of four, part 0 takes both outer quarters and part 1
-// the middle half: a beam and its mirror (formed together, and each other's
-// clean-up partner) then stay in one part.
+// and the neighbours that copy it stay in one chunk. When the fan's beam
+// count is a multiple of four, a chunk holds groups of four beams from the
+// low edge together with their mirror groups from the high edge, so a beam
+// and its mirror (formed together) are in one chunk.
 struct PartRanges {
   int count;
   int from[2], to[2];
 };
 
-static PartRanges PartOf(int N, int part, int parts) {
+static constexpr int kFormChunkGroups = 4;   // groups of four beams (or mirror pairs of groups) per chunk
+static constexpr int kRowChunk = 24;         // rows per chunk of the smoothing and the clean-up
+
+static int FormChunkCount(int N) {
+  const int groups = (N + 3) / 4;
+  const int units = N % 4 == 0 ? (groups + 1) / 2 : groups;
+  return (units + kFormChunkGroups - 1) / kFormChunkGroups;
+}
+
+static PartRanges FormChunk(int N, int chunk) {
   PartRanges r;
-  if (parts == 1) {
-    r.count = 1;
-    r.from[0] = 0;
-    r.to[0] = N;
-  } else if (N % 4 == 0 && N >= 16) {
-    const int q = 4 * ((N + 8) / 16);
-    if (part == 0) {
-      r.count = 2;
-      r.from[0] = 0;
-      r.to[0] = q;
-      r.from[1] = N - q;
-      r.to[1] = N;
-    } else {
-      r.count = 1;
-      r.from[0] = q;
-      r.to[0] = N - q;
-    }
+  const int groups = (N + 3) / 4;
+  if (N % 4 == 0) {
+    const int pairs = (groups + 1) / 2;
+    const int p0 = chunk * kFormChunkGroups;
+    const int p1 = p0 + kFormChunkGroups < pairs ? p0 + kFormChunkGroups : pairs;
+    r.count = 2;
+    r.from[0] = 4 * p0;
+    r.to[0] = 4 * p1;
+    // An odd group count leaves a middle group that is its own mirror: the
+    // low range holds it.
+    r.from[1] = N - 4 * p1 > 4 * p1 ? N - 4 * p1 : 4 * p1;
+    r.to[1] = N - 4 * p0;
+    if (r.from[1] >= r.to[1]) r.count = 1;
   } else {
-    int g0, g1;
-    plat::SplitRange((N + 3) / 4, part, parts, &g0, &g1);
+    const int g0 = chunk * kFormChunkGroups;
+    const int g1 = g0 + kFormChunkGroups < groups ? g0 + kFormChunkGroups : groups;
     r.count = 1;
     r.from[0] = 4 * g0;
     r.to[0] = 4 * g1 < N ? 4 * g1 : N;
@@ -1419,7 +1434,7 @@ static PartRanges PartOf(int N, int part, int parts) {
   return r;
 }
 
-static bool InPart(const PartRanges& r, int b) {
+static bool InChunk(const PartRanges& r, int b) {
   for (int i = 0; i < r.count; ++i)
     if (b >= r.from[i] && b < r.to[i]) return true;
   return false;
@@ -1484,11 +1499,9 @@ static void PrepareFormBeams(PingJob& j, int n) {
 
 // Split-aperture sum, sharpening and rise limit for the part's beams, every
 // zone of the ping.
-static void FormBeamsPart(void* ctx, int part, int parts) {
-  const PingJob& j = *static_cast<const PingJob*>(ctx);
+static void FormChunkBeams(const PingJob& j, const PartRanges& r) {
   const BeamKernels& k = *j.kernels;
   const int N = j.N;
-  const PartRanges r = PartOf(N, part, parts);
   for (int i = 0; i < r.count; ++i)
     for (int b = r.from[i]; b < r.to[i]; ++b)
       for (int c = 0; c < j.clearCount; ++c)
@@ -1507,7 +1520,7 @@ static void FormBeamsPart(void* ctx, int part, int parts) {
           const float* srcQ = nadir ? &s_formNadirQ[0][kFormOffset] : &s_formQ[0][kFormOffset];
           const int m = N - 1 - b;
           if (j.shareMirrorSums && s_mirrorWeights[b] && m != b && m % stride == 0 && (m > j.nadirLo && m <= j.nadirHi) == nadir &&
-              InPart(r, m)) {
+              InChunk(r, m)) {
             if (m > b)
               k.formPairSpan(srcI, srcQ, s_weightedCos[b], s_weightedSin[b], s_weightedCos[m], s_weightedSin[m],
                              g_beamGain[b], g_beamGain[m], j.mode, j.G, j.limitRise, g_beamImage[b], g_beamImage[m],
@@ -1523,6 +1536,11 @@ static void FormBeamsPart(void* ctx, int part, int parts) {
         for (int c = 1; c < stride && b + c < r.to[i]; ++c)
           std::memcpy(&g_beamImage[b + c][s0], &g_beamImage[b][s0], sizeof(float) * (s1 - s0 + 1));
   }
+}
+
+static void FormBeamsPart(void* ctx, int, int) {
+  PingJob& j = *static_cast<PingJob*>(ctx);
+  for (int c; (c = j.nextChunk.fetch_add(1, std::memory_order_relaxed)) < j.chunks;) FormChunkBeams(j, FormChunk(j.N, c));
 }
 
 static int ClampBeam(int b, int N) { return b < 0 ? 0 : b > N - 1 ? N - 1 : b; }
@@ -1567,28 +1585,29 @@ static int PrepareCleanUp(int n) {
 }
 
 // The smoothed copy of the part's rows (the fan's border rows keep theirs).
-static void SmoothPart(void* ctx, int part, int parts) {
-  const PingJob& j = *static_cast<const PingJob*>(ctx);
-  const PartRanges r = PartOf(j.N, part, parts);
-  for (int i = 0; i < r.count; ++i) {
-    const int b0 = r.from[i] < 1 ? 1 : r.from[i];
-    const int b1 = r.to[i] > j.N - 1 ? j.N - 1 : r.to[i];
+static void SmoothPart(void* ctx, int, int) {
+  PingJob& j = *static_cast<PingJob*>(ctx);
+  for (int c; (c = j.nextChunk.fetch_add(1, std::memory_order_relaxed)) < j.chunks;) {
+    const int b0 = 1 + c * kRowChunk;
+    const int b1 = b0 + kRowChunk < j.N - 1 ? b0 + kRowChunk : j.N - 1;
     for (int b = b0; b < b1; ++b)
       j.kernels->smoothRow(g_beamImage[b - 1], g_beamImage[b], g_beamImage[b + 1], s_smooth[b], j.n);
   }
 }
 
-static void CleanAveragePart(void* ctx, int part, int parts) {
-  const PingJob& j = *static_cast<const PingJob*>(ctx);
-  const PartRanges r = PartOf(j.N, part, parts);
-  for (int i = 0; i < r.count; ++i)
-    for (int b = r.from[i]; b < r.to[i]; ++b) {
+static void CleanAveragePart(void* ctx, int, int) {
+  PingJob& j = *static_cast<PingJob*>(ctx);
+  for (int c; (c = j.nextChunk.fetch_add(1, std::memory_order_relaxed)) < j.chunks;) {
+    const int b0 = c * kRowChunk;
+    const int b1 = b0 + kRowChunk < j.N ? b0 + kRowChunk : j.N;
+    for (int b = b0; b < b1; ++b) {
       const int first = j.cleaned ? s_mirrorStart[b] : 0;
       const int count = j.cleaned ? s_mirrorStart[b + 1] - first : 0;
       j.kernels->cleanAverageRow(g_beamImage[b], &s_mirrorRows[first], count, j.cleaned,
                                  j.ring + static_cast<size_t>(b) * kMaxSamples, s_ringSum[b], j.n, j.filled, j.show,
                                  j.scale);
     }
+  }
 }
 
 static int AveragingDepth() {
@@ -1619,6 +1638,8 @@ static void CleanAndAverage(PingJob& j, int cleaned) {
   j.filled = s_slotFilled[slot];
   j.show = g_settings.AvgFilter == 1;
   j.scale = 1.3f / static_cast<float>(A);
+  j.chunks = (N + kRowChunk - 1) / kRowChunk;
+  j.nextChunk.store(0, std::memory_order_relaxed);
   plat::RunSplit(CleanAveragePart, &j);
   s_slotFilled[slot] = 1;
   ++slot;
@@ -1656,9 +1677,15 @@ int ProcessPing() {
   PrefilterAndDemodulate(n);
   PingJob& j = s_job;
   PrepareFormBeams(j, n);
+  j.chunks = FormChunkCount(j.N);
+  j.nextChunk.store(0, std::memory_order_relaxed);
   plat::RunSplit(FormBeamsPart, &j);
   const int cleaned = g_flatBottomFlag == 0 && PrepareCleanUp(n);
-  if (cleaned) plat::RunSplit(SmoothPart, &j);
+  if (cleaned) {
+    j.chunks = (j.N - 2 + kRowChunk - 1) / kRowChunk;
+    j.nextChunk.store(0, std::memory_order_relaxed);
+    plat::RunSplit(SmoothPart, &j);
+  }
   CleanAndAverage(j, cleaned);
   ++g_beamform.pingsProcessed;
   return 1;
