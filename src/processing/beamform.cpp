@@ -1395,7 +1395,7 @@ static PingJob s_job;
 // count is a multiple of four, a chunk holds groups of four beams from the
 // low edge together with their mirror groups from the high edge, so a beam
 // and its mirror (formed together) are in one chunk.
-struct PartRanges {
+struct ChunkRanges {
   int count;
   int from[2], to[2];
 };
@@ -1409,8 +1409,8 @@ static int FormChunkCount(int N) {
   return (units + kFormChunkGroups - 1) / kFormChunkGroups;
 }
 
-static PartRanges FormChunk(int N, int chunk) {
-  PartRanges r;
+static ChunkRanges FormChunk(int N, int chunk) {
+  ChunkRanges r;
   const int groups = (N + 3) / 4;
   if (N % 4 == 0) {
     const int pairs = (groups + 1) / 2;
@@ -1434,7 +1434,7 @@ static PartRanges FormChunk(int N, int chunk) {
   return r;
 }
 
-static bool InChunk(const PartRanges& r, int b) {
+static bool InChunk(const ChunkRanges& r, int b) {
   for (int i = 0; i < r.count; ++i)
     if (b >= r.from[i] && b < r.to[i]) return true;
   return false;
@@ -1499,7 +1499,7 @@ static void PrepareFormBeams(PingJob& j, int n) {
 
 // Split-aperture sum, sharpening and rise limit for the part's beams, every
 // zone of the ping.
-static void FormChunkBeams(const PingJob& j, const PartRanges& r) {
+static void FormChunkBeams(const PingJob& j, const ChunkRanges& r) {
   const BeamKernels& k = *j.kernels;
   const int N = j.N;
   for (int i = 0; i < r.count; ++i)
