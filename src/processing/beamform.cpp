@@ -1360,9 +1360,11 @@ static const BeamKernels& Kernels() {
 // What the splits of one ping read. Written by the ping's thread before each
 // split, read-only while the split runs.
 struct PingJob {
-  // Next chunk to take (0 before each split), on a cache line of its own:
-  // both threads write it, and everything else here is only read.
-  alignas(64) std::atomic<int> nextChunk;
+  // The chunks still to take: the next from the front in the low 16 bits,
+  // one past the next from the back in the high 16 (set before each
+  // split). On a cache line of its own: both threads write it, and
+  // everything else here is only read.
+  alignas(64) std::atomic<unsigned> chunkEnds;
   alignas(64) int chunks;  // chunks of the current split
   const BeamKernels* kernels;
   int shareMirrorSums;
@@ -1384,6 +1386,25 @@ struct PingJob {
 };
 static PingJob s_job;
 
+// Part 0 (the caller) takes chunks from the front, part 1 from the back, so
+// each keeps to its end of the fan in every step of the ping and its rows
+// stay in its own core's cache; whoever finishes first goes on into the
+// other's end. -1 when none is left.
+static int TakeChunk(PingJob& j, int part) {
+  unsigned e = j.chunkEnds.load(std::memory_order_relaxed);
+  for (;;) {
+    const int front = static_cast<int>(e & 0xFFFFu), back = static_cast<int>(e >> 16);
+    if (front >= back) return -1;
+    const unsigned next = part == 0 ? e + 1u : e - 0x10000u;
+    if (j.chunkEnds.compare_exchange_weak(e, next, std::memory_order_relaxed)) return part == 0 ? front : back - 1;
+  }
+}
+
+static void StartChunks(PingJob& j, int chunks) {
+  j.chunks = chunks;
+  j.chunkEnds.store(static_cast<unsigned>(chunks) << 16, std::memory_order_relaxed);
+}
+
 // The splits hand out their rows in small chunks that both threads take in
 // turn from a shared counter: a helper that is descheduled (the cores are
 // shared with the user interface and other programs) then holds the ping
@@ -1401,7 +1422,6 @@ struct ChunkRanges {
 };
 
 static constexpr int kFormChunkGroups = 4;   // groups of four beams (or mirror pairs of groups) per chunk
-static constexpr int kRowChunk = 24;         // rows per chunk of the smoothing and the clean-up
 
 static int FormChunkCount(int N) {
   const int groups = (N + 3) / 4;
@@ -1538,9 +1558,9 @@ static void FormChunkBeams(const PingJob& j, const ChunkRanges& r) {
   }
 }
 
-static void FormBeamsPart(void* ctx, int, int) {
+static void FormBeamsPart(void* ctx, int part, int) {
   PingJob& j = *static_cast<PingJob*>(ctx);
-  for (int c; (c = j.nextChunk.fetch_add(1, std::memory_order_relaxed)) < j.chunks;) FormChunkBeams(j, FormChunk(j.N, c));
+  for (int c; (c = TakeChunk(j, part)) >= 0;) FormChunkBeams(j, FormChunk(j.N, c));
 }
 
 static int ClampBeam(int b, int N) { return b < 0 ? 0 : b > N - 1 ? N - 1 : b; }
@@ -1585,28 +1605,34 @@ static int PrepareCleanUp(int n) {
 }
 
 // The smoothed copy of the part's rows (the fan's border rows keep theirs).
-static void SmoothPart(void* ctx, int, int) {
+// The smoothing and the clean-up take the rows in the chunks of the formed
+// beams, so each thread mostly finds its rows (and their mirrors) in its
+// own cache.
+static void SmoothPart(void* ctx, int part, int) {
   PingJob& j = *static_cast<PingJob*>(ctx);
-  for (int c; (c = j.nextChunk.fetch_add(1, std::memory_order_relaxed)) < j.chunks;) {
-    const int b0 = 1 + c * kRowChunk;
-    const int b1 = b0 + kRowChunk < j.N - 1 ? b0 + kRowChunk : j.N - 1;
-    for (int b = b0; b < b1; ++b)
-      j.kernels->smoothRow(g_beamImage[b - 1], g_beamImage[b], g_beamImage[b + 1], s_smooth[b], j.n);
+  for (int c; (c = TakeChunk(j, part)) >= 0;) {
+    const ChunkRanges r = FormChunk(j.N, c);
+    for (int i = 0; i < r.count; ++i) {
+      const int b0 = r.from[i] < 1 ? 1 : r.from[i];
+      const int b1 = r.to[i] > j.N - 1 ? j.N - 1 : r.to[i];
+      for (int b = b0; b < b1; ++b)
+        j.kernels->smoothRow(g_beamImage[b - 1], g_beamImage[b], g_beamImage[b + 1], s_smooth[b], j.n);
+    }
   }
 }
 
-static void CleanAveragePart(void* ctx, int, int) {
+static void CleanAveragePart(void* ctx, int part, int) {
   PingJob& j = *static_cast<PingJob*>(ctx);
-  for (int c; (c = j.nextChunk.fetch_add(1, std::memory_order_relaxed)) < j.chunks;) {
-    const int b0 = c * kRowChunk;
-    const int b1 = b0 + kRowChunk < j.N ? b0 + kRowChunk : j.N;
-    for (int b = b0; b < b1; ++b) {
-      const int first = j.cleaned ? s_mirrorStart[b] : 0;
-      const int count = j.cleaned ? s_mirrorStart[b + 1] - first : 0;
-      j.kernels->cleanAverageRow(g_beamImage[b], &s_mirrorRows[first], count, j.cleaned,
-                                 j.ring + static_cast<size_t>(b) * kMaxSamples, s_ringSum[b], j.n, j.filled, j.show,
-                                 j.scale);
-    }
+  for (int c; (c = TakeChunk(j, part)) >= 0;) {
+    const ChunkRanges r = FormChunk(j.N, c);
+    for (int i = 0; i < r.count; ++i)
+      for (int b = r.from[i]; b < r.to[i]; ++b) {
+        const int first = j.cleaned ? s_mirrorStart[b] : 0;
+        const int count = j.cleaned ? s_mirrorStart[b + 1] - first : 0;
+        j.kernels->cleanAverageRow(g_beamImage[b], &s_mirrorRows[first], count, j.cleaned,
+                                   j.ring + static_cast<size_t>(b) * kMaxSamples, s_ringSum[b], j.n, j.filled,
+                                   j.show, j.scale);
+      }
   }
 }
 
@@ -1638,8 +1664,7 @@ static void CleanAndAverage(PingJob& j, int cleaned) {
   j.filled = s_slotFilled[slot];
   j.show = g_settings.AvgFilter == 1;
   j.scale = 1.3f / static_cast<float>(A);
-  j.chunks = (N + kRowChunk - 1) / kRowChunk;
-  j.nextChunk.store(0, std::memory_order_relaxed);
+  StartChunks(j, FormChunkCount(N));
   plat::RunSplit(CleanAveragePart, &j);
   s_slotFilled[slot] = 1;
   ++slot;
@@ -1677,13 +1702,11 @@ int ProcessPing() {
   PrefilterAndDemodulate(n);
   PingJob& j = s_job;
   PrepareFormBeams(j, n);
-  j.chunks = FormChunkCount(j.N);
-  j.nextChunk.store(0, std::memory_order_relaxed);
+  StartChunks(j, FormChunkCount(j.N));
   plat::RunSplit(FormBeamsPart, &j);
   const int cleaned = g_flatBottomFlag == 0 && PrepareCleanUp(n);
   if (cleaned) {
-    j.chunks = (j.N - 2 + kRowChunk - 1) / kRowChunk;
-    j.nextChunk.store(0, std::memory_order_relaxed);
+    StartChunks(j, FormChunkCount(j.N));
     plat::RunSplit(SmoothPart, &j);
   }
   CleanAndAverage(j, cleaned);
