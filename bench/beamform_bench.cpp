@@ -4,8 +4,12 @@
 // also copies the decoded element samples back in, since the pre-filter
 // overwrites them in place (the decoder would write them for a new ping).
 //
-// Names: ProcessPing/<beams>/<mode>/<type>, e.g. ProcessPing/480/Narrow/U;
-// ProcessPingBaseline/480/<mode>/U runs the baseline (non-AVX2) kernels.
+// Names: ProcessPing/<beams>/<mode>/<type>, e.g. ProcessPing/480/Narrow/U,
+// with the processor's kernel tier on one thread;
+// ProcessPing/<beams>/Narrow/U/<tier> forces a tier (baseline, avx2,
+// avx512; skipped where the processor lacks it) and ProcessPing/<beams>/
+// Narrow/U/split runs the processor's tier with the ping's helper thread;
+// ProcessPingBaseline/480/<mode>/U runs the baseline kernels.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -14,6 +18,7 @@
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
+#include "platform/work_split.h"
 #include "processing/beamform.h"
 #include "scene.h"
 #include "settings/settings.h"
@@ -63,12 +68,23 @@ int Prepare(int stepSize, int mode, int dataType) {
   return 1;
 }
 
-void BM_ProcessPing(benchmark::State& state, int stepSize, int mode, int dataType, int baseline) {
+// tier: -1 the processor's choice, else the kernel tier to force; split: run
+// with the ping's helper thread.
+void BM_ProcessPing(benchmark::State& state, int stepSize, int mode, int dataType, int tier, int split) {
   if (!Prepare(stepSize, mode, dataType)) {
     state.SkipWithError("scene did not decode");
     return;
   }
-  BeamformForceBaselineKernels(baseline);
+  if (BeamformForceKernelTier(tier) != tier && tier >= 0) {
+    BeamformForceKernelTier(-1);
+    state.SkipWithError("processor lacks this kernel tier");
+    return;
+  }
+  if (split && plat::StartWorkSplit(2) != 2) {
+    BeamformForceKernelTier(-1);
+    state.SkipWithError("no second core for the split");
+    return;
+  }
   for (auto _ : state) {
     std::memcpy(g_elementSamples, s_decoded, sizeof s_decoded);
     benchmark::DoNotOptimize(ProcessPing());
@@ -76,25 +92,38 @@ void BM_ProcessPing(benchmark::State& state, int stepSize, int mode, int dataTyp
   }
   state.counters["beams"] = g_beamGeom.beams;
   state.counters["samples"] = g_beamGeom.samples;
-  state.counters["avx2"] = BeamformFastKernels();
-  BeamformForceBaselineKernels(0);
+  state.counters["tier"] = BeamformKernelTier();
+  state.counters["parts"] = plat::WorkSplitParts();
+  plat::StopWorkSplit();
+  BeamformForceKernelTier(-1);
 }
 
 int RegisterAll() {
   static const int kBeams[3] = {480, 240, 120};
   static const char* const kModes[4] = {"Wide", "Normal", "Narrow", "NarrowMixed"};
   static const char* const kTypes[2] = {"U", "V"};
-  for (int step = 0; step < 3; ++step)
+  static const char* const kTiers[3] = {"baseline", "avx2", "avx512"};
+  for (int step = 0; step < 3; ++step) {
     for (int mode = 0; mode < 4; ++mode)
       for (int type = 0; type < 2; ++type) {
         const std::string name = "ProcessPing/" + std::to_string(kBeams[step]) + "/" + kModes[mode] + "/" + kTypes[type];
-        benchmark::RegisterBenchmark(name.c_str(), BM_ProcessPing, step, mode, type, 0)
+        benchmark::RegisterBenchmark(name.c_str(), BM_ProcessPing, step, mode, type, -1, 0)
             ->Unit(benchmark::kMillisecond);
       }
+    const std::string narrow = "ProcessPing/" + std::to_string(kBeams[step]) + "/Narrow/U/";
+    for (int tier = 0; tier < 3; ++tier)
+      benchmark::RegisterBenchmark((narrow + kTiers[tier]).c_str(), BM_ProcessPing, step, 2, 0, tier, 0)
+          ->Unit(benchmark::kMillisecond);
+    // The wall clock is the measure here: the caller's processor time leaves
+    // out the helper's half.
+    benchmark::RegisterBenchmark((narrow + "split").c_str(), BM_ProcessPing, step, 2, 0, -1, 1)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+  }
   // What a processor without AVX2 gets from the same binary.
   for (int mode = 0; mode < 4; ++mode) {
     const std::string name = std::string("ProcessPingBaseline/480/") + kModes[mode] + "/U";
-    benchmark::RegisterBenchmark(name.c_str(), BM_ProcessPing, 0, mode, 0, 1)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(name.c_str(), BM_ProcessPing, 0, mode, 0, 0, 0)->Unit(benchmark::kMillisecond);
   }
   return 0;
 }

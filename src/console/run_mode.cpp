@@ -123,9 +123,14 @@ void UpdateVideoMenus() {
 
 // The ping's work is split over two threads unless ORVALE_PING_THREADS=1
 // asks for one (for comparisons; the results are the same either way).
+// ORVALE_KERNEL_TIER=0, 1 or 2 holds the beamformer to its baseline, AVX2 or
+// AVX-512 build (for comparing products between them; a build the
+// processor lacks gives the best it has).
 void StartPingHelper() {
   const char* env = std::getenv("ORVALE_PING_THREADS");
   plat::StartWorkSplit(env != nullptr && std::atoi(env) == 1 ? 1 : 2);
+  const char* tier = std::getenv("ORVALE_KERNEL_TIER");
+  if (tier != nullptr && tier[0] >= '0' && tier[0] <= '9') BeamformForceKernelTier(std::atoi(tier));
 }
 
 void ResetRunState() {

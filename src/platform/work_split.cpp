@@ -33,6 +33,12 @@ struct SplitState {
   std::atomic<void*> ctx{nullptr};
   std::atomic<int> running{0};              // 1 while the helper thread exists
   std::atomic<int> stop{0};
+
+  // A program that leaves without StopWorkSplit (an exit path that never
+  // reaches the console's shutdown) must not destroy the mutex and the
+  // condition the helper waits on under it: that blocks the exit for good.
+  ~SplitState() { StopHelper(*this); }
+  static void StopHelper(SplitState& st);
 };
 
 // Set while this thread is inside a split: a split asked for from within a
@@ -89,16 +95,18 @@ int StartWorkSplit(int threads) {
   return WorkSplitParts();
 }
 
-void StopWorkSplit() {
-  if (!s_split.running.load(std::memory_order_acquire)) return;
+void SplitState::StopHelper(SplitState& st) {
+  if (!st.running.load(std::memory_order_acquire)) return;
   {
-    std::lock_guard<std::mutex> lock(s_split.sleepMutex);
-    s_split.stop.store(1, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(st.sleepMutex);
+    st.stop.store(1, std::memory_order_release);
   }
-  s_split.wake.notify_one();
-  s_split.helper.join();
-  s_split.running.store(0, std::memory_order_release);
+  st.wake.notify_one();
+  st.helper.join();
+  st.running.store(0, std::memory_order_release);
 }
+
+void StopWorkSplit() { SplitState::StopHelper(s_split); }
 
 int WorkSplitParts() { return s_split.running.load(std::memory_order_acquire) ? 2 : 1; }
 

@@ -105,13 +105,29 @@ void BuildNadirTrace();
 // Moves SidescanAngle by deltaDeg within 15..75.
 void AdjustSidescanAngle(float deltaDeg);
 
-// The per-sample loops exist as a baseline build and an AVX2 + FMA build,
-// chosen once from the processor. BeamformFastKernels: 1 when the AVX2 build
-// is in use. BeamformForceBaselineKernels(1) forces the baseline build (tests
-// and benchmarks compare the two), (0) returns to the processor's choice;
-// returns BeamformFastKernels() afterwards.
+// The per-sample loops exist as three builds (tiers): baseline x86-64,
+// AVX2 with FMA, and AVX-512; the best the processor runs is chosen once.
+// BeamformKernelTier: the tier in use. BeamformForceKernelTier(tier) asks for
+// a lower tier (tests and benchmarks compare them; a tier the processor
+// lacks gives the best it has), -1 returns to the processor's choice;
+// returns the tier in use afterwards. BeamformFastKernels: 1 unless the
+// baseline tier is in use. BeamformForceBaselineKernels(1) forces the
+// baseline, (0) returns to the processor's choice; returns
+// BeamformFastKernels() afterwards. Call between pings, from the ping's
+// thread; ResetBeamform returns to the processor's choice.
+constexpr int kBeamformTierBaseline = 0;
+constexpr int kBeamformTierAvx2 = 1;
+constexpr int kBeamformTierAvx512 = 2;
+int BeamformKernelTier();
+int BeamformForceKernelTier(int tier);
 int BeamformFastKernels();
 int BeamformForceBaselineKernels(int on);
+// A beam and its mirror about the fan centre whose weights mirror each other
+// exactly (every beam without roll) are formed together from shared sums,
+// with the same result bit for bit. BeamformShareMirrorSums(0) forms every
+// beam on its own (tests compare the two), (1) and ResetBeamform restore
+// the default.
+void BeamformShareMirrorSums(int on);
 
 // ---------------------------------------------------------------- helpers
 // BeamSpacingFactor for a beam spacing Δθ (radians), `previous` when Δθ is

@@ -1,9 +1,16 @@
 // The ping's split helper: every part of every split runs exactly once, the
 // caller sees the helper's writes when RunSplit returns, nested splits run
-// inline, and starting and stopping between splits leaves nothing behind.
+// inline, starting and stopping between splits leaves nothing behind, and a
+// program that leaves with the helper running still ends.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -59,7 +66,8 @@ TEST_F(WorkSplit, EveryCellWrittenOnceWithAndWithoutHelper) {
 
 void Nested(void* ctx, int part, int) {
   Fill* f = static_cast<Fill*>(ctx);
-  // From inside a part a split is one part on this thread.
+  // From inside a part a split is one part on this thread; each part fills
+  // its own cell, as parts must write disjoint data.
   Fill inner{f->cells + part, 1, 5};
   plat::RunSplit(FillPart, &inner);
   f->calls.fetch_add(inner.partsSeen.load() == 1 ? 1 : 100);
@@ -68,10 +76,11 @@ void Nested(void* ctx, int part, int) {
 TEST_F(WorkSplit, SplitInsideAPartRunsInline) {
   plat::StartWorkSplit(2);
   int cells[2] = {0, 0};
-  Fill f{cells, 2, 0};
+  Fill f{cells, 1, 0};
   plat::RunSplit(Nested, &f);
-  EXPECT_EQ(f.calls.load(), plat::WorkSplitParts());
-  EXPECT_EQ(cells[0], 5);
+  const int parts = plat::WorkSplitParts();
+  EXPECT_EQ(f.calls.load(), parts);
+  for (int p = 0; p < parts; ++p) EXPECT_EQ(cells[p], 5) << "part " << p;
 }
 
 TEST_F(WorkSplit, RestartsBetweenSplitsAndAfterIdleSleep) {
@@ -89,6 +98,32 @@ TEST_F(WorkSplit, RestartsBetweenSplitsAndAfterIdleSleep) {
   }
   const int runs = 20 + 4;
   for (int i = 0; i < 64; ++i) ASSERT_EQ(cells[i], runs * (1 + i)) << "cell " << i;
+}
+
+TEST(WorkSplitExit, ProgramLeavingWithTheHelperRunningExits) {
+  // An exit path that never reaches the console's shutdown (the console
+  // closing on an unusable command-line file) leaves the helper waiting;
+  // the program must still end.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    plat::StartWorkSplit(2);
+    std::exit(0);
+  }
+  int status = 0;
+  pid_t done = 0;
+  for (int i = 0; i < 400 && done == 0; ++i) {
+    done = waitpid(child, &status, WNOHANG);
+    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  if (done == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the program did not end within 10 s";
+  }
+  ASSERT_EQ(done, child);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(WorkSplitRange, PartsCoverTheRangeWithoutOverlap) {
