@@ -13,7 +13,8 @@
 #                                         corpus in a throw-away work dir (./test.sh)
 #
 # A target is tests/fuzz/<name>_fuzzer.cpp; a new file there is a new target
-# with no other edit. external_control takes datagrams of at most 300 bytes,
+# with no other edit. The inputs of past findings live apart, in
+# tests/fuzz/regressions/<name>/: runs start from them too, merges leave them. external_control takes datagrams of at most 300 bytes,
 # command_line texts of at most 300, the others inputs of up to 70000 bytes.
 # FUZZ_OUT defaults to build-fuzz/, CXX_FUZZ to clang++. Findings land in
 # $FUZZ_OUT/artifacts/; each run's log in $FUZZ_OUT/logs/<name>.log. After each
@@ -72,12 +73,14 @@ summarise() {
 # fuzz NAME SECONDS WORKDIR ARTIFACT_PREFIX: one bounded run from the committed
 # corpus; libFuzzer writes new inputs only into WORKDIR (its first directory).
 fuzz() {
-  local t=$1 secs=$2 work=$3 prefix=$4 log="$out/logs/$1.log" status=0
+  local t=$1 secs=$2 work=$3 prefix=$4 log="$out/logs/$1.log" status=0 seeds
   mkdir -p "$work" "tests/fuzz/corpus/$t"
+  seeds=("$root/tests/fuzz/corpus/$t")
+  [ -d "tests/fuzz/regressions/$t" ] && seeds+=("$root/tests/fuzz/regressions/$t")
   echo "fuzz: running $t for ${secs}s"
   timeout -k 10 $((secs + 120)) nice -n 10 "$out/${t}_fuzzer" -max_total_time="$secs" -timeout=10 \
     -rss_limit_mb=2048 -max_len="$(max_len "$t")" -artifact_prefix="$prefix" -print_final_stats=1 \
-    "$work" "$root/tests/fuzz/corpus/$t" >"$log" 2>&1 || status=$?
+    "$work" "${seeds[@]}" >"$log" 2>&1 || status=$?
   summarise "$t" "$log"
   if [ "$status" -ne 0 ]; then
     echo "fuzz: $t FAILED (exit $status); the end of $log:" >&2
