@@ -48,9 +48,9 @@ max_len() {
 }
 
 build() {
-  if [ ! -f "$out/CMakeCache.txt" ]; then
-    cmake -S . -B "$out" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Fuzz -DORVALE_FUZZ=ON >/dev/null
-  fi
+  # Configured every time: a build directory left by another configuration
+  # still ends up as the fuzz build.
+  cmake -S . -B "$out" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Fuzz -DORVALE_FUZZ=ON >/dev/null
   nice -n 10 cmake --build "$out" -j"$(nproc)"
   mkdir -p "$out/artifacts" "$out/logs"
 }
