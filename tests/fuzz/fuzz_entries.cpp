@@ -303,7 +303,7 @@ void RemoveFuzzDir() {
 }
 
 // The process's own directory, in memory-backed storage where there is some:
-// every settings save is flushed to disk, thousands of times a second here.
+// every settings save is flushed to disk, hundreds of times a second here.
 const char* FuzzDir() {
   static int tried = 0;
   if (!tried) {
@@ -344,36 +344,24 @@ std::string SavedKeys(const std::string& path) {
   return ReadBytes(path);
 }
 
-// Keys are written one a line in a fixed order: the lines that differ.
-long LinesDiffering(const std::string& a, const std::string& b) {
+// Keys are written one a line in a fixed order: the number of lines that
+// differ, and the first of them as "first -> second" for the report.
+long LinesDiffering(const std::string& a, const std::string& b, const char** first = nullptr) {
+  static char text[200];
   long count = 0;
   size_t i = 0, j = 0;
   while (i < a.size() || j < b.size()) {
     const size_t ei = std::min(a.find('\n', i), a.size());
     const size_t ej = std::min(b.find('\n', j), b.size());
-    if (a.compare(i, ei - i, b, j, ej - j) != 0) count++;
-    i = ei + 1;
-    j = ej + 1;
-  }
-  return count;
-}
-
-// The first line that differs, as "first -> second", for the report.
-const char* FirstDifference(const std::string& a, const std::string& b) {
-  static char text[200];
-  size_t i = 0, j = 0;
-  while (i < a.size() || j < b.size()) {
-    const size_t ei = std::min(a.find('\n', i), a.size());
-    const size_t ej = std::min(b.find('\n', j), b.size());
-    if (a.compare(i, ei - i, b, j, ej - j) != 0) {
+    if (a.compare(i, ei - i, b, j, ej - j) != 0 && count++ == 0 && first != nullptr) {
       std::snprintf(text, sizeof text, "%.*s -> %.*s", static_cast<int>(std::min<size_t>(ei - i, 90)), a.c_str() + i,
                     static_cast<int>(std::min<size_t>(ej - j, 90)), b.c_str() + j);
-      return text;
+      *first = text;
     }
     i = ei + 1;
     j = ej + 1;
   }
-  return nullptr;
+  return count;
 }
 
 // Load and apply as the console's start-up does.
@@ -426,7 +414,11 @@ int FuzzSettingsFile(const uint8_t* data, size_t size, FuzzStats* stats) {
   StartFromSettings(ini.c_str());
   if (const char* key = SettingOutOfRange()) return broken("a value loaded back is out of range", key);
   const std::string second = SavedKeys(fresh);
-  if (second != first) return broken("the saved file loads back to other values", FirstDifference(first, second));
+  if (second != first) {
+    const char* difference = nullptr;
+    LinesDiffering(first, second, &difference);
+    return broken("the saved file loads back to other values", difference);
+  }
   if (!SaveSettings(ini.c_str())) return broken("the loaded-back settings could not be saved");
   if (ReadBytes(ini) != saved) return broken("saved again, the file changed");
   return 0;
