@@ -8,7 +8,8 @@
 #                                         after another, starting from its committed
 #                                         corpus; new inputs go to $FUZZ_OUT/work-<name>/
 #   scripts/fuzz.sh merge [TARGET]        minimise (by coverage edges) the committed corpus
-#                                         plus the new inputs into tests/fuzz/corpus/<name>/
+#                                         plus the new inputs into tests/fuzz/corpus/<name>/;
+#                                         hand-written seeds (not named by a SHA-1) stay
 #   scripts/fuzz.sh smoke SECONDS         build, then fuzz each target for SECONDS from its
 #                                         corpus in a throw-away work dir (./test.sh)
 #
@@ -120,7 +121,15 @@ case "$cmd" in
       mkdir -p "$out/work-$t" "$out/logs"
       nice -n 10 "$out/${t}_fuzzer" -merge=1 -use_counters=0 -use_value_profile=0 -max_len="$(max_len "$t")" \
         "$tmp" "tests/fuzz/corpus/$t" "$out/work-$t" >"$out/logs/$t-merge.log" 2>&1
-      rm -f "tests/fuzz/corpus/$t"/*
+      # Hand-written seeds (any name that is not a SHA-1) stay as they are,
+      # and their copies under a SHA-1 name (libFuzzer's) are not added.
+      for f in "tests/fuzz/corpus/$t"/*; do
+        if [[ "${f##*/}" =~ ^[0-9a-f]{40}$ ]]; then
+          rm -f "$f"
+        else
+          rm -f "$tmp/$(sha1sum <"$f" | cut -c1-40)"
+        fi
+      done
       cp "$tmp"/* "tests/fuzz/corpus/$t"/
       rm -rf "$tmp"
       echo "fuzz: $t corpus now $(ls "tests/fuzz/corpus/$t" | wc -l) files"
