@@ -5,8 +5,9 @@ set -euo pipefail
 # proj-bin: cs2cs, the independent UTM reference the navigation tests run.
 # qt6-base-dev, libgl-dev, fonts-liberation: the Qt console and its GUI tests;
 # xvfb, xauth: the console on a virtual screen (scripts/screenshot.sh).
+# clang, libclang-rt-dev: the fuzz targets (libFuzzer and the sanitizer runtimes).
 pkgs=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev pkg-config proj-bin
-      qt6-base-dev libgl-dev fonts-liberation xvfb xauth)
+      qt6-base-dev libgl-dev fonts-liberation xvfb xauth clang libclang-rt-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -35,7 +35,6 @@ ProfileDetectState g_detect;
 
 static constexpr double kDegToRad = 0.017453292;  // the tilt's conversion
 static constexpr double kPi = 3.14159265358979323846;
-static constexpr double kHalfPi = kPi / 2.0;
 static constexpr int kChoiceSegments = 40;  // segments that take part in the choice
 static constexpr float kArtificialBottomLevel = 106.0f;  // profile-point colour
 

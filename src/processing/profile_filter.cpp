@@ -59,7 +59,7 @@ void SortByAcross() {
   const ProfilePointSet& p = g_profilePoints;
   int order[kMaxBeams];
   for (int b = 0; b < n; ++b) order[b] = b;
-  std::sort(order, order + n, [&p](int a, int b) {
+  std::sort(order, order + n, [&](int a, int b) {
     if (p.Across[a] != p.Across[b]) return p.Across[a] < p.Across[b];
     return a < b;
   });

@@ -164,14 +164,25 @@ int ProfileGetString(const ProfileFile& f, const char* section, const char* key,
   size_t n = item ? item->value.size() : std::strlen(src);
   if (n > static_cast<size_t>(kProfileValueChars)) n = kProfileValueChars;
   if (n > outSize - 1) n = outSize - 1;
+  // A NUL inside the value ends the text, as it would for any C caller, and
+  // so does a lone carriage return: no value can be written back with one.
+  for (size_t i = 0; i < n; ++i) {
+    if (src[i] == '\0' || src[i] == '\r') n = i;
+  }
   std::memcpy(out, src, n);
   out[n] = 0;
-  // A NUL inside the value ends the text, as it would for any C caller.
   return item ? 1 : 0;
 }
 
+// A value the reader would change (blanks at either end, which it trims, or
+// a pair of enclosing quotes, which it removes) is written inside quotes, so
+// that what was handed out reads back the same. Any other value is written as
+// it stands.
 static std::string KeyLine(const ProfileFile& f, const std::string& name, const std::string& value) {
-  std::string line = name + "=" + value;
+  const size_t n = value.size();
+  const int quote = n > 0 && (IsBlank(value[0]) || IsBlank(value[n - 1]) ||
+                              (n >= 2 && (value[0] == '"' || value[0] == '\'') && value[n - 1] == value[0]));
+  std::string line = quote ? name + "=\"" + value + "\"" : name + "=" + value;
   if (f.crlf) line += '\r';
   return line;
 }

@@ -459,6 +459,49 @@ int LoadSettings(const char* path) {
   return read;
 }
 
+const char* SettingOutOfRange() {
+  for (const KeyRow& row : kKeys) {
+    double lo = row.lo, hi = row.hi;
+    switch (row.special) {
+      case kFrequencyRule: continue;
+      case kRangeStep: lo = g_headLimits.minStep, hi = g_headLimits.maxStep; break;
+      case kGainLimit: hi = g_headLimits.maxGain; break;
+      case kPulseLimit: lo = g_headLimits.minPulse; break;
+      case kFrequencyInUse: lo = g_headLimits.freqMinKHz, hi = g_headLimits.freqMaxKHz; break;
+      default: break;
+    }
+    if (row.kind == kText) {
+      if (row.special == kAddress && (g_settings.*row.textField)[0] == '\0') return row.key;
+      continue;
+    }
+    if (row.kind == kReal) {
+      const double v = g_settings.*row.realField;
+      if (row.special == kMinDepth) {
+        if (!ProfileMinDepthValid(v, kLoadingRangeM)) return row.key;
+      } else if (row.special == kMaxDepth) {
+        if (!ProfileMaxDepthValid(v, g_settings.ProfileMinDepthBelowSonar, kLoadingRangeM)) return row.key;
+      } else if (!InRange(v, lo, hi)) {
+        return row.key;
+      }
+      continue;
+    }
+    const int v = g_settings.*row.intField;
+    if (row.special == kAlwaysLocalTime) {
+      if (v != 1) return row.key;
+      continue;
+    }
+    if (row.special == kFrequencyInUse && v % 5 != 0) return row.key;
+    // A rounded frequency may sit up to 2 kHz beyond a limit off the grid.
+    if (row.special == kFrequencyInUse && (v < RoundFrequency(static_cast<int>(lo)) ||
+                                           v > RoundFrequency(static_cast<int>(hi))))
+      return row.key;
+    if (row.special == kFrequencyInUse) continue;
+    if (row.ranged && !InRange(v, lo, hi)) return row.key;
+    if (row.special == kOddAverage && v % 2 == 0) return row.key;
+  }
+  return nullptr;
+}
+
 // ============================================================ [SECTION] Depth window
 
 int ProfileMinDepthValid(double minM, double rangeM) {

@@ -203,6 +203,12 @@ int FormSettingsPath();
 // the defaults stand. Never leaves an out-of-range value behind.
 int LoadSettings(const char* path);
 
+// The first key whose value in g_settings the loader would not have kept
+// (outside its limits against the head limits in force, an even average, a
+// frequency off the 5 kHz grid, an empty address), or nullptr when every key
+// holds a value the loader accepts.
+const char* SettingOutOfRange();
+
 // Reads only the stored "Frequency" of the file (no checks, nothing stored).
 // Returns 1 with *kHz set when the file holds a readable number.
 int PeekStoredFrequency(const char* path, int* kHz);

@@ -66,8 +66,6 @@ constexpr const char* kGridType = "&Grid Type";
 constexpr const char* kUnits = "Units";
 constexpr const char* kFilenameType = "Automatic Filename &Type";
 
-constexpr int kNone = 0;
-
 const CommandRow kCommands[] = {
     // ---- "&File"
     {1, "&Head", kPopupFile, kDataFrom, kGroupDataSource, kAnyMode, kCheckEquals, &S::RunMode, 0},

@@ -28,7 +28,6 @@ void ResetDepthGate() { g_depthGate = DepthGateDrag{}; }
 
 namespace {
 
-constexpr int kPictureLeft = 2;
 constexpr int kPictureTop = 61;
 
 int GatesShown() { return g_scan.geom.mode == kModeProfile && g_settings.ProfilePointDetection == 1; }

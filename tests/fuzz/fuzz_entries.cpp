@@ -1,13 +1,30 @@
 // Fuzz entry code: packet assembly and decoding, the .K41 reader and scan,
-// the NMEA sentence machine and the probe framer, driven from arbitrary bytes. Shared by the libFuzzer targets and the
-// replay test, so the committed corpora run under the ordinary test build.
+// the NMEA sentence machine and the probe framer, control datagrams, the
+// settings file and the conversion command line, driven from arbitrary bytes.
+// Shared by the libFuzzer targets and the replay test, so the committed
+// corpora run under the ordinary test build. The file-based entries work in
+// one directory per process, made at first use and removed at exit.
 #include "fuzz/fuzz_entries.h"
 
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
 
 #include "common/reset_all.h"
+#include "console/command_line.h"
+#include "console/conversion.h"
 #include "console/external_control.h"
+#include "console/ping_cycle.h"
+#include "console/run_mode.h"
 #include "files/sonar_file.h"
 #include "head/return_data.h"
 #include "head/switch_command.h"
@@ -272,4 +289,235 @@ int FuzzExternalControl(const uint8_t* data, size_t size, FuzzStats* stats) {
   if (second != bothOutputs) failure = 1;
   failure |= ControlledSettingsBroken();
   return failure;
+}
+
+// ============================================================ files
+
+namespace {
+
+char s_dir[256] = "";
+
+void RemoveFuzzDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(s_dir, ec);
+}
+
+// The process's own directory, in memory-backed storage where there is some:
+// every settings save is flushed to disk, hundreds of times a second here.
+const char* FuzzDir() {
+  static int tried = 0;
+  if (!tried) {
+    tried = 1;
+    const char* base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    std::snprintf(s_dir, sizeof s_dir, "%s/orvale-fuzz-XXXXXX", base);
+    if (::mkdtemp(s_dir) == nullptr) s_dir[0] = '\0';
+    else std::atexit(RemoveFuzzDir);
+  }
+  return s_dir[0] ? s_dir : nullptr;
+}
+
+std::string InFuzzDir(const char* name) { return std::string(FuzzDir()) + "/" + name; }
+
+int WriteBytes(const std::string& path, const void* data, size_t size) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return 0;
+  const int ok = (size == 0 || std::fwrite(data, 1, size, f) == size);
+  return std::fclose(f) == 0 && ok;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::string bytes;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return bytes;
+  char buf[8192];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  std::fclose(f);
+  return bytes;
+}
+
+// Every key as the settings in force write it into an empty file: the
+// values at the file's own precision, nothing of the input around them.
+std::string SavedKeys(const std::string& path) {
+  std::remove(path.c_str());
+  if (!SaveSettings(path.c_str())) return std::string();
+  return ReadBytes(path);
+}
+
+// Keys are written one a line in a fixed order: the number of lines that
+// differ, and the first of them as "first -> second" for the report.
+long LinesDiffering(const std::string& a, const std::string& b, const char** first = nullptr) {
+  static char text[200];
+  long count = 0;
+  size_t i = 0, j = 0;
+  while (i < a.size() || j < b.size()) {
+    const size_t ei = std::min(a.find('\n', i), a.size());
+    const size_t ej = std::min(b.find('\n', j), b.size());
+    if (a.compare(i, ei - i, b, j, ej - j) != 0 && count++ == 0 && first != nullptr) {
+      std::snprintf(text, sizeof text, "%.*s -> %.*s", static_cast<int>(std::min<size_t>(ei - i, 90)), a.c_str() + i,
+                    static_cast<int>(std::min<size_t>(ej - j, 90)), b.c_str() + j);
+      *first = text;
+    }
+    i = ei + 1;
+    j = ej + 1;
+  }
+  return count;
+}
+
+// Load and apply as the console's start-up does.
+void StartFromSettings(const char* path) {
+  ResetAll();
+  CreateConsole(path);
+}
+
+}  // namespace
+
+int FuzzSettingsFile(const uint8_t* data, size_t size, FuzzStats* stats) {
+  if (FuzzDir() == nullptr) return 0;
+  const std::string ini = InFuzzDir("Orvale.INI");
+  const std::string fresh = InFuzzDir("fresh.INI");
+  static std::string defaults;
+  if (defaults.empty()) {
+    ResetAll();
+    defaults = SavedKeys(fresh);
+  }
+  if (!WriteBytes(ini, data, size)) return 0;
+  auto broken = [stats](const char* what, const char* key = nullptr) {
+    stats->broken = what;
+    stats->brokenKey = key;
+    return 1;
+  };
+
+  StartFromSettings(ini.c_str());
+  if (const char* key = SettingOutOfRange()) return broken("a loaded value is out of range", key);
+  // The display tables take tens of milliseconds to build: they are built
+  // once for each combination of the values they are made from in this
+  // process (a value missing here costs coverage, never a false finding).
+  static std::set<std::string> built;
+  const Settings& v = g_settings;
+  char tableKey[160];
+  std::snprintf(tableKey, sizeof tableKey, "%d %d %d %d %d %d %d %d %d %d %.17g", v.DisplayType, v.Range,
+                v.StepSize, v.SectorSize, v.Frequency, v.ProcessingMode, v.HalfRange, v.Xdcr, v.ProfileGrid,
+                v.Colors, v.ProfileTiltAngle);
+  if (built.size() > 20000) built.clear();
+  if (built.insert(tableKey).second) {
+    InitPipeline();
+    if (const char* key = SettingOutOfRange()) return broken("an applied value is out of range", key);
+  }
+  const std::string first = SavedKeys(fresh);
+  if (first.empty() || !SaveSettings(ini.c_str())) return broken("the settings could not be saved");
+  const std::string saved = ReadBytes(ini);
+  stats->settingsKeysChanged += LinesDiffering(defaults, first);
+
+  // The saved file, loaded the same way, holds the same values and saves
+  // to the same bytes.
+  StartFromSettings(ini.c_str());
+  if (const char* key = SettingOutOfRange()) return broken("a value loaded back is out of range", key);
+  const std::string second = SavedKeys(fresh);
+  if (second != first) {
+    const char* difference = nullptr;
+    LinesDiffering(first, second, &difference);
+    return broken("the saved file loads back to other values", difference);
+  }
+  if (!SaveSettings(ini.c_str())) return broken("the loaded-back settings could not be saved");
+  if (ReadBytes(ini) != saved) return broken("saved again, the file changed");
+  return 0;
+}
+
+namespace {
+
+// The files a command line may name: sonar files (one with a lower-case
+// extension and a blank, one in a subdirectory, one under a dotted
+// directory), a file without the magic, one too short for it, and a
+// directory named like a sonar file.
+void MakeCommandLineFiles() {
+  static int made = 0;
+  if (made) return;
+  made = 1;
+  const char kRecord[] = "K41\x01\x02\x03";
+  ::mkdir(InFuzzDir("sub").c_str(), 0700);
+  ::mkdir(InFuzzDir("a.b").c_str(), 0700);
+  ::mkdir(InFuzzDir("dir.K41").c_str(), 0700);
+  const char* sonar[] = {"survey.K41", "Survey Two.k41", "sub/deep.K41", "a.b/c.K41"};
+  for (const char* name : sonar) WriteBytes(InFuzzDir(name), kRecord, sizeof kRecord - 1);
+  WriteBytes(InFuzzDir("nomagic.K41"), "XYZ\x01", 4);
+  WriteBytes(InFuzzDir("short.K41"), "K4", 2);
+}
+
+// A text that could name a file outside the directory is not parsed: the
+// parser would create outputs beside whatever sonar file it names.
+int ReachesOutside(const char* text) {
+  if (std::strstr(text, "..") != nullptr) return 1;
+  const char* p = text;
+  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n' || *p == '"') ++p;
+  return *p == '/';
+}
+
+int Terminated(const char* buffer) { return std::memchr(buffer, 0, kCommandLineNameBytes) != nullptr; }
+
+int Flag(int v) { return v == 0 || v == 1; }
+
+// An output name: empty, or the file's name with its extension replaced by
+// `suffix`, created on disk. Empty is only right when the name would not fit.
+int OutputBroken(const char* out, int asked, const char* fileName, const char* suffix, long* created) {
+  const size_t base = std::strlen(fileName) - 4;
+  if (out[0] == '\0') return asked && base + std::strlen(suffix) < static_cast<size_t>(kCommandLineNameBytes);
+  if (!asked) return 1;
+  if (std::strncmp(out, fileName, base) != 0 || std::strcmp(out + base, suffix) != 0) return 1;
+  ++*created;
+  return ::access(out, F_OK) != 0;
+}
+
+int CommandLineBroken(const char* text, int result, FuzzStats* stats) {
+  const CommandLineState& c = g_commandLine;
+  if (!Terminated(c.fileName) || !Terminated(c.pointName) || !Terminated(c.beamName) || !Terminated(c.xtfName))
+    return 1;
+  if (!Flag(c.conversionRun) || !Flag(c.writePoints) || !Flag(c.writeBeams) || !Flag(c.writeXtf)) return 1;
+  if ((c.writeXtf && !c.writePoints) || (c.writePoints && c.writeBeams)) return 1;
+  if (result != kCmdConversion) {
+    if (c.conversionRun || c.pointName[0] || c.beamName[0] || c.xtfName[0]) return 1;
+    if (result == kCmdClose) {
+      stats->commandLinesRefused++;
+      return c.error == kCmdErrNone;
+    }
+    return result != kCmdInteractive || c.error != kCmdErrNone;
+  }
+  stats->commandLinesAccepted++;
+  if (!c.conversionRun || c.error != kCmdErrNone || g_settings.RunMode != 1) return 1;
+  // A readable .K41 file whose name, less an added extension, the text holds.
+  const size_t len = std::strlen(c.fileName);
+  if (len < 5 || strcasecmp(c.fileName + len - 4, ".K41") != 0) return 1;
+  if (c.fileName[0] == ' ' || c.fileName[0] == '\t') return 1;
+  if (std::string(text).find(std::string(c.fileName, len - 4)) == std::string::npos) return 1;
+  if (ReadBytes(c.fileName).compare(0, 3, "K41") != 0) return 1;
+  return OutputBroken(c.pointName, c.writePoints, c.fileName, ".K4P", &stats->commandLineOutputs) ||
+         OutputBroken(c.beamName, c.writeBeams, c.fileName, ".K4B", &stats->commandLineOutputs) ||
+         OutputBroken(c.xtfName, c.writeXtf, c.fileName, "_sss.XTF", &stats->commandLineOutputs);
+}
+
+}  // namespace
+
+int FuzzCommandLine(const uint8_t* data, size_t size, FuzzStats* stats) {
+  if (FuzzDir() == nullptr) return 0;
+  MakeCommandLineFiles();
+  char text[301];
+  const size_t n = size < sizeof text - 1 ? size : sizeof text - 1;
+  if (n > 0) std::memcpy(text, data, n);
+  text[n] = '\0';
+  if (ReachesOutside(text)) return 0;
+  ResetSettings();
+  ResetCommandLine();
+  // The names are relative to the directory the program was started in.
+  const int home = ::open(".", O_RDONLY | O_DIRECTORY);
+  if (home < 0 || ::chdir(FuzzDir()) != 0) {
+    if (home >= 0) ::close(home);
+    return 0;
+  }
+  const int result = ProcessCommandLine(text);
+  const int failure = CommandLineBroken(text, result, stats);
+  if (failure) stats->broken = "the parsed command line is inconsistent";
+  CloseConversionOutputs();
+  const int back = ::fchdir(home);
+  ::close(home);
+  return failure || back != 0;
 }

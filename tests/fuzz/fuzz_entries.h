@@ -19,6 +19,13 @@ struct FuzzStats {
   long probeValuesTaken = 0;
   long controlFieldsApplied = 0;
   long controlDatagramsIgnored = 0;
+  long settingsFilesRead = 0;        // inputs that held at least one line the loader read
+  long settingsKeysChanged = 0;      // keys whose loaded value differs from the built-in one
+  long commandLinesAccepted = 0;     // conversion runs set up
+  long commandLinesRefused = 0;      // texts that closed the program
+  long commandLineOutputs = 0;       // outputs created beside an accepted file
+  const char* broken = nullptr;      // what the last failing input broke (the entries that say)
+  const char* brokenKey = nullptr;   // the settings key concerned, if any
 };
 
 // Byte 0 configures data type, transducer, display mode, half range, run mode;
@@ -51,3 +58,21 @@ int FuzzProbe(const uint8_t* data, size_t size, FuzzStats* stats);
 // setting leaves its accepted values, an outsider changed anything, or the
 // repeated datagram applied a field again.
 int FuzzExternalControl(const uint8_t* data, size_t size, FuzzStats* stats);
+
+// Settings file: the input is written as "Orvale.INI" in a directory of the
+// process's own, loaded and applied as the console does at start (the stored
+// frequency's head limits, the loader, its follow-ups, the display pipeline)
+// and saved. Returns 1 when a loaded value is outside what the loader keeps,
+// the save fails, or the saved file does not load back to the same values
+// (loaded and saved again it must come out byte for byte the same).
+int FuzzSettingsFile(const uint8_t* data, size_t size, FuzzStats* stats);
+
+// Command line of a conversion run: the input (up to its first NUL, at most
+// 300 bytes) is the text the console is started with, parsed in a directory
+// of the process's own that holds a few sonar files, a file without the
+// "K41" magic and a directory named like one. Texts that could name a file
+// outside that directory (an absolute path, "..") are passed over. Returns 1
+// when the result, the flags, the error or a formed name is inconsistent: a
+// name unterminated in its buffer or not taken from the text, an accepted
+// file that is not a readable .K41 file, an output that was not created.
+int FuzzCommandLine(const uint8_t* data, size_t size, FuzzStats* stats);

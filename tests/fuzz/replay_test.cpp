@@ -1,6 +1,8 @@
 // Replays the committed fuzz corpora through the fuzzers' entry code, so the
 // ordinary (sanitized) test build keeps every input that once found new
 // paths, and checks that the corpora still reach what they were kept for.
+// The inputs of past findings (tests/fuzz/regressions/<name>/, kept apart so
+// that a corpus merge cannot drop them) are replayed with their corpus.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -15,11 +17,12 @@
 namespace {
 
 // ORVALE_TEST_DATA is tests/data; the corpora live beside it under tests/fuzz.
-std::string CorpusDir(const char* name) {
+std::string FuzzDir(const char* kind, const char* name) {
   std::string tests = ORVALE_TEST_DATA;
   tests.erase(tests.find_last_of('/'));
-  return tests + "/fuzz/corpus/" + name;
+  return tests + "/fuzz/" + kind + "/" + name;
 }
+std::string CorpusDir(const char* name) { return FuzzDir("corpus", name); }
 
 std::vector<std::string> ListFiles(const std::string& dir) {
   std::vector<std::string> files;
@@ -40,10 +43,14 @@ FuzzStats ReplayAll(const char* name, Entry entry) {
   const std::vector<std::string> files = ListFiles(CorpusDir(name));
   EXPECT_FALSE(files.empty()) << "no corpus under " << CorpusDir(name);
   EXPECT_LE(files.size(), 120u) << "corpus should stay small; minimise it with scripts/fuzz.sh merge";
-  for (const std::string& path : files) {
+  std::vector<std::string> all = files;
+  for (const std::string& path : ListFiles(FuzzDir("regressions", name))) all.push_back(path);
+  for (const std::string& path : all) {
     SCOPED_TRACE(path);
     const std::vector<uint8_t> bytes = testutil::ReadAll(path);
-    EXPECT_EQ(0, entry(bytes.data(), bytes.size(), &total));
+    total.broken = nullptr;
+    EXPECT_EQ(0, entry(bytes.data(), bytes.size(), &total))
+        << (total.broken ? total.broken : "") << " " << (total.brokenKey ? total.brokenKey : "");
   }
   return total;
 }
@@ -81,6 +88,20 @@ TEST(FuzzReplay, ControlCorpusAppliesFieldsAndMeetsOutsiders) {
   EXPECT_GT(s.controlDatagramsIgnored, 0);
 }
 
+TEST(FuzzReplay, SettingsCorpusLoadsSavesAndLoadsBack) {
+  const FuzzStats s = ReplayAll("settings_file", FuzzSettingsFile);
+  // The seeds change most keys away from the built-in values; a corpus that
+  // changes none only ever round-trips the defaults.
+  EXPECT_GT(s.settingsKeysChanged, 40);
+}
+
+TEST(FuzzReplay, CommandLineCorpusAcceptsRefusesAndCreatesOutputs) {
+  const FuzzStats s = ReplayAll("command_line", FuzzCommandLine);
+  EXPECT_GT(s.commandLinesAccepted, 0);
+  EXPECT_GT(s.commandLinesRefused, 0);
+  EXPECT_GT(s.commandLineOutputs, 0);
+}
+
 TEST(FuzzReplay, EntriesTakeEmptyAndTinyInputs) {
   FuzzStats s;
   const uint8_t one[1] = {0x4B};
@@ -93,7 +114,12 @@ TEST(FuzzReplay, EntriesTakeEmptyAndTinyInputs) {
   EXPECT_EQ(0, FuzzProbe(one, 1, &s));
   EXPECT_EQ(0, FuzzExternalControl(nullptr, 0, &s));
   EXPECT_EQ(0, FuzzExternalControl(one, 1, &s));
+  EXPECT_EQ(0, FuzzSettingsFile(nullptr, 0, &s));
+  EXPECT_EQ(0, FuzzSettingsFile(one, 1, &s));
+  EXPECT_EQ(0, FuzzCommandLine(nullptr, 0, &s));
+  EXPECT_EQ(0, FuzzCommandLine(one, 1, &s));
   EXPECT_EQ(0, s.recordsRead);
+  EXPECT_EQ(0, s.commandLinesAccepted);
 }
 
 }  // namespace

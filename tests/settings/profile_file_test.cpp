@@ -165,6 +165,57 @@ TEST_F(ProfileFileTest, SetRewritesInPlaceAndAddsWhereTheSectionEnds) {
   EXPECT_EQ(Get(back, "New", "Injected"), "<default>");
 }
 
+TEST_F(ProfileFileTest, EveryHandedOutValueReadsBackTheSame) {
+  struct Case {
+    const char* legend;
+    std::string value;
+    std::string line;  // as written
+  } cases[] = {
+      {"plain", "abc", "K=abc"},
+      {"inner blanks and quotes", "a \"b\" c", "K=a \"b\" c"},
+      {"one quote only", "\"abc", "K=\"abc"},
+      {"mixed quotes", "\"abc'", "K=\"abc'"},
+      {"leading blank", " abc", "K=\" abc\""},
+      {"trailing tab", "abc\t", "K=\"abc\t\""},
+      {"double-quoted", "\"abc\"", "K=\"\"abc\"\""},
+      {"single-quoted", "'a'", "K=\"'a'\""},
+      {"a lone quote", "\"", "K=\""},
+      {"empty", "", "K="},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    std::remove(path_.c_str());
+    ProfileFile f;
+    ProfileLoad(f, path_.c_str());
+    ProfileSetString(f, "S", "K", c.value.c_str());
+    ASSERT_EQ(ProfileSave(f, path_.c_str()), 1);
+    EXPECT_EQ(Read(), "[S]\n" + c.line + "\n");
+    ProfileFile back;
+    ASSERT_EQ(ProfileLoad(back, path_.c_str()), 1);
+    EXPECT_EQ(Get(back, "S", "K"), c.value);
+  }
+}
+
+TEST_F(ProfileFileTest, NulOrLoneCarriageReturnEndsTheHandedOutValue) {
+  const struct {
+    const char* legend;
+    std::string file;
+    std::string value;
+  } cases[] = {
+      {"NUL", "[S]\nK=ab" + std::string(1, '\0') + "cd\n", "ab"},
+      {"NUL after a blank", "[S]\nK=ab " + std::string(1, '\0') + "cd\n", "ab "},
+      {"lone CR", "[S]\nK=ab\rcd\n", "ab"},
+      {"CR LF line end", "[S]\r\nK=abcd\r\n", "abcd"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.legend);
+    Write(c.file);
+    ProfileFile f;
+    ASSERT_EQ(ProfileLoad(f, path_.c_str()), 1);
+    EXPECT_EQ(Get(f, "S", "K"), c.value);
+  }
+}
+
 TEST_F(ProfileFileTest, CrlfFilesGetCrlfLines) {
   Write("[Settings]\r\nA=1\r\n");
   ProfileFile f;

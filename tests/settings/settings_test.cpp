@@ -521,6 +521,7 @@ TEST_F(SettingsTest, DamagedFilesLoadInRange) {
     SCOPED_TRACE(f.legend);
     Load(f.text);
     ExpectEverythingInRange();
+    EXPECT_EQ(SettingOutOfRange(), nullptr);
     EXPECT_EQ(SaveSettings(path_.c_str()), 1);
     // What was saved loads back to the same values.
     const Settings saved = g_settings;
@@ -535,6 +536,68 @@ TEST_F(SettingsTest, DamagedFilesLoadInRange) {
   EXPECT_EQ(g_settings.Gain, 3);  // 80 sevens overflow an int
   Load("[Settings]\nGain=30\n[Settings]\nGain=5\n");
   EXPECT_EQ(g_settings.Gain, 3);  // the first occurrence counts
+}
+
+TEST_F(SettingsTest, OutOfRangeValuesAreNamedByTheirKey) {
+  Load("[Settings]\n");
+  EXPECT_EQ(SettingOutOfRange(), nullptr);
+  const struct {
+    const char* legend;
+    void (*poke)(Settings&);
+    const char* key;
+  } cases[] = {
+      {"range step past the head's", [](Settings& s) { s.Range = 12; }, "Range"},
+      {"even average", [](Settings& s) { s.AvgFilterIndex = 6; }, "AvgFilterIndex"},
+      {"frequency off the 5 kHz grid", [](Settings& s) { s.Frequency = 253; }, "Frequency"},
+      {"frequency past the head's", [](Settings& s) { s.Frequency = 265; }, "Frequency"},
+      {"NaN speed of sound", [](Settings& s) { s.SoundVelocityMeters = std::nan(""); }, "SoundVelocityMeters"},
+      {"depth window too narrow", [](Settings& s) { s.ProfileMaxDepthBelowSonar = s.ProfileMinDepthBelowSonar; },
+       "ProfileMaxDepthBelowSonar"},
+      {"empty head address", [](Settings& s) { s.IPAddress_Sonar1[0] = '\0'; }, "IPAddress_Sonar1"},
+      {"local time off", [](Settings& s) { s.DisplayLocalTime = 0; }, "DisplayLocalTime"},
+      {"filter level", [](Settings& s) { s.ProfilePointFilter_g_bgd_lev = 0.05; }, "ProfilePointFilter_g_bgd_lev"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.legend);
+    Load("[Settings]\n");
+    c.poke(g_settings);
+    ASSERT_NE(SettingOutOfRange(), nullptr);
+    EXPECT_STREQ(SettingOutOfRange(), c.key);
+  }
+  // Any value the loader takes passes; a window position may be anything.
+  Load("[Settings]\nAltitudeWindowX=-99999\nVideoDevice=\nFrequency=243\n");
+  EXPECT_EQ(SettingOutOfRange(), nullptr);
+}
+
+TEST_F(SettingsTest, TextValuesTheReaderWouldChangeSurviveASave) {
+  // A NUL cuts the value short of its trailing blank; a quoted value keeps
+  // its blanks; a lone carriage return cannot be written back.
+  const struct {
+    const char* legend;
+    std::string line;
+    const char* loaded;
+  } cases[] = {
+      {"blank before a NUL", "VideoDevice=\r3 8 1 " + std::string(2, '\0') + "junk", "3 8 1 "},
+      {"quoted blanks", "VideoDevice=\" /dev/video1 \"", " /dev/video1 "},
+      {"quotes kept inside quotes", "ComPortGPSDevice=\"\"/dev/pts/3\"\"", "\"/dev/pts/3\""},
+      {"lone carriage return", "ExternalControlAllow=127.0.0.1\r, 127.0.0.2/32", "127.0.0.1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.legend);
+    Load("[Settings]\n" + c.line + "\n");
+    const char* field = std::string(c.line).rfind("VideoDevice", 0) == 0        ? g_settings.VideoDevice
+                        : std::string(c.line).rfind("ComPortGPSDevice", 0) == 0 ? g_settings.ComPortGPSDevice
+                                                                                 : g_settings.ExternalControlAllow;
+    EXPECT_STREQ(field, c.loaded);
+    ASSERT_EQ(SaveSettings(path_.c_str()), 1);
+    const std::string first = Read();
+    ResetSettings();
+    ResetSwitchState();
+    ASSERT_EQ(LoadSettings(path_.c_str()), 1);
+    EXPECT_STREQ(field, c.loaded);
+    ASSERT_EQ(SaveSettings(path_.c_str()), 1);
+    EXPECT_EQ(Read(), first);
+  }
 }
 
 TEST_F(SettingsTest, UnwritableSettingsFileIsReportedNotFatal) {
