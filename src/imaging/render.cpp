@@ -8,7 +8,7 @@
 // rows of the drawn profile points. Nothing here allocates: the per-ping path
 // only walks fixed arrays.
 //
-// Index: [sample buffer] [scan-converted walk] [linear and beam test]
+// Index: [sample buffer] [sub-beam lines] [scan-converted walk] [linear and beam test]
 // [persistence] [profile points] [waterfall] [signal level] [entry]
 #include "imaging/render.h"
 
@@ -17,6 +17,8 @@
 
 #include "head/return_data.h"
 #include "imaging/background.h"
+#include "imaging/render_kernels.h"
+#include "platform/work_split.h"
 #include "processing/beamform.h"
 #include "processing/profile_detect.h"
 #include "settings/settings.h"
@@ -38,7 +40,10 @@ void ClearPersistence() {
 
 void ResetRender() {
   ClearPersistence();
+  ResetRenderKernels();
   std::memset(g_render.SubBeamLines, 0, sizeof g_render.SubBeamLines);
+  std::memset(g_render.SubBeamLinesTail, 0, sizeof g_render.SubBeamLinesTail);
+  std::memset(g_render.PartEdgeSlots, 0, sizeof g_render.PartEdgeSlots);
   for (int c = 0; c < kImageWidth; ++c) g_render.PointRowOfColumn[c] = -1;
   g_render.pointColumns = 0;
   g_render.decay = 0.5f;
@@ -49,16 +54,6 @@ void ResetRender() {
 
 // ------------------------------------------------------------ sample buffer
 
-// Amplitudes are on the display's 0..255 scale; anything that does not round
-// into it (overdriven beams, a NaN from a bad ping) shows as full scale.
-// Written without branches so the compiler turns the loops into vector code.
-static inline uint8_t ToByte(float a) {
-  float v = a + 0.5f;
-  v = (v > -1.0f && v < 256.0f) ? v : 255.0f;
-  v = v < 0.0f ? 0.0f : v;
-  return static_cast<uint8_t>(static_cast<int>(v));
-}
-
 static inline int DisplayedSamples(int foldPairs) {
   int m = foldPairs ? g_sampleCount / 2 : g_sampleCount;
   if (m > kScreenSamples) m = kScreenSamples;
@@ -66,93 +61,123 @@ static inline int DisplayedSamples(int foldPairs) {
   return m;
 }
 
+// Slot `slot` of an n-beam fan (beam n - 1 - slot) as bytes into `dst`. At
+// Half Range the nearer half of the range shows at twice the scale:
+// displayed samples 2s and 2s + 1 take sample s.
+static void ConvertSlot(uint8_t* dst, int slot, int n, int m, int foldPairs) {
+  const float* beam = g_beamImage[n - 1 - slot];
+  if (g_settings.HalfRange != 1) {
+    ConvertBeamRow(dst, beam, m, foldPairs);
+    return;
+  }
+  uint8_t full[kScreenSamples];
+  ConvertBeamRow(full, beam, m, foldPairs);
+  for (int s = 0; s < kScreenSamples; ++s) dst[s] = full[s / 2];
+}
+
+static const uint8_t kEmptySlot[kScreenSamples] = {};
+
 void FillBeamSamples(int foldPairs) {
   const int n = g_scan.geom.beams;
   const int m = DisplayedSamples(foldPairs);
-  for (int i = 0; i < n; ++i) {
-    uint8_t* dst = BeamSlot(n - 1 - i);
-    const float* a = g_beamImage[i];
-    if (foldPairs) {
-      for (int j = 0; j < m; ++j) {
-        const uint8_t u = ToByte(a[2 * j]), v = ToByte(a[2 * j + 1]);
-        dst[j] = u > v ? u : v;
-      }
-    } else {
-      for (int j = 0; j < m; ++j) dst[j] = ToByte(a[j]);
-    }
-    if (m < kScreenSamples) std::memset(dst + m, 0, kScreenSamples - m);
-  }
+  for (int slot = 0; slot < n; ++slot) ConvertSlot(BeamSlot(slot), slot, n, m, foldPairs);
   // The slots beside the fan are read by the edge interpolation. After a
   // change to fewer beams slot N still holds a beam of the old fan, so both
   // border slots are cleared rather than left as they were.
   std::memset(BeamSlot(-1), 0, kScreenSamples);
   std::memset(BeamSlot(n), 0, kScreenSamples);
-  if (g_settings.HalfRange == 1) {
-    // The nearer half of the range at twice the scale: displayed samples 2s
-    // and 2s + 1 take sample s. Descending so no source is overwritten first.
-    for (int slot = -1; slot <= n; ++slot) {
-      uint8_t* b = BeamSlot(slot);
-      for (int s = kScreenSamples / 2 - 1; s >= 0; --s) b[2 * s + 1] = b[2 * s] = b[s];
-    }
-  }
 }
 
-// ------------------------------------------------------------ scan-converted walk
+// ------------------------------------------------------------ sub-beam lines
 
 // Each displayed value is (wL A[b-1][s] + wC A[b][s] + wR A[b+1][s]) >> 8 for
 // the pixel's sub-beam; many pixels share a sub-beam sample near the apex and
-// none needs more than its own, so the sums are formed per sub-beam and sample.
-// Integer arithmetic only, so the AVX2 clone gives the same bytes as the
-// baseline; it doubles the lanes of this, the largest loop of a Sector ping.
-// The clone is picked by a resolver that runs while the program is being
-// loaded, before ThreadSanitizer's runtime exists, so that build keeps the
-// baseline only.
-#if defined(__SANITIZE_THREAD__)
-#define ORVALE_RENDER_CLONES
-#else
-#define ORVALE_RENDER_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-ORVALE_RENDER_CLONES void InterpolateSubBeams() {
-  const int count = g_scan.SubBeamCount;
-  const int t = g_scan.SubBeamsPerBeam;
-  if (t <= 0) return;
-  for (int k = 0; k < count && k < kMaxSubBeamLines - 1; ++k) {
-    const int b = k / t;
-    const uint8_t* w = SubBeamWeights(k, t);
-    // The weights sum to at most 255, so the sum fits 16 bits: 16-bit lanes
-    // do twice the work of 32-bit ones per vector instruction.
-    const uint16_t wl = w[0], wc = w[1], wr = w[2];
-    const uint8_t* a0 = BeamSlot(b - 1);
-    const uint8_t* a1 = BeamSlot(b);
-    const uint8_t* a2 = BeamSlot(b + 1);
-    uint8_t* line = g_render.SubBeamLines[k + 1];
-    for (int s = 0; s < kScreenSamples; ++s) {
-      const uint16_t sum = static_cast<uint16_t>(static_cast<uint16_t>(wl * a0[s]) + static_cast<uint16_t>(wc * a1[s]) +
-                                                 static_cast<uint16_t>(wr * a2[s]));
-      const uint16_t v = static_cast<uint16_t>(sum >> 8);
-      line[s] = static_cast<uint8_t>(v > kMaxEchoIndex ? kMaxEchoIndex : v);
-    }
+// none needs more than its own, so the sums are formed per sub-beam and
+// sample, t lines per beam, before the walk. A ping that brings new beams
+// converts each slot just before the lines that read it, so the three slots
+// are still in the first-level cache; 480 beams of 500 floats would not stay
+// there between two passes.
+//
+// Split in two, each part takes a contiguous share of the beams: it writes
+// its own slots and lines, and converts the slot either side of its share
+// into a private edge slot instead of reading the other part's.
+struct SubBeamJob {
+  int convert;    // the ping's beams become the slots; 0 draws from the slots as they are
+  int foldPairs;
+  int m;          // displayed samples
+  int beams;      // N
+  int t;          // sub-beams per beam
+  uint16_t weights[kMaxSubBeamsPerBeam * 3];
+};
+
+static void SubBeamPart(void* context, int part, int parts) {
+  const SubBeamJob& job = *static_cast<const SubBeamJob*>(context);
+  const int n = job.beams, t = job.t;
+  int b0, b1;
+  plat::SplitRange(n, part, parts, &b0, &b1);
+  // Each border slot is cleared by one part and read by none while the
+  // split runs: the parts beside it read an empty slot of their own.
+  if (job.convert && part == 0) std::memset(BeamSlot(-1), 0, kScreenSamples);
+  if (job.convert && part == parts - 1) std::memset(BeamSlot(n), 0, kScreenSamples);
+  if (b0 >= b1) return;
+  uint8_t* leftEdge = g_render.PartEdgeSlots[part][0];
+  uint8_t* rightEdge = g_render.PartEdgeSlots[part][1];
+  auto slotOf = [&](int slot) -> const uint8_t* {
+    if (!job.convert) return BeamSlot(slot);
+    if (slot < 0 || slot >= n) return kEmptySlot;
+    uint8_t* dst = slot < b0 ? leftEdge : slot >= b1 ? rightEdge : BeamSlot(slot);
+    ConvertSlot(dst, slot, n, job.m, job.foldPairs);
+    return dst;
+  };
+  const uint8_t* left = slotOf(b0 - 1);
+  const uint8_t* centre = slotOf(b0);
+  for (int b = b0; b < b1; ++b) {
+    const uint8_t* right = slotOf(b + 1);
+    InterpolateBeamLines(g_render.SubBeamLines[b * t + 1], t, left, centre, right, job.weights);
+    left = centre;
+    centre = right;
   }
 }
 
-static void WalkMap() {
-  InterpolateSubBeams();
-  const uint8_t* lines = &g_render.SubBeamLines[0][0];
-  const uint32_t* w = g_scan.walk;
-  uint8_t v[kWalkStrip];
-  for (int i = 0; i < g_scan.walkRunCount; ++i) {
-    const WalkRun& run = g_scan.walkRuns[i];
-    const int n = run.count;
-    uint8_t* img = &g_scan.ImageBuffer[run.row][run.column];
-    uint8_t* clean = &g_scan.CleanImageBuffer[run.row][run.column];
-    // Gather first, then write the run in one go: the two stores and the
-    // overlay test become vector operations.
-    for (int c = 0; c < n; ++c) v[c] = lines[w[c]];
-    std::memcpy(clean, v, n);
-    for (int c = 0; c < n; ++c) img[c] = img[c] == kOverlayMarker ? kOverlayMarker : v[c];
-    w += n;
+static void PrepareSubBeams(int convert, int foldPairs) {
+  static SubBeamJob job;
+  const int t = g_scan.SubBeamsPerBeam;
+  if (t <= 0 || t > kMaxSubBeamsPerBeam) return;
+  job.convert = convert;
+  job.foldPairs = foldPairs;
+  job.m = DisplayedSamples(foldPairs);
+  job.t = t;
+  // Sub-beams count t per beam and stop where the lines do.
+  job.beams = g_scan.SubBeamCount / t;
+  if (job.beams * t > kMaxSubBeamLines - 1) job.beams = (kMaxSubBeamLines - 1) / t;
+  for (int i = 0; i < t; ++i) {
+    const uint8_t* w = SubBeamWeights(i, t);
+    for (int j = 0; j < 3; ++j) job.weights[3 * i + j] = w[j];
   }
+  plat::RunSplit(SubBeamPart, &job);
 }
+
+void InterpolateSubBeams() { PrepareSubBeams(0, 0); }
+
+// ------------------------------------------------------------ scan-converted walk
+
+// The runs fall into two halves of about equal pixel counts (left and right
+// strips of the picture); runs never share a pixel, so the halves write
+// disjoint bytes.
+static void WalkPart(void*, int part, int parts) {
+  int r0 = 0, r1 = g_scan.walkRunCount, first = 0;
+  if (parts == 2) {
+    if (part == 0) r1 = g_scan.walkHalfRun;
+    else {
+      r0 = g_scan.walkHalfRun;
+      first = g_scan.walkHalfIndex;
+    }
+  }
+  WalkRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walk + first, &g_render.SubBeamLines[0][0], g_scan.ImageBuffer,
+           g_scan.CleanImageBuffer);
+}
+
+static void WalkMap() { plat::RunSplit(WalkPart, nullptr); }
 
 // ------------------------------------------------------------ persistence
 
@@ -418,7 +443,8 @@ void DrawBeamTest(char letter) {
 
 // ------------------------------------------------------------ entry
 
-void DrawScanConverted(int /*window*/) {
+// The walk and what is drawn over it, once the sub-beam lines are ready.
+static void DrawFromSubBeams() {
   WalkMap();
   const int mode = g_scan.geom.mode;
   const int background = g_background.enabled && mode == kModeSector;
@@ -435,13 +461,18 @@ void DrawScanConverted(int /*window*/) {
   if (background) ApplyBackgroundRemoval(g_ping.pingPeriodMs);
 }
 
+void DrawScanConverted(int /*window*/) {
+  InterpolateSubBeams();
+  DrawFromSubBeams();
+}
+
 static char PingLetter() {
   const char t = static_cast<char>(g_pingRecord[1]);
   if (t == 'U' || t == 'V' || t == 'Y' || t == 'Z') return t;
   return g_sampleCount == 1000 ? 'V' : 'U';
 }
 
-int RenderPing(int window) {
+int RenderPing(int /*window*/) {
   if (TablesBusy.load()) return 0;
   const int mode = g_scan.geom.mode;
   if (mode < 0) return 0;
@@ -450,10 +481,15 @@ int RenderPing(int window) {
     DrawBeamTest(letter);
   } else {
     const int fold = letter == 'V';
-    if (!(g_settings.ProfilePointDetection == 1 && g_settings.ProfileDisplayType == 3))
-      FillBeamSamples(fold);
-    if (mode == kModeLinear) DrawLinear(fold);
-    else DrawScanConverted(window);
+    // Points alone on an empty picture: the slots keep the last beams drawn.
+    const int newBeams = !(g_settings.ProfilePointDetection == 1 && g_settings.ProfileDisplayType == 3);
+    if (mode == kModeLinear) {
+      if (newBeams) FillBeamSamples(fold);
+      DrawLinear(fold);
+    } else {
+      PrepareSubBeams(newBeams, fold);
+      DrawFromSubBeams();
+    }
   }
   if (g_settings.SignalLevel == 1) DrawSignalLevel(letter);
   ++g_render.pingsDrawn;

@@ -13,6 +13,7 @@ constexpr int kWaterfallHeight = 518;
 constexpr int kWaterfallTraceRows = 120;     // rows 0..119: this ping's trace
 constexpr uint8_t kPointColour = 106;        // profile points
 constexpr uint8_t kMarkColour = 121;         // waterfall band lines
+constexpr int kMaxSplitParts = 2;            // parts a ping's drawing is split into
 
 struct RenderState {
   // Peak-hold picture of persistence and background removal: raised by each
@@ -24,6 +25,11 @@ struct RenderState {
   // limited to 118: line k + 1 for sub-beam k; line 0 stays empty. Rebuilt
   // every ping before the walk.
   uint8_t SubBeamLines[kMaxSubBeamLines][kScreenSamples];
+  uint8_t SubBeamLinesTail[4];   // the walk's gathers read 4 bytes from the last sample
+  // The beam slots just outside one part's share of a split (left, right),
+  // converted by that part itself so that no part reads a slot the other is
+  // writing. Written per ping by part p's thread only.
+  uint8_t PartEdgeSlots[kMaxSplitParts][2][kScreenSamples];
   // Profile waterfall, top-down: trace rows, then the history scrolling down.
   uint8_t WaterfallPicture[kWaterfallHeight][kWaterfallWidth];
   // Row of the profile point drawn in each picture column (gaps filled), -1

@@ -130,6 +130,8 @@ void ResetScanConvert() {
   std::memset(g_scan.SpanRight, 0, sizeof g_scan.SpanRight);
   g_scan.walkCount = 0;
   g_scan.walkRunCount = 0;
+  g_scan.walkHalfRun = 0;
+  g_scan.walkHalfIndex = 0;
   std::memset(g_marks, 0, sizeof g_marks);
   g_scan.SubBeamsPerBeam = 0;
   g_scan.SubBeamCount = 0;
@@ -398,6 +400,11 @@ void BuildWalkOrder() {
   }
   g_scan.walkCount = n;
   g_scan.walkRunCount = runs;
+  // Runs are at most one strip wide, so the halves differ by a few pixels.
+  int half = 0, index = 0;
+  while (half < runs && 2 * index < n) index += g_scan.walkRuns[half++].count;
+  g_scan.walkHalfRun = half;
+  g_scan.walkHalfIndex = index;
 }
 
 // ------------------------------------------------------------ build driver and progress

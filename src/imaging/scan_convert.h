@@ -97,6 +97,10 @@ struct ScanState {
   WalkRun walkRuns[kMaxWalkRuns];
   int walkCount = 0;
   int walkRunCount = 0;
+  // Where a walk split in two parts of about equal pixel counts: the first
+  // run of the second part and its first index in `walk`. BuildWalkOrder.
+  int walkHalfRun = 0;
+  int walkHalfIndex = 0;
   uint8_t WeightTable[kWeightTriples][3];  // BuildWeightTable, once
   int SubBeamsPerBeam = 0;          // t, set by a Sector/Profile/Perspective build
   int SubBeamCount = 0;             // C = t * N
