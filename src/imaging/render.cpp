@@ -107,6 +107,7 @@ struct SubBeamJob {
   int m;          // displayed samples
   int beams;      // N
   int t;          // sub-beams per beam
+  int lines;      // write the sub-beam lines; 0 when the walk interpolates each pixel itself
   uint16_t weights[kMaxSubBeamsPerBeam * 3];
 };
 
@@ -120,6 +121,18 @@ static void SubBeamPart(void* context, int part, int parts) {
   if (job.convert && part == 0) std::memset(BeamSlot(-1), 0, kScreenSamples);
   if (job.convert && part == parts - 1) std::memset(BeamSlot(n), 0, kScreenSamples);
   if (b0 >= b1) return;
+  if (!job.lines) {
+    if (job.convert)
+      for (int slot = b0; slot < b1; ++slot) {
+        if (slot + 1 < b1) {
+          const char* next = reinterpret_cast<const char*>(g_beamImage[n - 2 - slot]);
+          const int bytes = (job.foldPairs ? 2 : 1) * job.m * static_cast<int>(sizeof(float));
+          for (int o = 0; o < bytes; o += 64) __builtin_prefetch(next + o);
+        }
+        ConvertSlot(BeamSlot(slot), slot, n, job.m, job.foldPairs);
+      }
+    return;
+  }
   uint8_t* leftEdge = g_render.PartEdgeSlots[part][0];
   uint8_t* rightEdge = g_render.PartEdgeSlots[part][1];
   auto slotOf = [&](int slot) -> const uint8_t* {
@@ -139,8 +152,11 @@ static void SubBeamPart(void* context, int part, int parts) {
   }
 }
 
-static void PrepareSubBeams(int convert, int foldPairs) {
-  static SubBeamJob job;
+static SubBeamJob s_subBeamJob;
+static DirectWeights s_directWeights;
+
+static void PrepareSubBeams(int convert, int foldPairs, int lines) {
+  SubBeamJob& job = s_subBeamJob;
   const int t = g_scan.SubBeamsPerBeam;
   if (t <= 0 || t > kMaxSubBeamsPerBeam) return;
   job.convert = convert;
@@ -154,10 +170,15 @@ static void PrepareSubBeams(int convert, int foldPairs) {
     const uint8_t* w = SubBeamWeights(i, t);
     for (int j = 0; j < 3; ++j) job.weights[3 * i + j] = w[j];
   }
+  job.lines = lines;
+  for (int i = 0; i < 32; ++i) {
+    s_directWeights.outer[i] = i < t ? job.weights[3 * i] | static_cast<uint32_t>(job.weights[3 * i + 2]) << 16 : 0;
+    s_directWeights.centre[i] = i < t ? job.weights[3 * i + 1] : 0;
+  }
   plat::RunSplit(SubBeamPart, &job);
 }
 
-void InterpolateSubBeams() { PrepareSubBeams(0, 0); }
+void InterpolateSubBeams() { PrepareSubBeams(0, 0, 1); }
 
 // ------------------------------------------------------------ scan-converted walk
 
@@ -173,8 +194,12 @@ static void WalkPart(void*, int part, int parts) {
       first = g_scan.walkHalfIndex;
     }
   }
-  WalkRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walk + first, &g_render.SubBeamLines[0][0], g_scan.ImageBuffer,
-           g_scan.CleanImageBuffer);
+  if (HasDirectWalk())
+    WalkDirectRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walkDirect + first, &g_scan.BeamSampleBuffer[0][0],
+                   s_directWeights, g_scan.ImageBuffer, g_scan.CleanImageBuffer);
+  else
+    WalkRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walk + first, &g_render.SubBeamLines[0][0], g_scan.ImageBuffer,
+             g_scan.CleanImageBuffer);
 }
 
 static void WalkMap() { plat::RunSplit(WalkPart, nullptr); }
@@ -487,7 +512,7 @@ int RenderPing(int /*window*/) {
       if (newBeams) FillBeamSamples(fold);
       DrawLinear(fold);
     } else {
-      PrepareSubBeams(newBeams, fold);
+      PrepareSubBeams(newBeams, fold, !HasDirectWalk());
       DrawFromSubBeams();
     }
   }

@@ -119,7 +119,7 @@ void WalkBaseline(const WalkRun* runs, int count, const uint32_t* w, const uint8
 // that the other half of a split may be drawing.
 ORVALE_AVX2 void WalkAvx2(const WalkRun* runs, int count, const uint32_t* w, const uint8_t* lines,
                           uint8_t (*image)[kImageWidth], uint8_t (*clean)[kImageWidth]) {
-  static_assert(kWalkStrip == 16, "one run is one 16-byte row");
+  static_assert(kWalkRunMax == 16, "one run is one 16-byte row");
   const __m256i low = _mm256_set1_epi32(0xFF);
   const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
   const __m128i marker = _mm_set1_epi8(static_cast<char>(kOverlayMarker));
@@ -129,7 +129,7 @@ ORVALE_AVX2 void WalkAvx2(const WalkRun* runs, int count, const uint32_t* w, con
     const int n = run.count;
     uint8_t* img = &image[run.row][run.column];
     uint8_t* cl = &clean[run.row][run.column];
-    if (n != kWalkStrip) {
+    if (n != kWalkRunMax) {
       WalkRunScalar(w, n, lines, img, cl);
       w += n;
       continue;
@@ -154,7 +154,7 @@ ORVALE_AVX2 void WalkAvx2(const WalkRun* runs, int count, const uint32_t* w, con
 // the walk table and the stores inside the run.
 ORVALE_AVX512 void WalkAvx512(const WalkRun* runs, int count, const uint32_t* w, const uint8_t* lines,
                               uint8_t (*image)[kImageWidth], uint8_t (*clean)[kImageWidth]) {
-  static_assert(kWalkStrip == 16, "one run fits one 16-lane gather");
+  static_assert(kWalkRunMax == 16, "one run fits one 16-lane gather");
   const __m128i marker = _mm_set1_epi8(static_cast<char>(kOverlayMarker));
   for (int i = 0; i < count; ++i) {
     const WalkRun& run = runs[i];
@@ -165,6 +165,47 @@ ORVALE_AVX512 void WalkAvx512(const WalkRun* runs, int count, const uint32_t* w,
     const __m512i idx = _mm512_maskz_loadu_epi32(m, w);
     const __m512i g = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), m, idx, lines, 1);
     const __m128i v = _mm512_maskz_cvtepi32_epi8(m, g);
+    _mm_mask_storeu_epi8(cl, m, v);
+    const __m128i old = _mm_maskz_loadu_epi8(m, img);
+    const __mmask16 keep = _mm_cmpeq_epi8_mask(old, marker);
+    _mm_mask_storeu_epi8(img, m, _mm_mask_blend_epi8(keep, v, marker));
+    w += n;
+  }
+}
+
+// Each pixel interpolated from its three slots: three gathers at one index,
+// 500 bytes apart; the weights come from two 32-entry tables by the index's
+// top bits. The sums are those of the sub-beam lines, in 32-bit lanes.
+ORVALE_AVX512 void WalkDirectAvx512(const WalkRun* runs, int count, const uint32_t* w, const uint8_t* slots,
+                                    const DirectWeights& weights, uint8_t (*image)[kImageWidth],
+                                    uint8_t (*clean)[kImageWidth]) {
+  const __m128i marker = _mm_set1_epi8(static_cast<char>(kOverlayMarker));
+  const __m512i outer0 = _mm512_loadu_si512(weights.outer), outer1 = _mm512_loadu_si512(weights.outer + 16);
+  const __m512i centre0 = _mm512_loadu_si512(weights.centre), centre1 = _mm512_loadu_si512(weights.centre + 16);
+  const __m512i indexMask = _mm512_set1_epi32(static_cast<int>(kWalkIndexMask));
+  const __m512i low = _mm512_set1_epi32(0xFF);
+  const __m512i top = _mm512_set1_epi32(kMaxEchoIndex);
+  const uint8_t* before = slots - kScreenSamples;
+  const uint8_t* after = slots + kScreenSamples;
+  for (int i = 0; i < count; ++i) {
+    const WalkRun& run = runs[i];
+    const int n = run.count;
+    const __mmask16 m = static_cast<__mmask16>((1u << n) - 1u);
+    uint8_t* img = &image[run.row][run.column];
+    uint8_t* cl = &clean[run.row][run.column];
+    const __m512i x = _mm512_maskz_loadu_epi32(m, w);
+    const __m512i idx = _mm512_and_si512(x, indexMask);
+    const __m512i wi = _mm512_maskz_srli_epi32(m, x, kWalkWeightShift);
+    const __m512i a = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), m, idx, before, 1);
+    const __m512i b = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), m, idx, slots, 1);
+    const __m512i c = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), m, idx, after, 1);
+    const __m512i ac = _mm512_or_si512(_mm512_and_si512(a, low), _mm512_maskz_slli_epi32(m, _mm512_and_si512(c, low), 16));
+    const __m512i bc = _mm512_and_si512(b, low);
+    const __m512i wo = _mm512_permutex2var_epi32(outer0, wi, outer1);
+    const __m512i wc = _mm512_permutex2var_epi32(centre0, wi, centre1);
+    const __m512i sum = _mm512_add_epi32(_mm512_madd_epi16(ac, wo), _mm512_madd_epi16(bc, wc));
+    const __m512i value = _mm512_maskz_min_epu32(m, _mm512_maskz_srli_epi32(m, sum, 8), top);
+    const __m128i v = _mm512_maskz_cvtepi32_epi8(m, value);
     _mm_mask_storeu_epi8(cl, m, v);
     const __m128i old = _mm_maskz_loadu_epi8(m, img);
     const __mmask16 keep = _mm_cmpeq_epi8_mask(old, marker);
@@ -230,4 +271,11 @@ void InterpolateBeamLines(uint8_t* lines, int t, const uint8_t* left, const uint
 void WalkRuns(const WalkRun* runs, int count, const uint32_t* walk, const uint8_t* lines,
               uint8_t (*image)[kImageWidth], uint8_t (*clean)[kImageWidth]) {
   Current().walk(runs, count, walk, lines, image, clean);
+}
+
+int HasDirectWalk() { return g_renderKernels.level == kKernelsAvx512; }
+
+void WalkDirectRuns(const WalkRun* runs, int count, const uint32_t* walk, const uint8_t* slots,
+                    const DirectWeights& w, uint8_t (*image)[kImageWidth], uint8_t (*clean)[kImageWidth]) {
+  WalkDirectAvx512(runs, count, walk, slots, w, image, clean);
 }

@@ -51,3 +51,14 @@ void InterpolateBeamLines(uint8_t* lines, int t, const uint8_t* left, const uint
 // the highest index (the gathers read 4 bytes a pixel).
 void WalkRuns(const WalkRun* runs, int count, const uint32_t* walk, const uint8_t* lines,
               uint8_t (*image)[kImageWidth], uint8_t (*clean)[kImageWidth]);
+
+// Weights of a direct walk, by the sub-beam's place i in its beam (entries
+// t .. 31 zero): left | right << 16, and centre.
+struct DirectWeights {
+  uint32_t outer[32];
+  uint32_t centre[32];
+};
+// Returns 0 when the level in force has no direct walk.
+int HasDirectWalk();
+void WalkDirectRuns(const WalkRun* runs, int count, const uint32_t* walk, const uint8_t* slots,
+                    const DirectWeights& w, uint8_t (*image)[kImageWidth], uint8_t (*clean)[kImageWidth]);
