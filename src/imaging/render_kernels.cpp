@@ -20,7 +20,9 @@
 
 #include <cstring>
 
-RenderKernelState g_renderKernels;
+static int DefaultRenderKernels();
+// Programs that never reset the renderer draw with the best level too.
+RenderKernelState g_renderKernels = {DefaultRenderKernels()};
 
 #define ORVALE_BODY static inline __attribute__((always_inline))
 #define ORVALE_AVX2 __attribute__((target("avx2")))
@@ -251,13 +253,15 @@ int SelectRenderKernels(int level) {
 
 int RenderKernelsInUse() { return g_renderKernels.level; }
 
-void ResetRenderKernels() {
+static int DefaultRenderKernels() {
 #if defined(__SANITIZE_THREAD__)
-  g_renderKernels.level = kKernelsBaseline;
+  return kKernelsBaseline;
 #else
-  g_renderKernels.level = BestRenderKernels();
+  return BestRenderKernels();
 #endif
 }
+
+void ResetRenderKernels() { g_renderKernels.level = DefaultRenderKernels(); }
 
 void ConvertBeamRow(uint8_t* slot, const float* beam, int m, int foldPairs) {
   Current().convert(slot, beam, m, foldPairs);
