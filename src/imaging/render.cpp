@@ -44,6 +44,7 @@ void ResetRender() {
   std::memset(g_render.SubBeamLines, 0, sizeof g_render.SubBeamLines);
   std::memset(g_render.SubBeamLinesTail, 0, sizeof g_render.SubBeamLinesTail);
   std::memset(g_render.PartEdgeSlots, 0, sizeof g_render.PartEdgeSlots);
+  std::memset(g_render.SlotColumns, 0, sizeof g_render.SlotColumns);
   for (int c = 0; c < kImageWidth; ++c) g_render.PointRowOfColumn[c] = -1;
   g_render.pointColumns = 0;
   g_render.decay = 0.5f;
@@ -111,8 +112,41 @@ struct SubBeamJob {
   uint16_t weights[kMaxSubBeamsPerBeam * 3];
 };
 
+// The direct walk's share of a split: whole blocks of 16 slot rows (row j
+// is slot j - 1, borders included), converted and then turned on their side,
+// so each part writes its own rows of the slots and its own 16-byte columns
+// of SlotColumns. The walk reads rows 0 .. N + 2.
+static void SlotColumnsPart(const SubBeamJob& job, int part, int parts) {
+  const int n = job.beams;
+  const int blocks = (n + 3 + 15) / 16;
+  int block0, block1;
+  plat::SplitRange(blocks, part, parts, &block0, &block1);
+  if (job.convert) {
+    const int j0 = 16 * block0, j1 = 16 * block1 < n + 2 ? 16 * block1 : n + 2;
+    for (int j = j0; j < j1; ++j) {
+      const int slot = j - 1;
+      if (slot < 0 || slot >= n) {
+        std::memset(BeamSlot(slot), 0, kScreenSamples);
+        continue;
+      }
+      // The next beam's floats are on their way while this one converts.
+      if (slot + 1 < n && j + 1 < j1) {
+        const char* next = reinterpret_cast<const char*>(g_beamImage[n - 2 - slot]);
+        const int bytes = (job.foldPairs ? 2 : 1) * job.m * static_cast<int>(sizeof(float));
+        for (int o = 0; o < bytes; o += 64) __builtin_prefetch(next + o);
+      }
+      ConvertSlot(BeamSlot(slot), slot, n, job.m, job.foldPairs);
+    }
+  }
+  TransposeSlotBlocks(g_scan.BeamSampleBuffer, block0, block1, g_render.SlotColumns);
+}
+
 static void SubBeamPart(void* context, int part, int parts) {
   const SubBeamJob& job = *static_cast<const SubBeamJob*>(context);
+  if (!job.lines) {
+    SlotColumnsPart(job, part, parts);
+    return;
+  }
   const int n = job.beams, t = job.t;
   int b0, b1;
   plat::SplitRange(n, part, parts, &b0, &b1);
@@ -121,18 +155,6 @@ static void SubBeamPart(void* context, int part, int parts) {
   if (job.convert && part == 0) std::memset(BeamSlot(-1), 0, kScreenSamples);
   if (job.convert && part == parts - 1) std::memset(BeamSlot(n), 0, kScreenSamples);
   if (b0 >= b1) return;
-  if (!job.lines) {
-    if (job.convert)
-      for (int slot = b0; slot < b1; ++slot) {
-        if (slot + 1 < b1) {
-          const char* next = reinterpret_cast<const char*>(g_beamImage[n - 2 - slot]);
-          const int bytes = (job.foldPairs ? 2 : 1) * job.m * static_cast<int>(sizeof(float));
-          for (int o = 0; o < bytes; o += 64) __builtin_prefetch(next + o);
-        }
-        ConvertSlot(BeamSlot(slot), slot, n, job.m, job.foldPairs);
-      }
-    return;
-  }
   uint8_t* leftEdge = g_render.PartEdgeSlots[part][0];
   uint8_t* rightEdge = g_render.PartEdgeSlots[part][1];
   auto slotOf = [&](int slot) -> const uint8_t* {
@@ -195,8 +217,8 @@ static void WalkPart(void*, int part, int parts) {
     }
   }
   if (HasDirectWalk())
-    WalkDirectRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walkDirect + first, &g_scan.BeamSampleBuffer[0][0],
-                   s_directWeights, g_scan.ImageBuffer, g_scan.CleanImageBuffer);
+    WalkDirectRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walkDirect + first, g_render.SlotColumns, s_directWeights,
+                   g_scan.ImageBuffer, g_scan.CleanImageBuffer);
   else
     WalkRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walk + first, &g_render.SubBeamLines[0][0], g_scan.ImageBuffer,
              g_scan.CleanImageBuffer);
@@ -487,7 +509,7 @@ static void DrawFromSubBeams() {
 }
 
 void DrawScanConverted(int /*window*/) {
-  InterpolateSubBeams();
+  PrepareSubBeams(0, 0, !HasDirectWalk());
   DrawFromSubBeams();
 }
 

@@ -30,6 +30,10 @@ struct RenderState {
   // converted by that part itself so that no part reads a slot the other is
   // writing. Written per ping by part p's thread only.
   uint8_t PartEdgeSlots[kMaxSplitParts][2][kScreenSamples];
+  // BeamSampleBuffer on its side for the AVX-512 walk: byte j of row s is
+  // sample s of slot j - 1 (columns beyond slot N + 1 unused). Rebuilt every
+  // ping before that walk.
+  uint8_t SlotColumns[kScreenSamples][kSlotColumnStride];
   // Profile waterfall, top-down: trace rows, then the history scrolling down.
   uint8_t WaterfallPicture[kWaterfallHeight][kWaterfallWidth];
   // Row of the profile point drawn in each picture column (gaps filled), -1

@@ -175,20 +175,86 @@ ORVALE_AVX512 void WalkAvx512(const WalkRun* runs, int count, const uint32_t* w,
   }
 }
 
-// Each pixel interpolated from its three slots: three gathers at one index,
-// 500 bytes apart; the weights come from two 32-entry tables by the index's
-// top bits. The sums are those of the sub-beam lines, in 32-bit lanes.
-ORVALE_AVX512 void WalkDirectAvx512(const WalkRun* runs, int count, const uint32_t* w, const uint8_t* slots,
-                                    const DirectWeights& weights, uint8_t (*image)[kImageWidth],
-                                    uint8_t (*clean)[kImageWidth]) {
+// ------------------------------------------------------------ the direct walk
+
+// Slot rows to sample rows in blocks of 16 slots by 64 samples: the four
+// 128-bit lanes of each register hold four 16 x 16 byte squares, turned
+// over together by four rounds of interleaving.
+// The unmasked forms of some of these intrinsics start from an undefined
+// register, which GCC 12 reports as used uninitialised; all-lane masks say
+// the same thing without it.
+constexpr __mmask16 kAll16 = 0xFFFF;
+constexpr __mmask8 kAll8 = 0xFF, kAll4 = 0xF;
+
+template <int lane>
+ORVALE_AVX512 inline void StoreLane(uint8_t* dst, __m512i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm512_maskz_extracti32x4_epi32(kAll4, v, lane));
+}
+
+ORVALE_AVX512 void TransposeAvx512(const uint8_t (*slots)[kScreenSamples], int block0, int block1,
+                                   uint8_t (*columns)[kSlotColumnStride]) {
+  for (int block = block0; block < block1; ++block) {
+    const int j0 = 16 * block;
+    for (int s0 = 0; s0 < kScreenSamples; s0 += 64) {
+      const int length = kScreenSamples - s0 < 64 ? kScreenSamples - s0 : 64;
+      const __mmask64 m = length == 64 ? ~0ull : (1ull << length) - 1ull;
+      __m512i x[16], y[16], z[16], w[16];
+      for (int i = 0; i < 16; ++i)
+        x[i] = j0 + i < kBeamSlots ? _mm512_maskz_loadu_epi8(m, &slots[j0 + i][s0]) : _mm512_setzero_si512();
+      // y[i]: samples 0-7 of rows 2i, 2i + 1; y[8 + i]: samples 8-15.
+      for (int i = 0; i < 8; ++i) {
+        y[i] = _mm512_unpacklo_epi8(x[2 * i], x[2 * i + 1]);
+        y[8 + i] = _mm512_unpackhi_epi8(x[2 * i], x[2 * i + 1]);
+      }
+      // z[4g + q]: samples 4g .. 4g + 3 of rows 4q .. 4q + 3.
+      for (int h = 0; h < 2; ++h)
+        for (int q = 0; q < 4; ++q) {
+          z[8 * h + q] = _mm512_unpacklo_epi16(y[8 * h + 2 * q], y[8 * h + 2 * q + 1]);
+          z[8 * h + 4 + q] = _mm512_unpackhi_epi16(y[8 * h + 2 * q], y[8 * h + 2 * q + 1]);
+        }
+      // w[4g + 2h + e]: samples 4g + 2e, 4g + 2e + 1 of rows 8h .. 8h + 7.
+      for (int g = 0; g < 4; ++g)
+        for (int h = 0; h < 2; ++h) {
+          w[4 * g + 2 * h] = _mm512_maskz_unpacklo_epi32(kAll16, z[4 * g + 2 * h], z[4 * g + 2 * h + 1]);
+          w[4 * g + 2 * h + 1] = _mm512_maskz_unpackhi_epi32(kAll16, z[4 * g + 2 * h], z[4 * g + 2 * h + 1]);
+        }
+      // Sample c of lane L: all 16 rows, stored at sample s0 + 16 L + c.
+      for (int g = 0; g < 4; ++g)
+        for (int e = 0; e < 2; ++e)
+          for (int odd = 0; odd < 2; ++odd) {
+            const __m512i v = odd ? _mm512_maskz_unpackhi_epi64(kAll8, w[4 * g + e], w[4 * g + 2 + e])
+                                  : _mm512_maskz_unpacklo_epi64(kAll8, w[4 * g + e], w[4 * g + 2 + e]);
+            const int c = 4 * g + 2 * e + odd;
+            if (c < length) StoreLane<0>(&columns[s0 + c][j0], v);
+            if (16 + c < length) StoreLane<1>(&columns[s0 + 16 + c][j0], v);
+            if (32 + c < length) StoreLane<2>(&columns[s0 + 32 + c][j0], v);
+            if (48 + c < length) StoreLane<3>(&columns[s0 + 48 + c][j0], v);
+          }
+    }
+  }
+}
+
+void TransposeBaseline(const uint8_t (*slots)[kScreenSamples], int block0, int block1,
+                       uint8_t (*columns)[kSlotColumnStride]) {
+  for (int j = 16 * block0; j < 16 * block1; ++j)
+    for (int s = 0; s < kScreenSamples; ++s) columns[s][j] = j < kBeamSlots ? slots[j][s] : 0;
+}
+
+// Each pixel from one 4-byte gather of slots b - 1 .. b + 2 at its sample:
+// the outer two bytes and the middle one are weighted in 16-bit pairs
+// (multiply-add into 32-bit sums, all positive and below 65536), which are
+// the sums of the sub-beam lines. The weights come from two 32-entry tables
+// by the index's top bits.
+ORVALE_AVX512 void WalkDirectAvx512(const WalkRun* runs, int count, const uint32_t* w,
+                                    const uint8_t (*columns)[kSlotColumnStride], const DirectWeights& weights,
+                                    uint8_t (*image)[kImageWidth], uint8_t (*clean)[kImageWidth]) {
   const __m128i marker = _mm_set1_epi8(static_cast<char>(kOverlayMarker));
   const __m512i outer0 = _mm512_loadu_si512(weights.outer), outer1 = _mm512_loadu_si512(weights.outer + 16);
   const __m512i centre0 = _mm512_loadu_si512(weights.centre), centre1 = _mm512_loadu_si512(weights.centre + 16);
   const __m512i indexMask = _mm512_set1_epi32(static_cast<int>(kWalkIndexMask));
-  const __m512i low = _mm512_set1_epi32(0xFF);
+  const __m512i evenBytes = _mm512_set1_epi32(0x00FF00FF);
   const __m512i top = _mm512_set1_epi32(kMaxEchoIndex);
-  const uint8_t* before = slots - kScreenSamples;
-  const uint8_t* after = slots + kScreenSamples;
+  const uint8_t* base = &columns[0][0];
   for (int i = 0; i < count; ++i) {
     const WalkRun& run = runs[i];
     const int n = run.count;
@@ -198,14 +264,12 @@ ORVALE_AVX512 void WalkDirectAvx512(const WalkRun* runs, int count, const uint32
     const __m512i x = _mm512_maskz_loadu_epi32(m, w);
     const __m512i idx = _mm512_and_si512(x, indexMask);
     const __m512i wi = _mm512_maskz_srli_epi32(m, x, kWalkWeightShift);
-    const __m512i a = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), m, idx, before, 1);
-    const __m512i b = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), m, idx, slots, 1);
-    const __m512i c = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), m, idx, after, 1);
-    const __m512i ac = _mm512_or_si512(_mm512_and_si512(a, low), _mm512_maskz_slli_epi32(m, _mm512_and_si512(c, low), 16));
-    const __m512i bc = _mm512_and_si512(b, low);
+    const __m512i d = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), m, idx, base, 1);
+    const __m512i outer = _mm512_and_si512(d, evenBytes);
+    const __m512i middle = _mm512_and_si512(_mm512_maskz_srli_epi32(m, d, 8), evenBytes);
     const __m512i wo = _mm512_permutex2var_epi32(outer0, wi, outer1);
     const __m512i wc = _mm512_permutex2var_epi32(centre0, wi, centre1);
-    const __m512i sum = _mm512_add_epi32(_mm512_madd_epi16(ac, wo), _mm512_madd_epi16(bc, wc));
+    const __m512i sum = _mm512_add_epi32(_mm512_madd_epi16(outer, wo), _mm512_madd_epi16(middle, wc));
     const __m512i value = _mm512_maskz_min_epu32(m, _mm512_maskz_srli_epi32(m, sum, 8), top);
     const __m128i v = _mm512_maskz_cvtepi32_epi8(m, value);
     _mm_mask_storeu_epi8(cl, m, v);
@@ -279,7 +343,13 @@ void WalkRuns(const WalkRun* runs, int count, const uint32_t* walk, const uint8_
 
 int HasDirectWalk() { return g_renderKernels.level == kKernelsAvx512; }
 
-void WalkDirectRuns(const WalkRun* runs, int count, const uint32_t* walk, const uint8_t* slots,
+void TransposeSlotBlocks(const uint8_t (*slots)[kScreenSamples], int block0, int block1,
+                         uint8_t (*columns)[kSlotColumnStride]) {
+  if (g_renderKernels.level == kKernelsAvx512) TransposeAvx512(slots, block0, block1, columns);
+  else TransposeBaseline(slots, block0, block1, columns);
+}
+
+void WalkDirectRuns(const WalkRun* runs, int count, const uint32_t* walk, const uint8_t (*columns)[kSlotColumnStride],
                     const DirectWeights& w, uint8_t (*image)[kImageWidth], uint8_t (*clean)[kImageWidth]) {
-  WalkDirectAvx512(runs, count, walk, slots, w, image, clean);
+  WalkDirectAvx512(runs, count, walk, columns, w, image, clean);
 }

@@ -58,7 +58,18 @@ struct DirectWeights {
   uint32_t outer[32];
   uint32_t centre[32];
 };
-// Returns 0 when the level in force has no direct walk.
+
+// Whether the level in force walks directly from the slots (AVX-512); the
+// others walk the sub-beam lines.
 int HasDirectWalk();
-void WalkDirectRuns(const WalkRun* runs, int count, const uint32_t* walk, const uint8_t* slots,
+
+// Rows [16 * block0, 16 * block1) of the slots (row j is slot j - 1; rows
+// past kBeamSlots read as 0) into the same columns of every sample row of
+// `columns`.
+void TransposeSlotBlocks(const uint8_t (*slots)[kScreenSamples], int block0, int block1,
+                         uint8_t (*columns)[kSlotColumnStride]);
+
+// Draws `count` runs of the direct walk (indexes from `walk`), each pixel
+// interpolated from the three slots its index reads in `columns`.
+void WalkDirectRuns(const WalkRun* runs, int count, const uint32_t* walk, const uint8_t (*columns)[kSlotColumnStride],
                     const DirectWeights& w, uint8_t (*image)[kImageWidth], uint8_t (*clean)[kImageWidth]);

@@ -374,14 +374,14 @@ static void BuildBeamTest(int window) {
 // almost every pixel.
 static uint32_t LineIndex(int k, int s) { return static_cast<uint32_t>((k + 1) * kScreenSamples + s); }
 static uint32_t SlotIndex(int k, int s, int t) {
-  return static_cast<uint32_t>((k / t + 1) * kScreenSamples + s) | static_cast<uint32_t>(k % t) << kWalkWeightShift;
+  return static_cast<uint32_t>(s * kSlotColumnStride + k / t) | static_cast<uint32_t>(k % t) << kWalkWeightShift;
 }
 
 void BuildWalkOrder() {
   int n = 0, runs = 0;
   const int count = g_scan.SubBeamCount;
   const int t = g_scan.SubBeamsPerBeam > 0 ? g_scan.SubBeamsPerBeam : 1;
-  const uint32_t noSlot = static_cast<uint32_t>(kScreenSamples) | kWalkNoWeights << kWalkWeightShift;
+  const uint32_t noSlot = kWalkNoWeights << kWalkWeightShift;
   for (int strip = 0; strip < kImageWidth; strip += kWalkStrip) {
     const int stripEnd = strip + kWalkStrip < kImageWidth ? strip + kWalkStrip : kImageWidth;
     for (int r = kImageHeight - 2; r >= 0; --r) {

@@ -59,10 +59,14 @@ constexpr int kWalkStrip = 64;
 constexpr int kWalkRunMax = 16;
 constexpr int kMaxWalkRuns = kImageHeight * (kImageWidth / kWalkRunMax + 2);
 // The same pixels for a walk that interpolates each pixel from the beam
-// slots itself (walkDirect): bits 0..19 the index (b + 1) * 500 + s of sample
-// s of the sub-beam's beam slot b in BeamSampleBuffer, bits 24..28 the
-// sub-beam's place k mod t in its beam, which picks its weights;
-// kWalkNoWeights (weights 0) for a pixel no sub-beam reached.
+// slots itself (walkDirect), which reads the slots turned on their side:
+// sample s of every slot side by side, slot -1 first (the renderer's
+// SlotColumns, kSlotColumnStride bytes a sample), so that one 4-byte read at
+// s * kSlotColumnStride + b brings slots b - 1, b and b + 1. Bits 0..19 hold
+// that index, bits 24..28 the sub-beam's place k mod t in its beam, which
+// picks its weights; kWalkNoWeights (weights 0) marks a pixel no sub-beam
+// reached.
+constexpr int kSlotColumnStride = 544;  // kBeamSlots rounded up to 16-byte blocks
 constexpr uint32_t kWalkNoWeights = 31;
 constexpr int kWalkWeightShift = 24;
 constexpr uint32_t kWalkIndexMask = (1u << 20) - 1;
@@ -101,7 +105,6 @@ struct ScanState {
   // The ping's beams as bytes: row 0 is border slot -1, row s + 1 is slot s.
   // Filled per ping by the renderer; rows for beam-test come from the decoder.
   uint8_t BeamSampleBuffer[kBeamSlots][kScreenSamples];
-  uint8_t BeamSampleTail[4];  // the walk's gathers read 4 bytes from the last sample
   // Set by BuildDisplayMode, read per ping.
   PixelEntry PixelMap[kImageHeight][kImageWidth];
   int16_t SpanLeft[kImageHeight];   // row r is drawn for SpanLeft <= c < SpanRight
