@@ -129,12 +129,6 @@ static void SlotColumnsPart(const SubBeamJob& job, int part, int parts) {
         std::memset(BeamSlot(slot), 0, kScreenSamples);
         continue;
       }
-      // The next beam's floats are on their way while this one converts.
-      if (slot + 1 < n && j + 1 < j1) {
-        const char* next = reinterpret_cast<const char*>(g_beamImage[n - 2 - slot]);
-        const int bytes = (job.foldPairs ? 2 : 1) * job.m * static_cast<int>(sizeof(float));
-        for (int o = 0; o < bytes; o += 64) __builtin_prefetch(next + o);
-      }
       ConvertSlot(BeamSlot(slot), slot, n, job.m, job.foldPairs);
     }
   }
