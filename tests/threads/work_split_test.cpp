@@ -57,18 +57,19 @@ TEST_F(WorkSplit, EveryCellWrittenOnceWithAndWithoutHelper) {
   }
 }
 
-void Nested(void* ctx, int, int) {
+void Nested(void* ctx, int part, int) {
   Fill* f = static_cast<Fill*>(ctx);
-  // From inside a part a split is one part on this thread.
-  Fill inner{f->cells, 1, 5};
+  // From inside a part a split is one part on this thread. Each part fills
+  // its own cell: the two parts run at the same time.
+  Fill inner{f->cells + part, 1, 5};
   plat::RunSplit(FillPart, &inner);
   f->calls.fetch_add(inner.partsSeen.load() == 1 ? 1 : 100);
 }
 
 TEST_F(WorkSplit, SplitInsideAPartRunsInline) {
   plat::StartWorkSplit(2);
-  int cell = 0;
-  Fill f{&cell, 1, 0};
+  int cells[2] = {0, 0};
+  Fill f{cells, 2, 0};
   plat::RunSplit(Nested, &f);
   EXPECT_EQ(f.calls.load(), plat::WorkSplitParts());
 }
