@@ -92,16 +92,19 @@ void FillBeamSamples(int foldPairs) {
 // ------------------------------------------------------------ sub-beam lines
 
 // Each displayed value is (wL A[b-1][s] + wC A[b][s] + wR A[b+1][s]) >> 8 for
-// the pixel's sub-beam; many pixels share a sub-beam sample near the apex and
-// none needs more than its own, so the sums are formed per sub-beam and
-// sample, t lines per beam, before the walk. A ping that brings new beams
+// the pixel's sub-beam. Without AVX-512 the sums are formed per sub-beam and
+// sample, t lines per beam, before the walk gathers one byte a pixel: many
+// pixels share a sub-beam sample near the apex. A ping that brings new beams
 // converts each slot just before the lines that read it, so the three slots
-// are still in the first-level cache; 480 beams of 500 floats would not stay
-// there between two passes.
+// are still in the first-level cache. With AVX-512 the walk forms each
+// pixel's sum itself from the slots turned on their side (SlotColumns): the
+// lines are 960 kB a ping of which the 262 000 pixels of a Sector picture
+// read a quarter, and writing and reading them cost more than the sums.
 //
-// Split in two, each part takes a contiguous share of the beams: it writes
-// its own slots and lines, and converts the slot either side of its share
-// into a private edge slot instead of reading the other part's.
+// Split in two, each part takes a contiguous share of the beams (of 16-slot
+// blocks for the direct walk) and writes only its own slots, lines and
+// columns; for the lines it converts the slot either side of its share into
+// a private edge slot instead of reading the other part's.
 struct SubBeamJob {
   int convert;    // the ping's beams become the slots; 0 draws from the slots as they are
   int foldPairs;
@@ -174,7 +177,10 @@ static DirectWeights s_directWeights;
 static void PrepareSubBeams(int convert, int foldPairs, int lines) {
   SubBeamJob& job = s_subBeamJob;
   const int t = g_scan.SubBeamsPerBeam;
-  if (t <= 0 || t > kMaxSubBeamsPerBeam) return;
+  if (t <= 0 || t > kMaxSubBeamsPerBeam) {
+    if (convert) FillBeamSamples(foldPairs);
+    return;
+  }
   job.convert = convert;
   job.foldPairs = foldPairs;
   job.m = DisplayedSamples(foldPairs);

@@ -23,7 +23,9 @@ struct RenderState {
   uint8_t PersistencePicture[kImageHeight][kImageWidth];
   // Each sub-beam's samples interpolated from its beam and the two beside it,
   // limited to 118: line k + 1 for sub-beam k; line 0 stays empty. Rebuilt
-  // every ping before the walk.
+  // every ping before the walk by the kernel levels below AVX-512 (whose
+  // walk interpolates from SlotColumns instead); each part of a split writes
+  // the lines of its own beams.
   uint8_t SubBeamLines[kMaxSubBeamLines][kScreenSamples];
   uint8_t SubBeamLinesTail[4];   // the walk's gathers read 4 bytes from the last sample
   // The beam slots just outside one part's share of a split (left, right),
