@@ -33,6 +33,20 @@ struct SplitState {
   std::atomic<void*> ctx{nullptr};
   std::atomic<int> running{0};              // 1 while the helper thread exists
   std::atomic<int> stop{0};
+
+  // A program that ends without stopping the helper (the console closes
+  // at once on an unusable command-line file) destroys this at exit; the
+  // condition variable must not go while the helper still waits on it, or
+  // the destruction waits for ever.
+  ~SplitState() {
+    if (!helper.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(sleepMutex);
+      stop.store(1, std::memory_order_release);
+    }
+    wake.notify_one();
+    helper.join();
+  }
 };
 
 // Set while this thread is inside a split: a split asked for from within a

@@ -3,7 +3,10 @@
 // inline, and starting and stopping between splits leaves nothing behind.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -89,6 +92,19 @@ TEST_F(WorkSplit, RestartsBetweenSplitsAndAfterIdleSleep) {
   }
   const int runs = 20 + 4;
   for (int i = 0; i < 64; ++i) ASSERT_EQ(cells[i], runs * (1 + i)) << "cell " << i;
+}
+
+// A program may exit with the helper still running; the exit must not wait
+// for ever on it (the alarm ends a child that hangs).
+TEST(WorkSplitExit, ExitWithTheHelperRunningEndsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        alarm(20);
+        plat::StartWorkSplit(2);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(WorkSplitRange, PartsCoverTheRangeWithoutOverlap) {
