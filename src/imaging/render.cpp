@@ -12,6 +12,7 @@
 // [persistence] [profile points] [waterfall] [signal level] [entry]
 #include "imaging/render.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -101,10 +102,15 @@ void FillBeamSamples(int foldPairs) {
 // lines are 960 kB a ping of which the 262 000 pixels of a Sector picture
 // read a quarter, and writing and reading them cost more than the sums.
 //
-// Split in two, each part takes a contiguous share of the beams (of 16-slot
-// blocks for the direct walk) and writes only its own slots, lines and
-// columns; for the lines it converts the slot either side of its share into
-// a private edge slot instead of reading the other part's.
+// Split in two, the parts take pieces in turn from a shared counter (a
+// block of 16 slots for the direct walk, 16 beams for the lines) until none
+// is left, so a helper that gets less of its core than the caller does less
+// of the work instead of holding the ping up. Each piece writes only its own
+// slots, lines and columns; for the lines it converts the slot either side
+// of its beams into its part's own edge slots instead of reading another
+// piece's.
+constexpr int kLineChunkBeams = 16;
+
 struct SubBeamJob {
   int convert;    // the ping's beams become the slots; 0 draws from the slots as they are
   int foldPairs;
@@ -112,46 +118,35 @@ struct SubBeamJob {
   int beams;      // N
   int t;          // sub-beams per beam
   int lines;      // write the sub-beam lines; 0 when the walk interpolates each pixel itself
+  int chunks;     // pieces of this split
+  std::atomic<int> nextChunk{0};  // next piece to take; reset by the caller before the split
   uint16_t weights[kMaxSubBeamsPerBeam * 3];
 };
 
-// The direct walk's share of a split: whole blocks of 16 slot rows (row j
-// is slot j - 1, borders included), converted and then turned on their side,
-// so each part writes its own rows of the slots and its own 16-byte columns
-// of SlotColumns. The walk reads rows 0 .. N + 2.
-static void SlotColumnsPart(const SubBeamJob& job, int part, int parts) {
+// One block of 16 slot rows for the direct walk (row j is slot j - 1,
+// borders included), converted and then turned on its side. The walk reads
+// rows 0 .. N + 2.
+static void SlotColumnsChunk(const SubBeamJob& job, int block) {
   const int n = job.beams;
-  const int blocks = (n + 3 + 15) / 16;
-  int block0, block1;
-  plat::SplitRange(blocks, part, parts, &block0, &block1);
   if (job.convert) {
-    const int j0 = 16 * block0, j1 = 16 * block1 < n + 2 ? 16 * block1 : n + 2;
+    const int j0 = 16 * block, j1 = 16 * (block + 1) < n + 2 ? 16 * (block + 1) : n + 2;
     for (int j = j0; j < j1; ++j) {
       const int slot = j - 1;
-      if (slot < 0 || slot >= n) {
-        std::memset(BeamSlot(slot), 0, kScreenSamples);
-        continue;
-      }
-      ConvertSlot(BeamSlot(slot), slot, n, job.m, job.foldPairs);
+      if (slot < 0 || slot >= n) std::memset(BeamSlot(slot), 0, kScreenSamples);
+      else ConvertSlot(BeamSlot(slot), slot, n, job.m, job.foldPairs);
     }
   }
-  TransposeSlotBlocks(g_scan.BeamSampleBuffer, block0, block1, g_render.SlotColumns);
+  TransposeSlotBlocks(g_scan.BeamSampleBuffer, block, block + 1, g_render.SlotColumns);
 }
 
-static void SubBeamPart(void* context, int part, int parts) {
-  const SubBeamJob& job = *static_cast<const SubBeamJob*>(context);
-  if (!job.lines) {
-    SlotColumnsPart(job, part, parts);
-    return;
-  }
+// The sub-beam lines of beams [16 c, 16 c + 16).
+static void LinesChunk(const SubBeamJob& job, int part, int chunk) {
   const int n = job.beams, t = job.t;
-  int b0, b1;
-  plat::SplitRange(n, part, parts, &b0, &b1);
-  // Each border slot is cleared by one part and read by none while the
-  // split runs: the parts beside it read an empty slot of their own.
-  if (job.convert && part == 0) std::memset(BeamSlot(-1), 0, kScreenSamples);
-  if (job.convert && part == parts - 1) std::memset(BeamSlot(n), 0, kScreenSamples);
-  if (b0 >= b1) return;
+  const int b0 = chunk * kLineChunkBeams, b1 = b0 + kLineChunkBeams < n ? b0 + kLineChunkBeams : n;
+  // Each border slot is cleared by one piece and read by none while the
+  // split runs: the pieces beside it read an empty slot instead.
+  if (job.convert && chunk == 0) std::memset(BeamSlot(-1), 0, kScreenSamples);
+  if (job.convert && chunk == job.chunks - 1) std::memset(BeamSlot(n), 0, kScreenSamples);
   uint8_t* leftEdge = g_render.PartEdgeSlots[part][0];
   uint8_t* rightEdge = g_render.PartEdgeSlots[part][1];
   auto slotOf = [&](int slot) -> const uint8_t* {
@@ -168,6 +163,16 @@ static void SubBeamPart(void* context, int part, int parts) {
     InterpolateBeamLines(g_render.SubBeamLines[b * t + 1], t, left, centre, right, job.weights);
     left = centre;
     centre = right;
+  }
+}
+
+static void SubBeamPart(void* context, int part, int /*parts*/) {
+  SubBeamJob& job = *static_cast<SubBeamJob*>(context);
+  for (;;) {
+    const int chunk = job.nextChunk.fetch_add(1, std::memory_order_relaxed);
+    if (chunk >= job.chunks) return;
+    if (job.lines) LinesChunk(job, part, chunk);
+    else SlotColumnsChunk(job, chunk);
   }
 }
 
@@ -197,6 +202,8 @@ static void PrepareSubBeams(int convert, int foldPairs, int lines) {
     s_directWeights.outer[i] = i < t ? job.weights[3 * i] | static_cast<uint32_t>(job.weights[3 * i + 2]) << 16 : 0;
     s_directWeights.centre[i] = i < t ? job.weights[3 * i + 1] : 0;
   }
+  job.chunks = lines ? (job.beams + kLineChunkBeams - 1) / kLineChunkBeams : (job.beams + 3 + 15) / 16;
+  job.nextChunk.store(0, std::memory_order_relaxed);
   plat::RunSplit(SubBeamPart, &job);
 }
 
@@ -204,27 +211,29 @@ void InterpolateSubBeams() { PrepareSubBeams(0, 0, 1); }
 
 // ------------------------------------------------------------ scan-converted walk
 
-// The runs fall into two halves of about equal pixel counts (left and right
-// strips of the picture); runs never share a pixel, so the halves write
-// disjoint bytes.
-static void WalkPart(void*, int part, int parts) {
-  int r0 = 0, r1 = g_scan.walkRunCount, first = 0;
-  if (parts == 2) {
-    if (part == 0) r1 = g_scan.walkHalfRun;
-    else {
-      r0 = g_scan.walkHalfRun;
-      first = g_scan.walkHalfIndex;
-    }
+// The runs fall into kWalkChunks pieces of about equal pixel counts, taken
+// in turn by the threads of a split; runs never share a pixel, so the
+// pieces write disjoint bytes.
+static std::atomic<int> s_nextWalkChunk{0};  // reset by the caller before each walk
+
+static void WalkPart(void*, int, int) {
+  for (;;) {
+    const int c = s_nextWalkChunk.fetch_add(1, std::memory_order_relaxed);
+    if (c >= kWalkChunks) return;
+    const int r0 = g_scan.walkChunkRun[c], r1 = g_scan.walkChunkRun[c + 1], first = g_scan.walkChunkIndex[c];
+    if (HasDirectWalk())
+      WalkDirectRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walkDirect + first, g_render.SlotColumns,
+                     s_directWeights, g_scan.ImageBuffer, g_scan.CleanImageBuffer);
+    else
+      WalkRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walk + first, &g_render.SubBeamLines[0][0], g_scan.ImageBuffer,
+               g_scan.CleanImageBuffer);
   }
-  if (HasDirectWalk())
-    WalkDirectRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walkDirect + first, g_render.SlotColumns, s_directWeights,
-                   g_scan.ImageBuffer, g_scan.CleanImageBuffer);
-  else
-    WalkRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walk + first, &g_render.SubBeamLines[0][0], g_scan.ImageBuffer,
-             g_scan.CleanImageBuffer);
 }
 
-static void WalkMap() { plat::RunSplit(WalkPart, nullptr); }
+static void WalkMap() {
+  s_nextWalkChunk.store(0, std::memory_order_relaxed);
+  plat::RunSplit(WalkPart, nullptr);
+}
 
 // ------------------------------------------------------------ persistence
 

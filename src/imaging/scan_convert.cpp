@@ -130,8 +130,7 @@ void ResetScanConvert() {
   std::memset(g_scan.SpanRight, 0, sizeof g_scan.SpanRight);
   g_scan.walkCount = 0;
   g_scan.walkRunCount = 0;
-  g_scan.walkHalfRun = 0;
-  g_scan.walkHalfIndex = 0;
+  for (int c = 0; c <= kWalkChunks; ++c) g_scan.walkChunkRun[c] = g_scan.walkChunkIndex[c] = 0;
   std::memset(g_marks, 0, sizeof g_marks);
   g_scan.SubBeamsPerBeam = 0;
   g_scan.SubBeamCount = 0;
@@ -409,11 +408,16 @@ void BuildWalkOrder() {
   }
   g_scan.walkCount = n;
   g_scan.walkRunCount = runs;
-  // Runs are at most kWalkRunMax pixels, so the halves differ by a few.
-  int half = 0, index = 0;
-  while (half < runs && 2 * index < n) index += g_scan.walkRuns[half++].count;
-  g_scan.walkHalfRun = half;
-  g_scan.walkHalfIndex = index;
+  // Runs are at most kWalkRunMax pixels, so the chunks differ by a few.
+  int run = 0, index = 0;
+  for (int c = 0; c < kWalkChunks; ++c) {
+    while (run < runs && static_cast<long long>(kWalkChunks) * index < static_cast<long long>(c) * n)
+      index += g_scan.walkRuns[run++].count;
+    g_scan.walkChunkRun[c] = run;
+    g_scan.walkChunkIndex[c] = index;
+  }
+  g_scan.walkChunkRun[kWalkChunks] = runs;
+  g_scan.walkChunkIndex[kWalkChunks] = n;
 }
 
 // ------------------------------------------------------------ build driver and progress

@@ -59,6 +59,7 @@ constexpr int kMaxSubBeamLines = kMaxSubBeamsPerBeam * kMaxBeams + 1;
 constexpr int kWalkStrip = 64;
 constexpr int kWalkRunMax = 16;
 constexpr int kMaxWalkRuns = kImageHeight * (kImageWidth / kWalkRunMax + 2);
+constexpr int kWalkChunks = 8;
 // The same pixels for a walk that interpolates each pixel from the beam
 // slots itself (walkDirect), which reads the slots turned on their side:
 // sample s of every slot side by side, slot -1 first (the renderer's
@@ -115,10 +116,11 @@ struct ScanState {
   WalkRun walkRuns[kMaxWalkRuns];
   int walkCount = 0;
   int walkRunCount = 0;
-  // Where a walk split in two parts of about equal pixel counts: the first
-  // run of the second part and its first index in `walk`. BuildWalkOrder.
-  int walkHalfRun = 0;
-  int walkHalfIndex = 0;
+  // The walk cut into kWalkChunks pieces of about equal pixel counts, which
+  // the threads of a split take in turn: chunk c is runs walkChunkRun[c] ..
+  // walkChunkRun[c + 1] - 1, from index walkChunkIndex[c]. BuildWalkOrder.
+  int walkChunkRun[kWalkChunks + 1] = {};
+  int walkChunkIndex[kWalkChunks + 1] = {};
   uint8_t WeightTable[kWeightTriples][3];  // BuildWeightTable, once
   int SubBeamsPerBeam = 0;          // t, set by a Sector/Profile/Perspective build
   int SubBeamCount = 0;             // C = t * N

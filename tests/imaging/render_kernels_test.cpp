@@ -149,15 +149,21 @@ TEST_F(RenderKernels, LevelsAboveTheProcessorFallBackToTheBestItHas) {
   EXPECT_EQ(kKernelsBaseline, SelectRenderKernels(-1));
 }
 
-TEST_F(RenderKernels, WalkHalvesCoverEveryRunOnce) {
+TEST_F(RenderKernels, WalkChunksCoverEveryRunOnce) {
   for (const DrawCase& c : kCases) {
     SCOPED_TRACE(c.legend);
     Build(c.mode, c.beams, c.sectorDeg, c.stepSize);
-    int before = 0;
-    for (int i = 0; i < g_scan.walkHalfRun; ++i) before += g_scan.walkRuns[i].count;
-    EXPECT_EQ(before, g_scan.walkHalfIndex);
-    // About half the pixels each, give or take one run.
-    EXPECT_LE(std::abs(2 * g_scan.walkHalfIndex - g_scan.walkCount), 2 * kWalkRunMax);
+    EXPECT_EQ(0, g_scan.walkChunkRun[0]);
+    EXPECT_EQ(g_scan.walkRunCount, g_scan.walkChunkRun[kWalkChunks]);
+    EXPECT_EQ(g_scan.walkCount, g_scan.walkChunkIndex[kWalkChunks]);
+    for (int k = 0; k < kWalkChunks; ++k) {
+      SCOPED_TRACE(k);
+      int pixels = 0;
+      for (int i = g_scan.walkChunkRun[k]; i < g_scan.walkChunkRun[k + 1]; ++i) pixels += g_scan.walkRuns[i].count;
+      EXPECT_EQ(g_scan.walkChunkIndex[k] + pixels, g_scan.walkChunkIndex[k + 1]);
+      // About an equal share of the pixels each, give or take a run.
+      EXPECT_LE(std::abs(kWalkChunks * pixels - g_scan.walkCount), 2 * kWalkChunks * kWalkRunMax);
+    }
     for (int i = 0; i < g_scan.walkRunCount; ++i) {
       ASSERT_GT(g_scan.walkRuns[i].count, 0);
       ASSERT_LE(g_scan.walkRuns[i].count, kWalkRunMax);
