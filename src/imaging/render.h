@@ -28,9 +28,10 @@ struct RenderState {
   // the lines of its own beams.
   uint8_t SubBeamLines[kMaxSubBeamLines][kScreenSamples];
   uint8_t SubBeamLinesTail[4];   // the walk's gathers read 4 bytes from the last sample
-  // The beam slots just outside one part's share of a split (left, right),
-  // converted by that part itself so that no part reads a slot the other is
-  // writing. Written per ping by part p's thread only.
+  // The beam slots just outside the beams of the piece of a split part p
+  // is drawing (left, right), converted by that part itself so that no
+  // piece reads a slot another is writing. Written per ping by part p's
+  // thread only.
   uint8_t PartEdgeSlots[kMaxSplitParts][2][kScreenSamples];
   // BeamSampleBuffer on its side for the AVX-512 walk: byte j of row s is
   // sample s of slot j - 1 (columns beyond slot N + 1 unused). Rebuilt every

@@ -75,8 +75,9 @@ class RenderSplitThreads : public ::testing::Test {
       EXPECT_EQ(1, RenderPing(plat::kWinMain));
     }
     plat::StopWorkSplit();
-    std::vector<uint8_t> out(&g_scan.CleanImageBuffer[0][0], &g_scan.CleanImageBuffer[0][0] + sizeof g_scan.CleanImageBuffer);
-    out.insert(out.end(), &g_scan.ImageBuffer[0][0], &g_scan.ImageBuffer[0][0] + sizeof g_scan.ImageBuffer);
+    std::vector<uint8_t> out(sizeof g_scan.CleanImageBuffer + sizeof g_scan.ImageBuffer);
+    std::memcpy(out.data(), g_scan.CleanImageBuffer, sizeof g_scan.CleanImageBuffer);
+    std::memcpy(out.data() + sizeof g_scan.CleanImageBuffer, g_scan.ImageBuffer, sizeof g_scan.ImageBuffer);
     return out;
   }
 };
