@@ -5,7 +5,9 @@
 // detection and the signal strip off) unless the name says otherwise.
 //
 // Names: BuildDisplayMode/<mode>, RenderPing/<mode>/<beams>,
-// RenderPing/Sector/480/Persistence (peak hold and decay on as well).
+// RenderPing/Sector/480/Persistence (peak hold and decay on as well),
+// RenderPing/<mode>/<beams>/Split (the drawing split with the ping's helper
+// thread, as the console runs it; the plain names draw on one thread).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -20,6 +22,7 @@
 #include "imaging/render.h"
 #include "imaging/scan_convert.h"
 #include "platform/recording.h"
+#include "platform/work_split.h"
 #include "processing/beamform.h"
 #include "settings/settings.h"
 
@@ -59,29 +62,35 @@ void BuildBench(benchmark::State& state, int mode) {
   for (auto _ : state) benchmark::DoNotOptimize(BuildMode(plat::kWinMain, mode));
 }
 
-void RenderBench(benchmark::State& state, int mode, int beams, int persistence) {
+void RenderBench(benchmark::State& state, int mode, int beams, int persistence, int split) {
   Prepare(mode, beams);
   if (persistence) {
     g_settings.Persistence = 3;
     g_ping.pingPeriodMs = 100;
   }
+  const int parts = split ? plat::StartWorkSplit(2) : 1;
   for (auto _ : state) {
     benchmark::DoNotOptimize(RenderPing(plat::kWinMain));
     benchmark::ClobberMemory();
   }
+  plat::StopWorkSplit();
+  state.counters["parts"] = parts;
 }
 
 void RegisterAll() {
   for (int mode = 0; mode < kModeCount; ++mode) {
     benchmark::RegisterBenchmark((std::string("BuildDisplayMode/") + kModeNames[mode]).c_str(), BuildBench, mode)
         ->Unit(benchmark::kMillisecond);
-    for (int beams : {480, 240, 120})
-      benchmark::RegisterBenchmark(
-          (std::string("RenderPing/") + kModeNames[mode] + "/" + std::to_string(beams)).c_str(), RenderBench, mode,
-          beams, 0)
-          ->Unit(benchmark::kMicrosecond);
+    for (int split : {0, 1})
+      for (int beams : {480, 240, 120})
+        benchmark::RegisterBenchmark((std::string("RenderPing/") + kModeNames[mode] + "/" + std::to_string(beams) +
+                                      (split ? "/Split" : ""))
+                                         .c_str(),
+                                     RenderBench, mode, beams, 0, split)
+            ->Unit(benchmark::kMicrosecond);
   }
-  benchmark::RegisterBenchmark("RenderPing/Sector/480/Persistence", RenderBench, static_cast<int>(kModeSector), 480, 1)
+  benchmark::RegisterBenchmark("RenderPing/Sector/480/Persistence", RenderBench, static_cast<int>(kModeSector), 480, 1,
+                               0)
       ->Unit(benchmark::kMicrosecond);
 }
 

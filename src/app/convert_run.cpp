@@ -67,6 +67,13 @@ int SummarisingProcessor() {
   return ok;
 }
 
+struct PicturesHidden {
+  PicturesHidden() { plat::SetPicturesShown(0); }
+  ~PicturesHidden() { plat::SetPicturesShown(1); }
+  PicturesHidden(const PicturesHidden&) = delete;
+  PicturesHidden& operator=(const PicturesHidden&) = delete;
+};
+
 void SetError(char* error, int errorSize, const char* text, const char* name) {
   if (error && errorSize > 0) std::snprintf(error, static_cast<size_t>(errorSize), text, name);
 }
@@ -95,6 +102,9 @@ int RunConversion(const ConvertOptions& options, ConvertSummary* summary, char* 
 
   plat::rec::Reset();
   plat::rec::Get().echoMessagesToStderr = 1;
+  // Nothing paints a conversion's pictures (the last one is kept for
+  // --save-picture); a caller that goes on to show pictures gets them back.
+  PicturesHidden hidden;
   ResetSwitchState();
   ResetPerPing();
   g_perPing.pauseOnReject = 0;

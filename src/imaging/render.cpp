@@ -8,15 +8,18 @@
 // rows of the drawn profile points. Nothing here allocates: the per-ping path
 // only walks fixed arrays.
 //
-// Index: [sample buffer] [scan-converted walk] [linear and beam test]
+// Index: [sample buffer] [sub-beam lines] [scan-converted walk] [linear and beam test]
 // [persistence] [profile points] [waterfall] [signal level] [entry]
 #include "imaging/render.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
 #include "head/return_data.h"
 #include "imaging/background.h"
+#include "imaging/render_kernels.h"
+#include "platform/work_split.h"
 #include "processing/beamform.h"
 #include "processing/profile_detect.h"
 #include "settings/settings.h"
@@ -38,7 +41,11 @@ void ClearPersistence() {
 
 void ResetRender() {
   ClearPersistence();
+  ResetRenderKernels();
   std::memset(g_render.SubBeamLines, 0, sizeof g_render.SubBeamLines);
+  std::memset(g_render.SubBeamLinesTail, 0, sizeof g_render.SubBeamLinesTail);
+  std::memset(g_render.PartEdgeSlots, 0, sizeof g_render.PartEdgeSlots);
+  std::memset(g_render.SlotColumns, 0, sizeof g_render.SlotColumns);
   for (int c = 0; c < kImageWidth; ++c) g_render.PointRowOfColumn[c] = -1;
   g_render.pointColumns = 0;
   g_render.decay = 0.5f;
@@ -49,16 +56,6 @@ void ResetRender() {
 
 // ------------------------------------------------------------ sample buffer
 
-// Amplitudes are on the display's 0..255 scale; anything that does not round
-// into it (overdriven beams, a NaN from a bad ping) shows as full scale.
-// Written without branches so the compiler turns the loops into vector code.
-static inline uint8_t ToByte(float a) {
-  float v = a + 0.5f;
-  v = (v > -1.0f && v < 256.0f) ? v : 255.0f;
-  v = v < 0.0f ? 0.0f : v;
-  return static_cast<uint8_t>(static_cast<int>(v));
-}
-
 static inline int DisplayedSamples(int foldPairs) {
   int m = foldPairs ? g_sampleCount / 2 : g_sampleCount;
   if (m > kScreenSamples) m = kScreenSamples;
@@ -66,92 +63,176 @@ static inline int DisplayedSamples(int foldPairs) {
   return m;
 }
 
+// Slot `slot` of an n-beam fan (beam n - 1 - slot) as bytes into `dst`. At
+// Half Range the nearer half of the range shows at twice the scale:
+// displayed samples 2s and 2s + 1 take sample s.
+static void ConvertSlot(uint8_t* dst, int slot, int n, int m, int foldPairs) {
+  const float* beam = g_beamImage[n - 1 - slot];
+  if (g_settings.HalfRange != 1) {
+    ConvertBeamRow(dst, beam, m, foldPairs);
+    return;
+  }
+  uint8_t full[kScreenSamples];
+  ConvertBeamRow(full, beam, m, foldPairs);
+  for (int s = 0; s < kScreenSamples; ++s) dst[s] = full[s / 2];
+}
+
+static const uint8_t kEmptySlot[kScreenSamples] = {};
+
 void FillBeamSamples(int foldPairs) {
   const int n = g_scan.geom.beams;
   const int m = DisplayedSamples(foldPairs);
-  for (int i = 0; i < n; ++i) {
-    uint8_t* dst = BeamSlot(n - 1 - i);
-    const float* a = g_beamImage[i];
-    if (foldPairs) {
-      for (int j = 0; j < m; ++j) {
-        const uint8_t u = ToByte(a[2 * j]), v = ToByte(a[2 * j + 1]);
-        dst[j] = u > v ? u : v;
-      }
-    } else {
-      for (int j = 0; j < m; ++j) dst[j] = ToByte(a[j]);
-    }
-    if (m < kScreenSamples) std::memset(dst + m, 0, kScreenSamples - m);
-  }
+  for (int slot = 0; slot < n; ++slot) ConvertSlot(BeamSlot(slot), slot, n, m, foldPairs);
   // The slots beside the fan are read by the edge interpolation. After a
   // change to fewer beams slot N still holds a beam of the old fan, so both
   // border slots are cleared rather than left as they were.
   std::memset(BeamSlot(-1), 0, kScreenSamples);
   std::memset(BeamSlot(n), 0, kScreenSamples);
-  if (g_settings.HalfRange == 1) {
-    // The nearer half of the range at twice the scale: displayed samples 2s
-    // and 2s + 1 take sample s. Descending so no source is overwritten first.
-    for (int slot = -1; slot <= n; ++slot) {
-      uint8_t* b = BeamSlot(slot);
-      for (int s = kScreenSamples / 2 - 1; s >= 0; --s) b[2 * s + 1] = b[2 * s] = b[s];
+}
+
+// ------------------------------------------------------------ sub-beam lines
+
+// Each displayed value is (wL A[b-1][s] + wC A[b][s] + wR A[b+1][s]) >> 8 for
+// the pixel's sub-beam. Without AVX-512 the sums are formed per sub-beam and
+// sample, t lines per beam, before the walk gathers one byte a pixel: many
+// pixels share a sub-beam sample near the apex. A ping that brings new beams
+// converts each slot just before the lines that read it, so the three slots
+// are still in the first-level cache. With AVX-512 the walk forms each
+// pixel's sum itself from the slots turned on their side (SlotColumns): the
+// lines are 960 kB a ping of which the 262 000 pixels of a Sector picture
+// read a quarter, and writing and reading them cost more than the sums.
+//
+// Split in two, the parts take pieces in turn from a shared counter (a
+// block of 16 slots for the direct walk, 16 beams for the lines) until none
+// is left, so a helper that gets less of its core than the caller does less
+// of the work instead of holding the ping up. Each piece writes only its own
+// slots, lines and columns; for the lines it converts the slot either side
+// of its beams into its part's own edge slots instead of reading another
+// piece's.
+constexpr int kLineChunkBeams = 16;
+
+struct SubBeamJob {
+  int convert;    // the ping's beams become the slots; 0 draws from the slots as they are
+  int foldPairs;
+  int m;          // displayed samples
+  int beams;      // N
+  int t;          // sub-beams per beam
+  int lines;      // write the sub-beam lines; 0 when the walk interpolates each pixel itself
+  int chunks;     // pieces of this split
+  std::atomic<int> nextChunk{0};  // next piece to take; reset by the caller before the split
+  uint16_t weights[kMaxSubBeamsPerBeam * 3];
+};
+
+// One block of 16 slot rows for the direct walk (row j is slot j - 1,
+// borders included), converted and then turned on its side. The walk reads
+// rows 0 .. N + 2.
+static void SlotColumnsChunk(const SubBeamJob& job, int block) {
+  const int n = job.beams;
+  if (job.convert) {
+    const int j0 = 16 * block, j1 = 16 * (block + 1) < n + 2 ? 16 * (block + 1) : n + 2;
+    for (int j = j0; j < j1; ++j) {
+      const int slot = j - 1;
+      if (slot < 0 || slot >= n) std::memset(BeamSlot(slot), 0, kScreenSamples);
+      else ConvertSlot(BeamSlot(slot), slot, n, job.m, job.foldPairs);
     }
+  }
+  TransposeSlotBlocks(g_scan.BeamSampleBuffer, block, block + 1, g_render.SlotColumns);
+}
+
+// The sub-beam lines of beams [16 c, 16 c + 16).
+static void LinesChunk(const SubBeamJob& job, int part, int chunk) {
+  const int n = job.beams, t = job.t;
+  const int b0 = chunk * kLineChunkBeams, b1 = b0 + kLineChunkBeams < n ? b0 + kLineChunkBeams : n;
+  // Each border slot is cleared by one piece and read by none while the
+  // split runs: the pieces beside it read an empty slot instead.
+  if (job.convert && chunk == 0) std::memset(BeamSlot(-1), 0, kScreenSamples);
+  if (job.convert && chunk == job.chunks - 1) std::memset(BeamSlot(n), 0, kScreenSamples);
+  uint8_t* leftEdge = g_render.PartEdgeSlots[part][0];
+  uint8_t* rightEdge = g_render.PartEdgeSlots[part][1];
+  auto slotOf = [&](int slot) -> const uint8_t* {
+    if (!job.convert) return BeamSlot(slot);
+    if (slot < 0 || slot >= n) return kEmptySlot;
+    uint8_t* dst = slot < b0 ? leftEdge : slot >= b1 ? rightEdge : BeamSlot(slot);
+    ConvertSlot(dst, slot, n, job.m, job.foldPairs);
+    return dst;
+  };
+  const uint8_t* left = slotOf(b0 - 1);
+  const uint8_t* centre = slotOf(b0);
+  for (int b = b0; b < b1; ++b) {
+    const uint8_t* right = slotOf(b + 1);
+    InterpolateBeamLines(g_render.SubBeamLines[b * t + 1], t, left, centre, right, job.weights);
+    left = centre;
+    centre = right;
   }
 }
 
+static void SubBeamPart(void* context, int part, int /*parts*/) {
+  SubBeamJob& job = *static_cast<SubBeamJob*>(context);
+  for (;;) {
+    const int chunk = job.nextChunk.fetch_add(1, std::memory_order_relaxed);
+    if (chunk >= job.chunks) return;
+    if (job.lines) LinesChunk(job, part, chunk);
+    else SlotColumnsChunk(job, chunk);
+  }
+}
+
+static SubBeamJob s_subBeamJob;
+static DirectWeights s_directWeights;
+
+static void PrepareSubBeams(int convert, int foldPairs, int lines) {
+  SubBeamJob& job = s_subBeamJob;
+  const int t = g_scan.SubBeamsPerBeam;
+  if (t <= 0 || t > kMaxSubBeamsPerBeam) {
+    if (convert) FillBeamSamples(foldPairs);
+    return;
+  }
+  job.convert = convert;
+  job.foldPairs = foldPairs;
+  job.m = DisplayedSamples(foldPairs);
+  job.t = t;
+  // Sub-beams count t per beam and stop where the lines do.
+  job.beams = g_scan.SubBeamCount / t;
+  if (job.beams * t > kMaxSubBeamLines - 1) job.beams = (kMaxSubBeamLines - 1) / t;
+  for (int i = 0; i < t; ++i) {
+    const uint8_t* w = SubBeamWeights(i, t);
+    for (int j = 0; j < 3; ++j) job.weights[3 * i + j] = w[j];
+  }
+  job.lines = lines;
+  for (int i = 0; i < 32; ++i) {
+    s_directWeights.outer[i] = i < t ? job.weights[3 * i] | static_cast<uint32_t>(job.weights[3 * i + 2]) << 16 : 0;
+    s_directWeights.centre[i] = i < t ? job.weights[3 * i + 1] : 0;
+  }
+  job.chunks = lines ? (job.beams + kLineChunkBeams - 1) / kLineChunkBeams : (job.beams + 3 + 15) / 16;
+  job.nextChunk.store(0, std::memory_order_relaxed);
+  plat::RunSplit(SubBeamPart, &job);
+}
+
+void InterpolateSubBeams() { PrepareSubBeams(0, 0, 1); }
+
 // ------------------------------------------------------------ scan-converted walk
 
-// Each displayed value is (wL A[b-1][s] + wC A[b][s] + wR A[b+1][s]) >> 8 for
-// the pixel's sub-beam; many pixels share a sub-beam sample near the apex and
-// none needs more than its own, so the sums are formed per sub-beam and sample.
-// Integer arithmetic only, so the AVX2 clone gives the same bytes as the
-// baseline; it doubles the lanes of this, the largest loop of a Sector ping.
-// The clone is picked by a resolver that runs while the program is being
-// loaded, before ThreadSanitizer's runtime exists, so that build keeps the
-// baseline only.
-#if defined(__SANITIZE_THREAD__)
-#define ORVALE_RENDER_CLONES
-#else
-#define ORVALE_RENDER_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-ORVALE_RENDER_CLONES void InterpolateSubBeams() {
-  const int count = g_scan.SubBeamCount;
-  const int t = g_scan.SubBeamsPerBeam;
-  if (t <= 0) return;
-  for (int k = 0; k < count && k < kMaxSubBeamLines - 1; ++k) {
-    const int b = k / t;
-    const uint8_t* w = SubBeamWeights(k, t);
-    // The weights sum to at most 255, so the sum fits 16 bits: 16-bit lanes
-    // do twice the work of 32-bit ones per vector instruction.
-    const uint16_t wl = w[0], wc = w[1], wr = w[2];
-    const uint8_t* a0 = BeamSlot(b - 1);
-    const uint8_t* a1 = BeamSlot(b);
-    const uint8_t* a2 = BeamSlot(b + 1);
-    uint8_t* line = g_render.SubBeamLines[k + 1];
-    for (int s = 0; s < kScreenSamples; ++s) {
-      const uint16_t sum = static_cast<uint16_t>(static_cast<uint16_t>(wl * a0[s]) + static_cast<uint16_t>(wc * a1[s]) +
-                                                 static_cast<uint16_t>(wr * a2[s]));
-      const uint16_t v = static_cast<uint16_t>(sum >> 8);
-      line[s] = static_cast<uint8_t>(v > kMaxEchoIndex ? kMaxEchoIndex : v);
-    }
+// The runs fall into kWalkChunks pieces of about equal pixel counts, taken
+// in turn by the threads of a split; runs never share a pixel, so the
+// pieces write disjoint bytes.
+static std::atomic<int> s_nextWalkChunk{0};  // reset by the caller before each walk
+
+static void WalkPart(void*, int, int) {
+  for (;;) {
+    const int c = s_nextWalkChunk.fetch_add(1, std::memory_order_relaxed);
+    if (c >= kWalkChunks) return;
+    const int r0 = g_scan.walkChunkRun[c], r1 = g_scan.walkChunkRun[c + 1], first = g_scan.walkChunkIndex[c];
+    if (HasDirectWalk())
+      WalkDirectRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walkDirect + first, g_render.SlotColumns,
+                     s_directWeights, g_scan.ImageBuffer, g_scan.CleanImageBuffer);
+    else
+      WalkRuns(g_scan.walkRuns + r0, r1 - r0, g_scan.walk + first, &g_render.SubBeamLines[0][0], g_scan.ImageBuffer,
+               g_scan.CleanImageBuffer);
   }
 }
 
 static void WalkMap() {
-  InterpolateSubBeams();
-  const uint8_t* lines = &g_render.SubBeamLines[0][0];
-  const uint32_t* w = g_scan.walk;
-  uint8_t v[kWalkStrip];
-  for (int i = 0; i < g_scan.walkRunCount; ++i) {
-    const WalkRun& run = g_scan.walkRuns[i];
-    const int n = run.count;
-    uint8_t* img = &g_scan.ImageBuffer[run.row][run.column];
-    uint8_t* clean = &g_scan.CleanImageBuffer[run.row][run.column];
-    // Gather first, then write the run in one go: the two stores and the
-    // overlay test become vector operations.
-    for (int c = 0; c < n; ++c) v[c] = lines[w[c]];
-    std::memcpy(clean, v, n);
-    for (int c = 0; c < n; ++c) img[c] = img[c] == kOverlayMarker ? kOverlayMarker : v[c];
-    w += n;
-  }
+  s_nextWalkChunk.store(0, std::memory_order_relaxed);
+  plat::RunSplit(WalkPart, nullptr);
 }
 
 // ------------------------------------------------------------ persistence
@@ -418,7 +499,8 @@ void DrawBeamTest(char letter) {
 
 // ------------------------------------------------------------ entry
 
-void DrawScanConverted(int /*window*/) {
+// The walk and what is drawn over it, once the sub-beam lines are ready.
+static void DrawFromSubBeams() {
   WalkMap();
   const int mode = g_scan.geom.mode;
   const int background = g_background.enabled && mode == kModeSector;
@@ -435,13 +517,18 @@ void DrawScanConverted(int /*window*/) {
   if (background) ApplyBackgroundRemoval(g_ping.pingPeriodMs);
 }
 
+void DrawScanConverted(int /*window*/) {
+  PrepareSubBeams(0, 0, !HasDirectWalk());
+  DrawFromSubBeams();
+}
+
 static char PingLetter() {
   const char t = static_cast<char>(g_pingRecord[1]);
   if (t == 'U' || t == 'V' || t == 'Y' || t == 'Z') return t;
   return g_sampleCount == 1000 ? 'V' : 'U';
 }
 
-int RenderPing(int window) {
+int RenderPing(int /*window*/) {
   if (TablesBusy.load()) return 0;
   const int mode = g_scan.geom.mode;
   if (mode < 0) return 0;
@@ -450,10 +537,15 @@ int RenderPing(int window) {
     DrawBeamTest(letter);
   } else {
     const int fold = letter == 'V';
-    if (!(g_settings.ProfilePointDetection == 1 && g_settings.ProfileDisplayType == 3))
-      FillBeamSamples(fold);
-    if (mode == kModeLinear) DrawLinear(fold);
-    else DrawScanConverted(window);
+    // Points alone on an empty picture: the slots keep the last beams drawn.
+    const int newBeams = !(g_settings.ProfilePointDetection == 1 && g_settings.ProfileDisplayType == 3);
+    if (mode == kModeLinear) {
+      if (newBeams) FillBeamSamples(fold);
+      DrawLinear(fold);
+    } else {
+      PrepareSubBeams(newBeams, fold, !HasDirectWalk());
+      DrawFromSubBeams();
+    }
   }
   if (g_settings.SignalLevel == 1) DrawSignalLevel(letter);
   ++g_render.pingsDrawn;

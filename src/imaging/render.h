@@ -13,6 +13,7 @@ constexpr int kWaterfallHeight = 518;
 constexpr int kWaterfallTraceRows = 120;     // rows 0..119: this ping's trace
 constexpr uint8_t kPointColour = 106;        // profile points
 constexpr uint8_t kMarkColour = 121;         // waterfall band lines
+constexpr int kMaxSplitParts = 2;            // parts a ping's drawing is split into
 
 struct RenderState {
   // Peak-hold picture of persistence and background removal: raised by each
@@ -22,8 +23,20 @@ struct RenderState {
   uint8_t PersistencePicture[kImageHeight][kImageWidth];
   // Each sub-beam's samples interpolated from its beam and the two beside it,
   // limited to 118: line k + 1 for sub-beam k; line 0 stays empty. Rebuilt
-  // every ping before the walk.
+  // every ping before the walk by the kernel levels below AVX-512 (whose
+  // walk interpolates from SlotColumns instead); each part of a split writes
+  // the lines of its own beams.
   uint8_t SubBeamLines[kMaxSubBeamLines][kScreenSamples];
+  uint8_t SubBeamLinesTail[4];   // the walk's gathers read 4 bytes from the last sample
+  // The beam slots just outside the beams of the piece of a split part p
+  // is drawing (left, right), converted by that part itself so that no
+  // piece reads a slot another is writing. Written per ping by part p's
+  // thread only.
+  uint8_t PartEdgeSlots[kMaxSplitParts][2][kScreenSamples];
+  // BeamSampleBuffer on its side for the AVX-512 walk: byte j of row s is
+  // sample s of slot j - 1 (columns beyond slot N + 1 unused). Rebuilt every
+  // ping before that walk.
+  uint8_t SlotColumns[kScreenSamples][kSlotColumnStride];
   // Profile waterfall, top-down: trace rows, then the history scrolling down.
   uint8_t WaterfallPicture[kWaterfallHeight][kWaterfallWidth];
   // Row of the profile point drawn in each picture column (gaps filled), -1

@@ -130,6 +130,7 @@ void ResetScanConvert() {
   std::memset(g_scan.SpanRight, 0, sizeof g_scan.SpanRight);
   g_scan.walkCount = 0;
   g_scan.walkRunCount = 0;
+  for (int c = 0; c <= kWalkChunks; ++c) g_scan.walkChunkRun[c] = g_scan.walkChunkIndex[c] = 0;
   std::memset(g_marks, 0, sizeof g_marks);
   g_scan.SubBeamsPerBeam = 0;
   g_scan.SubBeamCount = 0;
@@ -367,37 +368,56 @@ static void BuildBeamTest(int window) {
 }
 
 // The per-ping walk reads 4 bytes per pixel in order instead of 12 scattered
-// over the whole 6.6 MB map, and one interpolated byte instead of three: the
-// interpolation is done once per sub-beam and sample, in vector code. Strip
-// order keeps both the lines and the picture rows it touches in cache: at 480
-// beams whole-row order missed the cache on almost every pixel.
+// over the whole 6.6 MB map. Strip order keeps what it reads and the picture
+// rows it writes in cache: at 480 beams whole-row order missed the cache on
+// almost every pixel.
+static uint32_t LineIndex(int k, int s) { return static_cast<uint32_t>((k + 1) * kScreenSamples + s); }
+static uint32_t SlotIndex(int k, int s, int t) {
+  return static_cast<uint32_t>(s * kSlotColumnStride + k / t) | static_cast<uint32_t>(k % t) << kWalkWeightShift;
+}
+
 void BuildWalkOrder() {
   int n = 0, runs = 0;
   const int count = g_scan.SubBeamCount;
+  const int t = g_scan.SubBeamsPerBeam > 0 ? g_scan.SubBeamsPerBeam : 1;
+  const uint32_t noSlot = kWalkNoWeights << kWalkWeightShift;
   for (int strip = 0; strip < kImageWidth; strip += kWalkStrip) {
     const int stripEnd = strip + kWalkStrip < kImageWidth ? strip + kWalkStrip : kImageWidth;
     for (int r = kImageHeight - 2; r >= 0; --r) {
-      const int c0 = g_scan.SpanLeft[r] > strip ? g_scan.SpanLeft[r] : strip;
-      const int c1 = g_scan.SpanRight[r] < stripEnd ? g_scan.SpanRight[r] : stripEnd;
-      if (c0 >= c1) continue;
-      WalkRun& run = g_scan.walkRuns[runs++];
-      run.row = static_cast<int16_t>(r);
-      run.column = static_cast<int16_t>(c0);
-      run.count = static_cast<int16_t>(c1 - c0);
-      for (int c = c0; c < c1; ++c) {
-        const PixelEntry& p = g_scan.PixelMap[r][c];
-        const int k = p.SubBeamIndex, s = p.SampleIndex;
-        const int empty = k == 0 && s == 0 && p.WeightCentre == 0;
-        // Entries come from this module's builds; a map edited by hand still
-        // never leads the walk outside the lines.
-        const int valid =
-            !empty && k >= 0 && k < count && k < kMaxSubBeamLines - 1 && s >= 0 && s < kScreenSamples;
-        g_scan.walk[n++] = valid ? static_cast<uint32_t>((k + 1) * kScreenSamples + s) : 0u;
+      const int rowStart = g_scan.SpanLeft[r] > strip ? g_scan.SpanLeft[r] : strip;
+      const int rowEnd = g_scan.SpanRight[r] < stripEnd ? g_scan.SpanRight[r] : stripEnd;
+      for (int c0 = rowStart; c0 < rowEnd; c0 += kWalkRunMax) {
+        const int c1 = c0 + kWalkRunMax < rowEnd ? c0 + kWalkRunMax : rowEnd;
+        WalkRun& run = g_scan.walkRuns[runs++];
+        run.row = static_cast<int16_t>(r);
+        run.column = static_cast<int16_t>(c0);
+        run.count = static_cast<int16_t>(c1 - c0);
+        for (int c = c0; c < c1; ++c, ++n) {
+          const PixelEntry& p = g_scan.PixelMap[r][c];
+          const int k = p.SubBeamIndex, s = p.SampleIndex;
+          const int empty = k == 0 && s == 0 && p.WeightCentre == 0;
+          // Entries come from this module's builds; a map edited by hand still
+          // never leads the walk outside the lines or the slots.
+          const int valid =
+              !empty && k >= 0 && k < count && k < kMaxSubBeamLines - 1 && s >= 0 && s < kScreenSamples;
+          g_scan.walk[n] = valid ? LineIndex(k, s) : 0u;
+          g_scan.walkDirect[n] = valid ? SlotIndex(k, s, t) : noSlot;
+        }
       }
     }
   }
   g_scan.walkCount = n;
   g_scan.walkRunCount = runs;
+  // Runs are at most kWalkRunMax pixels, so the chunks differ by a few.
+  int run = 0, index = 0;
+  for (int c = 0; c < kWalkChunks; ++c) {
+    while (run < runs && static_cast<long long>(kWalkChunks) * index < static_cast<long long>(c) * n)
+      index += g_scan.walkRuns[run++].count;
+    g_scan.walkChunkRun[c] = run;
+    g_scan.walkChunkIndex[c] = index;
+  }
+  g_scan.walkChunkRun[kWalkChunks] = runs;
+  g_scan.walkChunkIndex[kWalkChunks] = n;
 }
 
 // ------------------------------------------------------------ build driver and progress

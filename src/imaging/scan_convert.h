@@ -48,12 +48,30 @@ struct PixelEntry {
 // inside the spans, the index (k + 1) * 500 + s of sample s of sub-beam k in
 // the renderer's interpolated sub-beam lines (render.h); 0, a line that stays
 // empty, for a pixel no sub-beam reached. The pixels go in vertical strips
-// of kWalkStrip columns, row by row inside a strip: up a strip the sample
-// grows while the few sub-beams it crosses stay, so the lines it reads and
-// the picture rows it writes both stay in cache. Rebuilt with the map.
+// of kWalkStrip columns, row by row inside a strip, in runs of at most
+// kWalkRunMax pixels (one vector gather): up a strip the sample grows while
+// the few sub-beams it crosses stay, so what the walk reads and the picture
+// rows it writes stay in cache. A strip is a cache line wide: with strips
+// of 16 columns each run of the 480-beam Sector walk touched picture lines
+// the strip before had left, and the whole drawing cost 15 % more. Rebuilt
+// with the map.
 constexpr int kMaxSubBeamLines = kMaxSubBeamsPerBeam * kMaxBeams + 1;
-constexpr int kWalkStrip = 16;
-constexpr int kMaxWalkRuns = kImageHeight * (kImageWidth / kWalkStrip + 1);
+constexpr int kWalkStrip = 64;
+constexpr int kWalkRunMax = 16;
+constexpr int kMaxWalkRuns = kImageHeight * (kImageWidth / kWalkRunMax + 2);
+constexpr int kWalkChunks = 8;
+// The same pixels for a walk that interpolates each pixel from the beam
+// slots itself (walkDirect), which reads the slots turned on their side:
+// sample s of every slot side by side, slot -1 first (the renderer's
+// SlotColumns, kSlotColumnStride bytes a sample), so that one 4-byte read at
+// s * kSlotColumnStride + b brings slots b - 1, b and b + 1. Bits 0..19 hold
+// that index, bits 24..28 the sub-beam's place k mod t in its beam, which
+// picks its weights; kWalkNoWeights (weights 0) marks a pixel no sub-beam
+// reached.
+constexpr int kSlotColumnStride = 544;  // kBeamSlots rounded up to 16-byte blocks
+constexpr uint32_t kWalkNoWeights = 31;
+constexpr int kWalkWeightShift = 24;
+constexpr uint32_t kWalkIndexMask = (1u << 20) - 1;
 
 // Pixels (row, column .. column + count - 1) of the walk.
 struct WalkRun {
@@ -94,9 +112,15 @@ struct ScanState {
   int16_t SpanLeft[kImageHeight];   // row r is drawn for SpanLeft <= c < SpanRight
   int16_t SpanRight[kImageHeight];
   uint32_t walk[kImageHeight * kImageWidth];  // BuildWalkOrder
+  uint32_t walkDirect[kImageHeight * kImageWidth];  // BuildWalkOrder, beside `walk`
   WalkRun walkRuns[kMaxWalkRuns];
   int walkCount = 0;
   int walkRunCount = 0;
+  // The walk cut into kWalkChunks pieces of about equal pixel counts, which
+  // the threads of a split take in turn: chunk c is runs walkChunkRun[c] ..
+  // walkChunkRun[c + 1] - 1, from index walkChunkIndex[c]. BuildWalkOrder.
+  int walkChunkRun[kWalkChunks + 1] = {};
+  int walkChunkIndex[kWalkChunks + 1] = {};
   uint8_t WeightTable[kWeightTriples][3];  // BuildWeightTable, once
   int SubBeamsPerBeam = 0;          // t, set by a Sector/Profile/Perspective build
   int SubBeamCount = 0;             // C = t * N

@@ -35,8 +35,14 @@ void InvalidateRect(int window, int x0, int y0, int x1, int y1) {
 void CheckMenuItem(int id, int checked) { Current().checkMenuItem(id, checked); }
 void EnableMenuItem(int id, int enabled) { Current().enableMenuItem(id, enabled); }
 void SetMenuItemText(int id, const char* text) { Current().setMenuItemText(id, text); }
+static std::atomic<int> g_picturesShown{1};
+
+void SetPicturesShown(int shown) { g_picturesShown.store(shown ? 1 : 0, std::memory_order_relaxed); }
+int PicturesShown() { return g_picturesShown.load(std::memory_order_relaxed); }
+
 void BlitImage(const uint8_t* pixels, int width, int height, const uint32_t* palette, int x0,
                int y0, int x1, int y1) {
+  if (!PicturesShown()) return;
   // The painter reads the published copy, never the buffer being drawn.
   PublishFrame(kWinMain, pixels, width, height, palette, x0, y0, x1, y1);
   Current().blitImage(pixels, width, height, palette, x0, y0, x1, y1);

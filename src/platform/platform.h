@@ -67,6 +67,12 @@ void SetMenuItemText(int commandId, const char* text);
 // from the acquisition thread: nothing here waits for the painter.
 void BlitImage(const uint8_t* pixels, int width, int height, const uint32_t* palette256,
                int x0, int y0, int x1, int y1);
+// A program with no screen (the batch converter) draws pictures nobody
+// paints: with 0, BlitImage neither publishes them nor tells the backend,
+// which saves two copies of the picture a ping. The recording backend's
+// Reset sets it back to 1. Call between pings.
+void SetPicturesShown(int shown);
+int PicturesShown();
 
 // The mouse cursor over the console's windows: the arrow, the hourglass of
 // a run-mode switch, the picture's cross-hair, the sizing cursor of the

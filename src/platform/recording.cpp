@@ -22,6 +22,7 @@ void Reset() {
   REC_LOCK;
   g_record = Record{};
   SetBackend(nullptr);
+  SetPicturesShown(1);
 }
 
 void ScriptDialog(const DialogScript& script) {

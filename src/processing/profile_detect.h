@@ -59,6 +59,14 @@ struct ProfileDetectState {
   // ComputePointGeometry) so that the methods and filters share one table.
   float steerCos[kMaxBeams] = {};
   float steerSin[kMaxBeams] = {};
+  // The steering angles themselves, and the geometry they were worked out
+  // for: beam count, spacing, half sector and tilt. FillSteering recomputes
+  // the three tables only when one of these changes; Reset clears them.
+  float steerAngle[kMaxBeams] = {};
+  int steerBeams = -1;
+  double steerSpacingRad = 0.0;
+  double steerHalfSectorRad = 0.0;
+  double steerTiltDeg = 0.0;
 
   // Bottom Following's second and third echo per beam, this ping.
   float secondRange[kMaxBeams] = {};

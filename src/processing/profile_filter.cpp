@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "processing/beamform.h"
 #include "processing/profile_detect.h"
@@ -57,12 +58,22 @@ static void RemovePoint(int b) {
 void SortByAcross() {
   const int n = BeamCount();
   const ProfilePointSet& p = g_profilePoints;
+  // Each beam becomes one 64-bit key, its across-track position mapped to
+  // an unsigned integer of the same order above its beam number: sorting the
+  // keys orders by position and ties by beam, as comparing the floats would,
+  // without an indirect comparison per step (a third of the sort's time).
+  // -0 (a beam without a point left of the nadir) is 0, as it compares.
+  uint64_t keys[kMaxBeams];
+  for (int b = 0; b < n; ++b) {
+    const float across = p.Across[b] + 0.0f;
+    uint32_t bits;
+    std::memcpy(&bits, &across, sizeof bits);
+    bits = (bits & 0x80000000u) ? ~bits : bits | 0x80000000u;
+    keys[b] = static_cast<uint64_t>(bits) << 32 | static_cast<uint32_t>(b);
+  }
+  std::sort(keys, keys + n);
   int order[kMaxBeams];
-  for (int b = 0; b < n; ++b) order[b] = b;
-  std::sort(order, order + n, [&](int a, int b) {
-    if (p.Across[a] != p.Across[b]) return p.Across[a] < p.Across[b];
-    return a < b;
-  });
+  for (int q = 0; q < n; ++q) order[q] = static_cast<int>(keys[q] & 0xFFFFFFFFu);
   int pos = 0;
   while (pos < n) {
     int end = pos;

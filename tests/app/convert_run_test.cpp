@@ -9,6 +9,9 @@
 
 #include "app/app_test_util.h"
 #include "files/output_file.h"
+#include "platform/frame_handoff.h"
+#include "platform/platform.h"
+#include "platform/recording.h"
 
 namespace {
 
@@ -214,6 +217,20 @@ TEST_F(ConvertRun, DetectionOffSendsAKeepAlivePerPing) {
   EXPECT_EQ(PingMessages(udp.datagrams()), "ZZZZ");
   EXPECT_EQ(ReadAll(Path("quiet.K4P")).size(), 0u);
   EXPECT_EQ(summary.pointsWithoutDetection, 1);
+}
+
+// Nothing paints a conversion: its pings copy no picture into the hand-off
+// or the backend, and a program showing pictures afterwards gets them.
+TEST_F(ConvertRun, PicturesGoUnshownForTheRunOnly) {
+  WriteSurvey("unshown.K41", 10.0, 3);
+  WriteIni("ProfilePointDetection=1\nStepSize=2\nDisplayType=0\n", 9);
+  const int64_t published = plat::FramesPublished(plat::kWinMain);
+  ConvertSummary summary;
+  ASSERT_EQ(Run("unshown", 'p', &summary), kConvertOk) << error_;
+  EXPECT_EQ(summary.pingsProcessed, 3);
+  EXPECT_EQ(plat::FramesPublished(plat::kWinMain), published);
+  EXPECT_EQ(plat::rec::Get().blits, 0);
+  EXPECT_EQ(plat::PicturesShown(), 1);
 }
 
 TEST_F(ConvertRun, PictureOfTheLastPingAndSavedSettings) {

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/frame_handoff.h"
 #include "platform/platform.h"
 #include "platform/recording.h"
 
@@ -141,3 +142,24 @@ TEST(AllocCounter, SeesAllocations) {
   delete sink;
   EXPECT_GE(n, 1);
 }
+
+namespace {
+
+// A program without a screen hides its pictures: neither the hand-off nor
+// the backend sees them, and the recording backend's reset shows them again.
+TEST(RecordingBackend, HiddenPicturesReachNeitherTheHandOffNorTheBackend) {
+  plat::rec::Reset();
+  const uint8_t pixels[4] = {1, 2, 3, 4};
+  const int64_t published = plat::FramesPublished(plat::kWinMain);
+  plat::SetPicturesShown(0);
+  plat::BlitImage(pixels, 2, 2, nullptr, 0, 0, 1, 1);
+  EXPECT_EQ(plat::rec::Get().blits, 0);
+  EXPECT_EQ(plat::FramesPublished(plat::kWinMain), published);
+  plat::rec::Reset();
+  EXPECT_EQ(plat::PicturesShown(), 1);
+  plat::BlitImage(pixels, 2, 2, nullptr, 0, 0, 1, 1);
+  EXPECT_EQ(plat::rec::Get().blits, 1);
+  EXPECT_EQ(plat::FramesPublished(plat::kWinMain), published + 1);
+}
+
+}  // namespace

@@ -551,3 +551,66 @@ TEST(ProfileDepthLimits, LoaderRule) {
 }
 
 }  // namespace
+
+namespace {
+
+// The search passes water over in blocks of eight from the blanking
+// distance (5 samples at 10 m), testing each block's running maximum, which
+// starts from the block's first sample: a NaN there passes the block over,
+// a NaN further in is ignored. The products depend on exactly this.
+TEST_F(ProfileDetect, NaNSamplesAndTheBlocksOfTheWaterSearch) {
+  struct Case {
+    const char* legend;
+    int nanAt;       // sample of beam 100 made NaN, -1 for none
+    float expected;  // range found on beam 100
+  } cases[] = {
+      {"no NaN", -1, 202.0f},
+      {"NaN inside the echo's block", 198, 202.0f},
+      {"NaN after the echo", 206, 202.0f},
+      {"NaN opening the echo's block", 197, 0.0f},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.legend);
+    pdtest::ResetAll(1, 1);
+    for (int b = 0; b < Beams(); ++b) PaintEcho(b, 202, 5);
+    if (c.nanAt >= 0) g_beamImage[100][c.nanAt] = std::nanf("");
+    DetectMaximumReturn();
+    EXPECT_EQ(g_profilePoints.Range[100], c.expected);
+    EXPECT_EQ(g_profilePoints.Range[50], 202.0f);
+  }
+}
+
+// The steering tables are kept from ping to ping; any change of the
+// geometry or the tilt must show in the next ping's angles.
+TEST_F(ProfileDetect, SteeringFollowsEveryChangeOfGeometryAndTilt) {
+  struct Step {
+    const char* legend;
+    void (*change)();
+  } steps[] = {
+      {"first ping", [] {}},
+      {"same geometry", [] {}},
+      {"tilt", [] { g_settings.ProfileTiltAngle = 17.5; }},
+      {"fewer beams", [] { g_beamGeom.beams -= 40; }},
+      {"beam spacing", [] { g_beamGeom.beamSpacingRad *= 0.5; }},
+      {"half sector", [] { g_beamGeom.halfSectorRad *= 0.5; }},
+  };
+  pdtest::ResetAll(1, 2);
+  PaintFlatBottom(150.0);
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.legend);
+    s.change();
+    DetectProfile();
+    const ProfilePointSet& p = g_profilePoints;
+    ASSERT_EQ(p.beams, g_beamGeom.beams);
+    int wrong = 0;
+    for (int b = 0; b < p.beams; ++b) {
+      const double phi = ProfileSteerAngle(b);
+      wrong += p.SteerAngle[b] != static_cast<float>(phi);
+      wrong += g_detect.steerCos[b] != static_cast<float>(std::cos(phi));
+      wrong += g_detect.steerSin[b] != static_cast<float>(std::sin(phi));
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
+}  // namespace

@@ -52,6 +52,23 @@ TEST_F(ProfileFilter, SortOrdersByAcrossAndMapsTiesToTheHighestBeam) {
   }
 }
 
+// Sign changes, magnitudes across the exponent range and the two zeros: a
+// beam without a point left of the nadir has -0, which ties with +0.
+TEST_F(ProfileFilter, SortTiesBothZerosAndOrdersAcrossTheSign) {
+  ProfilePointSet& p = g_profilePoints;
+  const float across[9] = {-0.0f, 1e-30f, -250.5f, 0.0f, -1e-30f, 3e7f, -0.0f, -3e7f, 250.5f};
+  p.beams = 9;
+  for (int b = 0; b < 9; ++b) p.Across[b] = across[b];
+  SortByAcross();
+  const float sorted[9] = {-3e7f, -250.5f, -1e-30f, 0.0f, 0.0f, 0.0f, 1e-30f, 250.5f, 3e7f};
+  const int beams[9] = {7, 2, 4, 6, 6, 6, 1, 8, 5};
+  for (int q = 0; q < 9; ++q) {
+    SCOPED_TRACE(q);
+    EXPECT_EQ(g_filter.SortedAcross[q], sorted[q]);
+    EXPECT_EQ(g_filter.SortedBeam[q], beams[q]);
+  }
+}
+
 TEST_F(ProfileFilter, FlatBottomFlagMakesOneSegment) {
   FlatPoints(210.0);
   g_filter.segments = 7;
