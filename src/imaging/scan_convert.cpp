@@ -140,6 +140,9 @@ void ResetScanConvert() {
   g_scan.geom = ScanGeometry{};
   g_scan.builds = 0;
   g_scan.refusedBuilds = 0;
+  g_scan.mapKey = FanMapKey{};
+  g_scan.mapKeyValid = 0;
+  g_scan.mapBuilds = 0;
   BuildWeightTable();
   InitPerspective();
   TablesBusy = 0;
@@ -477,16 +480,32 @@ int BuildMode(int window, int mode) {
   if (mode < 0 || mode >= kModeCount) mode = kModeSector;
   TablesBusy = 1;
   ShowBuildProgress(window, 1, mode, 0, 1);
-  std::memset(g_scan.PixelMap, 0, sizeof g_scan.PixelMap);
   TakeGeometry(mode);
-  switch (mode) {
-    case kModeSector:
-    case kModeProfile: BuildSectorOrProfile(window, mode); break;
-    case kModePerspective: BuildPerspective(window); break;
-    case kModeLinear: BuildLinear(window); break;
-    case kModeBeamTest: BuildBeamTest(window); break;
+  // A fan built for the same geometry is kept: a new range alone (the
+  // commonest change while a survey plays) needs only a new grid.
+  FanMapKey key;
+  const int fan = mode == kModeSector || mode == kModeProfile;
+  if (fan) {
+    const ScanGeometry& g = g_scan.geom;
+    key = FanMapKey{mode,          g.sectorDeg, g.startAngleDeg,        g.tiltDeg,
+                    g.offsetSamples, g.originX, g.originY,              g.verticalShift,
+                    g_scan.SubBeamsPerBeam, g_scan.SubBeamCount};
   }
-  BuildWalkOrder();
+  if (!(fan && g_scan.mapKeyValid && key == g_scan.mapKey)) {
+    g_scan.mapKeyValid = 0;
+    std::memset(g_scan.PixelMap, 0, sizeof g_scan.PixelMap);
+    switch (mode) {
+      case kModeSector:
+      case kModeProfile: BuildSectorOrProfile(window, mode); break;
+      case kModePerspective: BuildPerspective(window); break;
+      case kModeLinear: BuildLinear(window); break;
+      case kModeBeamTest: BuildBeamTest(window); break;
+    }
+    BuildWalkOrder();
+    g_scan.mapKey = key;
+    g_scan.mapKeyValid = fan;
+    ++g_scan.mapBuilds;
+  }
   plat::ProgressEnd();
   g_scan.gridRectangular = mode == kModePerspective ? 1
                            : mode == kModeProfile  ? (g_settings.ProfileGrid == 1)

@@ -97,6 +97,17 @@ struct ScanGeometry {
   int verticalShift = 0;          // V: +J Sector/Perspective, -J Profile
 };
 
+// What a Sector or Profile pixel map, its spans and its walk are made from.
+// The range itself is not in it: the map is in samples, so a new range with
+// no range offset draws through the same map.
+struct FanMapKey {
+  int mode = -1;
+  double sectorDeg = 0.0, startAngleDeg = 0.0, tiltDeg = 0.0;
+  int offsetSamples = 0, originX = 0, originY = 0, verticalShift = 0;
+  int subBeamsPerBeam = 0, subBeamCount = 0;
+  bool operator==(const FanMapKey&) const = default;
+};
+
 // The module's state. Everything is fixed size; ResetScanConvert clears it in place.
 struct ScanState {
   // The shown picture with overlays (128 = overlay marker). Written by the
@@ -130,6 +141,12 @@ struct ScanState {
   ScanGeometry geom;
   // Perspective rotation sines/cosines, computed once.
   double sinA = 0, cosA = 0, sinB = 0, cosB = 0, sinC = 0, cosC = 0;
+  // The fan the pixel map, spans and walk were last built for; a build of the
+  // same fan keeps them. Cleared by ResetScanConvert and by any build that
+  // is not a Sector or Profile fan (and by a caller that edits the map).
+  FanMapKey mapKey;
+  int mapKeyValid = 0;
+  int mapBuilds = 0;                // builds that computed the map (the rest kept it)
   int builds = 0;                   // completed builds
   int refusedBuilds = 0;            // requests refused while a build ran
 };
@@ -163,7 +180,8 @@ int BuildDisplayMode(int window);
 int BuildMode(int window, int mode);
 void ShowBuildProgress(int window, int first, int kind, int done, int total);
 // Packs PixelMap over the spans into `walk`; BuildMode calls it after every
-// build (a caller that edits PixelMap or the spans by hand calls it again).
+// build that computes the map (a caller that edits PixelMap or the spans by
+// hand calls it again and clears g_scan.mapKeyValid).
 // Sub-beam k's weights are those of the map: triple 10 - t/2 + k mod t.
 void BuildWalkOrder();
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "imaging_fixture.h"
 
@@ -356,6 +357,58 @@ TEST_F(ScanConvert, BuildClearsPicturesAndDrawsTheGrid) {
   EXPECT_GT(grid, 1000);
   EXPECT_EQ(0.f, g_render.PersistenceAccumulator[300][500]);
   EXPECT_GT(plat::rec::Get().invalidations[plat::kWinMain], 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The map, spans and walk as a build leaves them.
+std::vector<uint8_t> TablesOf() {
+  std::vector<uint8_t> t;
+  auto add = [&](const void* p, size_t n) {
+    const uint8_t* b = static_cast<const uint8_t*>(p);
+    t.insert(t.end(), b, b + n);
+  };
+  add(g_scan.PixelMap, sizeof g_scan.PixelMap);
+  add(g_scan.SpanLeft, sizeof g_scan.SpanLeft);
+  add(g_scan.SpanRight, sizeof g_scan.SpanRight);
+  add(g_scan.walk, sizeof(uint32_t) * g_scan.walkCount);
+  add(g_scan.walkDirect, sizeof(uint32_t) * g_scan.walkCount);
+  add(g_scan.walkRuns, sizeof(WalkRun) * g_scan.walkRunCount);
+  return t;
+}
+
+TEST_F(ScanConvert, AFanOfTheSameGeometryKeepsItsMapAndEveryOtherChangeComputesIt) {
+  struct Step {
+    const char* legend;
+    int mode, range, rangeOffset;
+    double tilt;
+    int computed;  // 1 when this build must compute the map
+  } steps[] = {
+      {"first Sector build", kModeSector, 5, 0, 0.0, 1},
+      {"new range, no offset", kModeSector, 3, 0, 0.0, 0},
+      {"the same again", kModeSector, 3, 0, 0.0, 0},
+      {"a range offset moves the fan", kModeSector, 3, 2, 0.0, 1},
+      {"Profile", kModeProfile, 3, 2, 0.0, 1},
+      {"Profile tilted", kModeProfile, 3, 2, 12.0, 1},
+      {"Linear overwrites the map", kModeLinear, 3, 2, 12.0, 1},
+      {"back to the tilted Profile", kModeProfile, 3, 2, 12.0, 1},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.legend);
+    g_settings.Range = s.range;
+    g_switch.rangeOffset = s.rangeOffset;
+    g_settings.ProfileTiltAngle = s.tilt;
+    const int before = g_scan.mapBuilds;
+    Build(s.mode);
+    EXPECT_EQ(g_scan.mapBuilds, before + s.computed);
+    // Whatever was kept is what a build from nothing makes.
+    const std::vector<uint8_t> kept = TablesOf();
+    g_scan.mapKeyValid = 0;
+    Build(s.mode);
+    EXPECT_TRUE(kept == TablesOf());
+  }
 }
 
 }  // namespace
