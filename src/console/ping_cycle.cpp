@@ -31,6 +31,7 @@
 #include "imaging/waterfall.h"
 #include "nav/track.h"
 #include "platform/platform.h"
+#include "platform/work_split.h"
 #include "processing/beamform.h"
 #include "processing/outputs.h"
 #include "processing/profile_detect.h"
@@ -196,7 +197,7 @@ void ClearAndShowPicture() {
   BlitImage(plat::kWinMain);
 }
 
-int FormBeamsAndProfile() {
+static int FormBeams() {
   const int formed = ProcessPing();
   if (!formed) return 0;
   // A change of averaging, detection or method cleared the beamformer's
@@ -205,8 +206,42 @@ int FormBeamsAndProfile() {
     g_perPing.historyResetsSeen = g_beamform.historyResets;
     ResetPointHistory();
   }
-  if (g_settings.ProfilePointDetection == 1) DetectProfile();
   return formed;
+}
+
+int FormBeamsAndProfile() {
+  const int formed = FormBeams();
+  if (formed && g_settings.ProfilePointDetection == 1) DetectProfile();
+  return formed;
+}
+
+// Detection and its products: the points, their intensities, the output
+// beams and the altitude. Reads the formed fan and the first-pass I/Q;
+// writes only detection's own state.
+static void DetectAndSummarise(int formed) {
+  const int detection = g_settings.ProfilePointDetection == 1;
+  if (formed && detection) DetectProfile();
+  if (g_settings.ProfilePointIntensityOutput == 1) ComputePointIntensity();
+  if (detection) {
+    BuildProfileOutput();
+    UpdateAltitude();
+  }
+}
+
+// The echoes of the picture read the formed fan, the tables and the
+// settings and write only the picture's buffers; detection reads the fan
+// and writes only its own state. So they run side by side on the ping's two
+// threads (the drawing on the caller, whose cache holds the last rows the
+// beamformer wrote), or one after the other without the helper. What
+// detection adds to the picture is drawn after both.
+struct DetectAndDrawJob {
+  int formed;
+};
+
+static void DetectAndDrawPart(void* ctx, int part, int parts) {
+  const DetectAndDrawJob* job = static_cast<const DetectAndDrawJob*>(ctx);
+  if (parts == 1 || part == 1) DetectAndSummarise(job->formed);
+  if (parts == 1 || part == 0) RenderPingEchoes(plat::kWinMain);
 }
 
 void ResetPerPing() { g_perPing = PerPingState{}; }
@@ -366,17 +401,17 @@ int ProcessDecodedRecord() {
     RenderPing(plat::kWinMain);
   } else {
     const double procStart = NowMs();
-    FormBeamsAndProfile();
-    g_render.bottomTrackActive = BottomTrackHeld();
-    const int detection = g_settings.ProfilePointDetection == 1;
-    if (g_settings.ProfilePointIntensityOutput == 1) ComputePointIntensity();
-    if (detection) {
-      BuildProfileOutput();
-      UpdateAltitude();
-    }
+    DetectAndDrawJob job{FormBeams()};
+    // Real-time pacing takes the forming as processing and everything from
+    // detection on as drawing, since the two now overlap.
     plotStart = NowMs();
     pp.procTimeMs = plotStart - procStart;
-    RenderPing(plat::kWinMain);
+    if (DetectionWritesBeams())
+      DetectAndDrawPart(&job, 0, 1);
+    else
+      plat::RunSplit(DetectAndDrawPart, &job);
+    g_render.bottomTrackActive = BottomTrackHeld();
+    RenderPingOverlays(plat::kWinMain);
   }
   HandPingToTrack(fileMode);
 

@@ -52,6 +52,7 @@ void ResetRender() {
   g_render.bottomThreshold = 63.75f;
   g_render.bottomTrackActive = 0;
   g_render.pingsDrawn = 0;
+  g_render.echoesDrawn = 0;
 }
 
 // ------------------------------------------------------------ sample buffer
@@ -500,7 +501,9 @@ void DrawBeamTest(char letter) {
 // ------------------------------------------------------------ entry
 
 // The walk and what is drawn over it, once the sub-beam lines are ready.
-static void DrawFromSubBeams() {
+// The echoes of the scan-converted picture: what the profile points do not
+// change (the ping cycle draws this while detection runs beside it).
+static void DrawEchoesFromSubBeams() {
   WalkMap();
   const int mode = g_scan.geom.mode;
   const int background = g_background.enabled && mode == kModeSector;
@@ -508,6 +511,13 @@ static void DrawFromSubBeams() {
     UpdatePersistenceDecay(g_settings.Persistence, g_ping.pingPeriodMs);
     ApplyPersistence();
   }
+}
+
+// What the picture shows of detection and the background removal, drawn
+// over the echoes.
+static void DrawOverEchoes() {
+  const int mode = g_scan.geom.mode;
+  const int background = g_background.enabled && mode == kModeSector;
   if (g_settings.ProfilePointDetection == 1 && mode != kModeLinear)
     DrawProfilePoints(g_pointRangeTenths, g_profileOutputCount);
   if (mode == kModeProfile && g_settings.ProfileWaterfall == 1) {
@@ -515,6 +525,11 @@ static void DrawFromSubBeams() {
     DrawProfileWaterfall();
   }
   if (background) ApplyBackgroundRemoval(g_ping.pingPeriodMs);
+}
+
+static void DrawFromSubBeams() {
+  DrawEchoesFromSubBeams();
+  DrawOverEchoes();
 }
 
 void DrawScanConverted(int /*window*/) {
@@ -528,7 +543,8 @@ static char PingLetter() {
   return g_sampleCount == 1000 ? 'V' : 'U';
 }
 
-int RenderPing(int /*window*/) {
+int RenderPingEchoes(int /*window*/) {
+  g_render.echoesDrawn = 0;
   if (TablesBusy.load()) return 0;
   const int mode = g_scan.geom.mode;
   if (mode < 0) return 0;
@@ -544,10 +560,24 @@ int RenderPing(int /*window*/) {
       DrawLinear(fold);
     } else {
       PrepareSubBeams(newBeams, fold, !HasDirectWalk());
-      DrawFromSubBeams();
+      DrawEchoesFromSubBeams();
     }
   }
-  if (g_settings.SignalLevel == 1) DrawSignalLevel(letter);
+  g_render.echoesDrawn = 1;
+  return 1;
+}
+
+int RenderPingOverlays(int /*window*/) {
+  if (!g_render.echoesDrawn) return 0;
+  g_render.echoesDrawn = 0;
+  const int mode = g_scan.geom.mode;
+  if (mode != kModeBeamTest && mode != kModeLinear) DrawOverEchoes();
+  if (g_settings.SignalLevel == 1) DrawSignalLevel(PingLetter());
   ++g_render.pingsDrawn;
   return 1;
+}
+
+int RenderPing(int window) {
+  if (!RenderPingEchoes(window)) return 0;
+  return RenderPingOverlays(window);
 }

@@ -49,6 +49,8 @@ struct RenderState {
   int waterfallLastRow = -1;     // row found in the previous waterfall column
   int waterfallCarry = 0;        // columns that have taken the previous row in a row
   int pingsDrawn = 0;
+  // Set by RenderPingEchoes when it drew, taken by RenderPingOverlays.
+  int echoesDrawn = 0;
 };
 extern RenderState g_render;
 
@@ -60,6 +62,13 @@ void ClearPersistence();
 // letter) in the mode the tables were built for. Returns 0 while the tables
 // are being rebuilt or before the first build.
 int RenderPing(int window);
+// RenderPing in two steps: the echoes (which read only the formed beams, the
+// tables and the settings) and then what is drawn over them from detection
+// (profile points, the Profile waterfall), the background removal and the
+// signal level. Between the two, detection may run on another thread.
+// Overlays return 0 without drawing when the echoes step drew nothing.
+int RenderPingEchoes(int window);
+int RenderPingOverlays(int window);
 // Fills BeamSampleBuffer from the formed beams; foldPairs for "V" pings.
 void FillBeamSamples(int foldPairs);
 void DrawScanConverted(int window);

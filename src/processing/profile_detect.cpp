@@ -419,6 +419,10 @@ void DetectBottomFollowing() {
   if (g_settings.ProfilePointFilter_g_show_outliers_sw == 1) MarkRemovedPoints();
 }
 
+int DetectionWritesBeams() {
+  return g_settings.ProfilePointDetection == 1 && g_settings.ProfilePointFilter_g_show_outliers_sw == 1;
+}
+
 // ================================================================ [after detection]
 void FlatBottomTest() {
   const ProfilePointSet& p = g_profilePoints;

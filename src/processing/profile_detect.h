@@ -99,6 +99,9 @@ void ResetProfileDetect();
 // artificial bottom and the flat-bottom test. The ping cycle calls it after
 // ProcessPing when ProfilePointDetection is 1.
 void DetectProfile();
+// 1 when detection will write into BeamImage this ping (the removed points
+// marked in the picture), so the picture must be drawn after it, not beside it.
+int DetectionWritesBeams();
 void DetectFirstReturn();
 void DetectMaximumReturn();
 void DetectBottomFollowing();
