@@ -40,6 +40,9 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 #include <type_traits>
 #include <utility>
 
@@ -521,21 +524,39 @@ static void TransposeIn(int count) {
 // Pre-filter and compression on the sample-major rows: the pre-filtered
 // sample into s_vt (what ElementSamples keeps), the second pass's input into
 // s_xt.
-static void CompressTransposed(int n) {
-  float* x = &s_xt[0][0];
-  float* kept = &s_vt[0][0];
-  const float* I = &s_it[0][0];
-  const float* Q = &s_qt[0][0];
-  for (int k = 0; k < n * kElements; ++k) {
+// The sign of the pre-filtered sample is as good as random, so the branches
+// of CompressSample mispredicted on every other sample; this is the same
+// arithmetic as selects. -sqrt(-a) for a < 0 equals sqrt(|a|) with a's sign,
+// to the bit (NaN and signed zeros included: the square root keeps a NaN's
+// payload and only the sign bit differs on the way).
+void CompressPrefiltered(const float* I, const float* Q, float* kept, float* next, int count) {
+  int k = 0;
+#if defined(__SSE2__)
+  const __m128 one = _mm_set1_ps(1.0f), eighth = _mm_set1_ps(0.125f), zero = _mm_setzero_ps();
+  const __m128 sign = _mm_set1_ps(-0.0f);
+  for (; k + 4 <= count; k += 4) {
+    const __m128 p = _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(I + k), _mm_loadu_ps(Q + k)), eighth);
+    const __m128 down = _mm_cmple_ps(p, zero);
+    const __m128 a = _mm_or_ps(_mm_and_ps(down, _mm_sub_ps(p, one)), _mm_andnot_ps(down, _mm_add_ps(p, one)));
+    const __m128 v = _mm_or_ps(_mm_sqrt_ps(_mm_andnot_ps(sign, a)), _mm_and_ps(sign, a));
+    _mm_storeu_ps(kept + k, v);
+    _mm_storeu_ps(next + k, _mm_andnot_ps(_mm_cmpeq_ps(p, zero), v));
+  }
+#endif
+  for (; k < count; ++k) {
     const float p = (I[k] + Q[k]) * 0.125f;
     const float v = CompressSample(p);
     kept[k] = v;
-    // The compression moves an exact zero to -1. Fed on, that offset is a DC
-    // level on every element alike, which bin 0 passes and the beam sum forms
-    // into a bright nadir stripe over the whole range of a silent ping.
-    // Silence therefore enters the second pass as silence.
-    x[k] = p == 0.0f ? 0.0f : v;
+    next[k] = p == 0.0f ? 0.0f : v;
   }
+}
+
+static void CompressTransposed(int n) {
+  // The compression moves an exact zero to -1. Fed on, that offset is a DC
+  // level on every element alike, which bin 0 passes and the beam sum forms
+  // into a bright nadir stripe over the whole range of a silent ping.
+  // Silence therefore enters the second pass as silence.
+  CompressPrefiltered(&s_it[0][0], &s_qt[0][0], &s_vt[0][0], &s_xt[0][0], n * kElements);
 }
 
 static void PrefilterAndDemodulate(int n) {

@@ -137,6 +137,10 @@ float BeamSpacingFactorOf(double beamSpacingRad, float previous);
 double BeamSteerAngle(int beam);
 // Signed square-root compression of one pre-filtered sample.
 float CompressSample(float v);
+// The pre-filter and compression of `count` samples: p = (I + Q) / 8, kept[k]
+// = CompressSample(p) and next[k] the same except 0 where p is exactly 0.
+// Bit for bit what CompressSample gives, NaN included, without its branches.
+void CompressPrefiltered(const float* I, const float* Q, float* kept, float* next, int count);
 // Sharpening polynomials of the Normal and Narrow curves.
 float SharpenP5(float rho);
 double SharpenP15(double rho);

@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+#include <limits>
 
 #include "beamform_test_util.h"
 
@@ -219,6 +223,34 @@ TEST(BeamformHelpers, CompressionIsASignedRootThatNeverReturnsZero) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.legend);
     EXPECT_FLOAT_EQ(CompressSample(c.in), c.out);
+  }
+}
+
+TEST(BeamformHelpers, RowCompressionMatchesTheSampleCompressionBitForBit) {
+  // Edge values on I (Q = 0), then pseudo-random pairs of every sign and
+  // size; 103 samples so the row ends in a partial vector.
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> I = {0.0f, -0.0f, 8.0f, -8.0f, -16.0f, 1e-40f, -1e-40f, nan, -nan, inf, -inf,
+                          3e38f, -3e38f, 7.999999f, -8.000001f};
+  std::vector<float> Q(I.size(), 0.0f);
+  uint32_t x = 12345u;
+  while (I.size() < 103) {
+    x = x * 1664525u + 1013904223u;
+    I.push_back(static_cast<float>(static_cast<int32_t>(x)) * 1e-6f);
+    x = x * 1664525u + 1013904223u;
+    Q.push_back(static_cast<float>(static_cast<int32_t>(x)) * 1e-7f);
+  }
+  const int n = static_cast<int>(I.size());
+  std::vector<float> kept(n), next(n);
+  CompressPrefiltered(I.data(), Q.data(), kept.data(), next.data(), n);
+  for (int k = 0; k < n; ++k) {
+    SCOPED_TRACE(k);
+    const float p = (I[k] + Q[k]) * 0.125f;
+    const float v = CompressSample(p);
+    const float z = p == 0.0f ? 0.0f : v;
+    EXPECT_EQ(0, std::memcmp(&kept[k], &v, sizeof v)) << I[k] << " " << Q[k];
+    EXPECT_EQ(0, std::memcmp(&next[k], &z, sizeof z)) << I[k] << " " << Q[k];
   }
 }
 
