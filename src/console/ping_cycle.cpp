@@ -85,17 +85,18 @@ void TakePlayedSettings() {
   const double tilt = g_settings.ProfileTiltAngle;
   const int type = g_playback.dataType;
   int reset = 0;
-  int rebuilt = 0;
+  int refreshed = 0;
   // The grid follows the played range offset at once; the pixel map must too.
   if (frequency != pp.lastFrequencyKHz || g_switch.rangeOffset != pp.refreshRangeOffset) {
     pp.lastFrequencyKHz = frequency;
-    // The refresh builds the tables for the range already taken over.
-    rebuilt = FrequencyAndHeadRefresh();
+    // The refresh builds the tables for the range already taken over and
+    // resets the chain for every setting taken over.
+    refreshed = FrequencyAndHeadRefresh();
     reset = 1;
   }
   if (range != pp.lastRange) {
     pp.lastRange = range;
-    if (!rebuilt) RebuildDisplayTables();
+    if (!refreshed) RebuildDisplayTables();
     reset = 1;
   }
   if (tilt != pp.lastTiltDeg) {
@@ -108,7 +109,7 @@ void TakePlayedSettings() {
   }
   pp.lastGain = g_settings.Gain;
   pp.lastDisplayGain = g_playback.displayGain;
-  if (reset) ResetChain();
+  if (reset && !refreshed) ResetChain();
 }
 
 // Settings follow-ups. A frequency read from the file must rebuild the
@@ -320,12 +321,11 @@ int FrequencyAndHeadRefresh() {
   if (frequency == pp.refreshFrequencyKHz && g_switch.rangeOffset == pp.refreshRangeOffset) return 0;
   pp.refreshFrequencyKHz = frequency;
   pp.refreshRangeOffset = g_switch.rangeOffset;
-  HoldDecodedPing();
-  SetupBeamGeometry();
-  RestoreDecodedPing();
+  // The chain's reset below clears the histories and computes the geometry
+  // again; the sector items and the profile's centre need it before that.
+  ComputeBeamGeometry();
   FollowSectorChoice();
   CentreProfile();
-  ClearImage();
   // The beam slots still hold the old geometry's samples; the first picture
   // of the new one must not interpolate between them.
   // In Beam Test the slots already hold the raster of the ping being
@@ -333,7 +333,9 @@ int FrequencyAndHeadRefresh() {
   if (!(s_holdDecodedPing && g_settings.DisplayType == kDisplayBeamTest))
     std::memset(g_scan.BeamSampleBuffer, 0, sizeof g_scan.BeamSampleBuffer);
   ResetChain();
-  RebuildDisplayTables();
+  // The build clears the picture; a build refused while another runs must
+  // not leave the old geometry's picture.
+  if (!BuildDisplayTables()) ClearImage();
   pp.frequencyRefreshes++;
   return 1;
 }

@@ -328,6 +328,8 @@ void SetupBeamGeometry() {
   ResetProcessing();
 }
 
+void ComputeBeamGeometry() { ComputeGeometry(); }
+
 void ResetProcessing() {
   std::memset(g_elementSamples, 0, sizeof g_elementSamples);
   std::memset(g_firstPassI, 0, sizeof g_firstPassI);

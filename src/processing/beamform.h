@@ -90,6 +90,8 @@ void ResetBeamform();
 // Geometry from the settings, the head type and the frequency in use, then
 // ResetProcessing. Called when frequency, head type, beam count or sector change.
 void SetupBeamGeometry();
+// The geometry alone, nothing cleared (ResetProcessing computes it too).
+void ComputeBeamGeometry();
 // Clears element samples, demodulator rows and the averaging ring; speed
 // profile to 1500; recomputes the geometry. Detection's point histories are
 // cleared beside it by the ping cycle (ResetChain).
