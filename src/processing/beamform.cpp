@@ -712,14 +712,19 @@ ORVALE_KERNEL void StoreV(float* p, const V& v) {
   __builtin_memcpy(p, &v, sizeof v);
 }
 
-// One half aperture (elements e0..e0+7) over two vectors of samples from s:
-// the steered, windowed complex sum. The four products of each complex
+// The products of one half aperture (elements e0..e0+7) over two vectors of
+// samples from s, steered and windowed. The four products of each complex
 // multiply go to four separate sums, so eight independent chains of
 // multiply-adds keep the arithmetic units busy instead of waiting on one
 // long chain per output.
 template <typename V>
-ORVALE_KERNEL void HalfApertureSum(const float* srcI, const float* srcQ,
-                                   const float* wc, const float* ws, int e0, int s, V& r0, V& i0, V& r1, V& i1) {
+struct HalfSums {
+  V rc0, rs0, ic0, is0, rc1, rs1, ic1, is1;
+};
+
+template <typename V>
+ORVALE_KERNEL void AccumulateHalf(const float* srcI, const float* srcQ, const float* wc, const float* ws, int e0,
+                                  int s, HalfSums<V>& h) {
   constexpr int L = Lanes<V>;
   V rc0 = {}, rs0 = {}, ic0 = {}, is0 = {}, rc1 = {}, rs1 = {}, ic1 = {}, is1 = {};
   for (int e = e0; e < e0 + 8; ++e) {
@@ -738,10 +743,19 @@ ORVALE_KERNEL void HalfApertureSum(const float* srcI, const float* srcQ,
     ic1 += Q1 * c;
     is1 += I1 * sn;
   }
-  r0 = rc0 - rs0;
-  i0 = ic0 + is0;
-  r1 = rc1 - rs1;
-  i1 = ic1 + is1;
+  h = HalfSums<V>{rc0, rs0, ic0, is0, rc1, rs1, ic1, is1};
+}
+
+// One half aperture's complex sum.
+template <typename V>
+ORVALE_KERNEL void HalfApertureSum(const float* srcI, const float* srcQ,
+                                   const float* wc, const float* ws, int e0, int s, V& r0, V& i0, V& r1, V& i1) {
+  HalfSums<V> h;
+  AccumulateHalf<V>(srcI, srcQ, wc, ws, e0, s, h);
+  r0 = h.rc0 - h.rs0;
+  i0 = h.ic0 + h.is0;
+  r1 = h.rc1 - h.rs1;
+  i1 = h.ic1 + h.is1;
 }
 
 // The same for a beam and its mirror about the fan centre, whose sine
@@ -753,33 +767,17 @@ ORVALE_KERNEL void HalfApertureSum(const float* srcI, const float* srcQ,
 template <typename V>
 ORVALE_KERNEL void HalfAperturePair(const float* srcI, const float* srcQ, const float* wc, const float* ws, int e0,
                                     int s, V (&b)[4], V (&m)[4]) {
-  constexpr int L = Lanes<V>;
-  V rc0 = {}, rs0 = {}, ic0 = {}, is0 = {}, rc1 = {}, rs1 = {}, ic1 = {}, is1 = {};
-  for (int e = e0; e < e0 + 8; ++e) {
-    V I0, I1, Q0, Q1;
-    LoadV(I0, &srcI[e * kFormStride + s]);
-    LoadV(I1, &srcI[e * kFormStride + s + L]);
-    LoadV(Q0, &srcQ[e * kFormStride + s]);
-    LoadV(Q1, &srcQ[e * kFormStride + s + L]);
-    const float c = wc[e], sn = ws[e];
-    rc0 += I0 * c;
-    rs0 += Q0 * sn;
-    ic0 += Q0 * c;
-    is0 += I0 * sn;
-    rc1 += I1 * c;
-    rs1 += Q1 * sn;
-    ic1 += Q1 * c;
-    is1 += I1 * sn;
-  }
+  HalfSums<V> h;
+  AccumulateHalf<V>(srcI, srcQ, wc, ws, e0, s, h);
   const V zero = {};
-  b[0] = rc0 - rs0;
-  b[1] = ic0 + is0;
-  b[2] = rc1 - rs1;
-  b[3] = ic1 + is1;
-  m[0] = rc0 - (zero - rs0);
-  m[1] = ic0 + (zero - is0);
-  m[2] = rc1 - (zero - rs1);
-  m[3] = ic1 + (zero - is1);
+  b[0] = h.rc0 - h.rs0;
+  b[1] = h.ic0 + h.is0;
+  b[2] = h.rc1 - h.rs1;
+  b[3] = h.ic1 + h.is1;
+  m[0] = h.rc0 - (zero - h.rs0);
+  m[1] = h.ic0 + (zero - h.is0);
+  m[2] = h.rc1 - (zero - h.rs1);
+  m[3] = h.ic1 + (zero - h.is1);
 }
 
 // Sharpening of a vector of samples from c₁ and ρ: the curve of the mode,
