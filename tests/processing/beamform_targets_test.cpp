@@ -41,15 +41,7 @@ const Case kCases[] = {
 // Three pings of a speckled, sloping seabed with a target: averaging, the
 // clean-up (roll-shifted in Profile mode) and the rise limit all take part.
 void RunScene(const Case& c, int tier) {
-  SceneParams p;
-  p.dataType = c.dataType;
-  p.rangeStep = 4;
-  p.depthM = 10.0;
-  p.slopeDeg = 4.0;
-  p.speckle = 1;
-  p.noise = 1.5;
-  p.targetCount = 1;
-  p.targets[0] = {-25.0, 6.0, 50.0};
+  const SceneParams p = bftest::SlopingSeabedScene(c.dataType, 1);
   bftest::ResetAll(c.stepSize, c.mode, SceneSamples(p));
   ResetScene();
   bftest::ApplyScene(p);

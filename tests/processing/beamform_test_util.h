@@ -90,6 +90,23 @@ inline int NearestBeam(double angleRad) {
   return best;
 }
 
+// A 20 m ping over a speckled seabed 10 m down, sloping 4 degrees, with a
+// target at -25 degrees and 6 m (and, with two, one at 40 degrees and 9 m):
+// averaging, the clean-up and the rise limit all take part.
+inline SceneParams SlopingSeabedScene(int dataType, int targets = 1) {
+  SceneParams p;
+  p.dataType = dataType;
+  p.rangeStep = 4;
+  p.depthM = 10.0;
+  p.slopeDeg = 4.0;
+  p.speckle = 1;
+  p.noise = 1.5;
+  p.targetCount = targets;
+  p.targets[0] = {-25.0, 6.0, 50.0};
+  p.targets[1] = {40.0, 9.0, 35.0};
+  return p;
+}
+
 // Takes a scene's head settings into the console (range, head type,
 // frequency, speed of sound, mounting, pulse) and sets the geometry up.
 inline void ApplyScene(const SceneParams& p) {

@@ -42,16 +42,7 @@ class BeamformSplit : public ::testing::Test {
   // Runs the case's pings; with `threads` 2 the helper takes half of each
   // split. The fans of every ping go to `fans` (N x n floats per ping).
   static void Run(const Case& c, int threads, std::vector<float>& fans, int* beams) {
-    SceneParams p;
-    p.dataType = c.dataType;
-    p.rangeStep = 4;
-    p.depthM = 10.0;
-    p.slopeDeg = 4.0;
-    p.speckle = 1;
-    p.noise = 1.5;
-    p.targetCount = 2;
-    p.targets[0] = {-25.0, 6.0, 50.0};
-    p.targets[1] = {40.0, 9.0, 35.0};
+    const SceneParams p = bftest::SlopingSeabedScene(c.dataType, 2);
     bftest::ResetAll(c.stepSize, c.mode, SceneSamples(p));
     ResetScene();
     g_settings.SectorSize = c.sectorSize;
