@@ -22,6 +22,10 @@
 
 namespace {
 
+// Point records without the command's mark after which the remote takes the
+// latest as the answer anyway (a console that never marks).
+constexpr int kUnmarkedPointsLimit = 50;
+
 enum { kByte = 0, kWord = 1, kFloat = 2 };
 
 const RemoteField kFields[] = {
@@ -331,9 +335,14 @@ int RunRemote(const RemoteOptions& o, RemoteReport* report, FILE* out) {
 
   // 3. The answer: the first point record carrying the command mark, or,
   // when the console outputs no points, the output of the next ping but one.
+  // A range step puts the mark on the first record after the head has
+  // changed range, and a fast console may send several records while it
+  // waits for that ping; so once point records come, only the mark (or a
+  // long run of records without one) answers.
   const double start = NowMs();
   const double limitMs = o.print && o.printSeconds > 0 ? o.printSeconds * 1000.0 : o.timeoutMs;
   int afterSend = 0;
+  int pointsSeen = 0;
   for (;;) {
     const double left = limitMs - (NowMs() - start);
     if (left <= 0) break;
@@ -349,7 +358,9 @@ int RunRemote(const RemoteOptions& o, RemoteReport* report, FILE* out) {
       r.printed++;
     }
     const int marked = kind == 'P' && n > 155 && buf[155] == 1;
-    if (!r.answered && (marked || !o.sendControl || afterSend >= 3)) {
+    pointsSeen += kind == 'P';
+    const int unmarkedLimit = pointsSeen > 0 ? kUnmarkedPointsLimit : 3;
+    if (!r.answered && (marked || !o.sendControl || afterSend >= unmarkedLimit)) {
       r.answered = 1;
       r.markSeen = marked;
       r.lastLength = n < static_cast<int>(sizeof r.lastRecord) ? n : static_cast<int>(sizeof r.lastRecord);
