@@ -28,7 +28,13 @@ RenderKernelState g_renderKernels = {DefaultRenderKernels()};
 
 #define ORVALE_BODY static inline __attribute__((always_inline))
 #define ORVALE_AVX2 __attribute__((target("avx2")))
+// clang takes no vector-width preference as a target feature (and would
+// then drop the whole attribute); it uses the full width anyway.
+#if defined(__clang__)
+#define ORVALE_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx2")))
+#else
 #define ORVALE_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx2,prefer-vector-width=512")))
+#endif
 
 namespace {
 
